@@ -1,0 +1,129 @@
+#include "DrawStream.h"
+#include "SeededRandom.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+using terralume::ConvertError;
+using terralume::DrawStream;
+using terralume::SeededRandom;
+
+namespace {
+
+struct Accepted {
+    const char *text;
+    std::int32_t value;
+};
+
+class LoadSeedAccepts : public testing::TestWithParam<Accepted> {};
+
+TEST_P(LoadSeedAccepts, StoresTheTextsValue)
+{
+    SeededRandom random;
+    random.LoadSeed(GetParam().text);
+    EXPECT_EQ(random.seedWord(), static_cast<std::uint32_t>(GetParam().value));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, LoadSeedAccepts,
+                         testing::Values(Accepted{"42861244", 42861244}, Accepted{" 42", 42},
+                                         Accepted{"   7", 7}, Accepted{"+7", 7}, Accepted{"-0", 0},
+                                         Accepted{"007", 7}, Accepted{"0", 0}, Accepted{"$1f", 31},
+                                         Accepted{"x1F", 31}, Accepted{"X1F", 31}, Accepted{"0x1F", 31},
+                                         Accepted{"0X1f", 31}, Accepted{"2147483647", 2147483647},
+                                         Accepted{"-2147483648", INT32_MIN}, Accepted{"$FFFFFFFF", -1},
+                                         Accepted{"$80000000", INT32_MIN}, Accepted{"0x0FFFFFFF", 0x0FFFFFFF},
+                                         Accepted{"-12", -12}, Accepted{"0000000000000012", 12}));
+
+class LoadSeedRejects : public testing::TestWithParam<const char *> {};
+
+TEST_P(LoadSeedRejects, RaisesTheConversionErrorAndKeepsTheState)
+{
+    SeededRandom random;
+    random.LoadSeed("99");
+    try {
+        random.LoadSeed(GetParam());
+        FAIL() << "accepted " << GetParam();
+    } catch (const ConvertError &error) {
+        EXPECT_EQ(std::string(error.what()), "'" + std::string(GetParam()) + "' is not a valid integer value");
+    }
+    EXPECT_EQ(random.seedWord(), 99u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, LoadSeedRejects,
+                         testing::Values("", " ", "    ", "42 ", "12a", "1e3", "abc", "-", "+", "-$1", "+0x1",
+                                         "0x", "$", "x", "2147483648", "-2147483649", "99999999999",
+                                         "$100000000", "0x1FFFFFFFF", "\t42", "4 2", "--1", "+-1", "0xg",
+                                         "1.5", "\xc2\xa0" "1"));
+
+TEST(SeededRandom, ZeroStateDrawsZeroAndMovesToOne)
+{
+    for (std::uint32_t range : {1u, 3u, 40u, 128u, 257u, 0x7FFFFFFFu}) {
+        SeededRandom random;
+        random.LoadSeed("0");
+        EXPECT_EQ(random.RandomBelow(range), 0u);
+        EXPECT_EQ(random.seedWord(), 1u);
+    }
+}
+
+TEST(SeededRandom, RangeOneYieldsZeroAndStillAdvances)
+{
+    SeededRandom random;
+    random.LoadSeed("42861244");
+    for (int k = 0; k < 100; ++k) {
+        const std::uint32_t before = random.seedWord();
+        EXPECT_EQ(random.RandomBelow(1), 0u);
+        EXPECT_NE(random.seedWord(), before);
+    }
+}
+
+TEST(SeededRandom, DrawsFollowTheHandComputedSequence)
+{
+    // From state 1: 1 * 134775813 + 1 = 134775814, and 134775814 * 40 / 2^32 = 1.255... -> 1.
+    SeededRandom random;
+    random.setSeedWord(1);
+    EXPECT_EQ(random.RandomBelow(40), 1u);
+    EXPECT_EQ(random.seedWord(), 134775814u);
+    random.RandomBelow(257);
+    EXPECT_EQ(random.seedWord(), static_cast<std::uint32_t>(134775814ull * 134775813ull + 1ull));
+}
+
+TEST(SeededRandom, NegativeSeedIsItsTwosComplementPattern)
+{
+    SeededRandom a, b;
+    a.LoadSeed("-1");
+    b.LoadSeed("$FFFFFFFF");
+    EXPECT_EQ(a.seedWord(), 0xFFFFFFFFu);
+    EXPECT_EQ(a.RandomBelow(257), b.RandomBelow(257));
+}
+
+// The lane stream must hand out exactly the draws RandomBelow would, across
+// several refills, and leave the source where RandomBelow would have.
+TEST(DrawStream, MatchesRandomBelowDrawForDraw)
+{
+    for (std::uint32_t seed : {0u, 42861244u, 0xFFFFFFFFu, 0x80000000u}) {
+        SeededRandom serial, laned;
+        serial.setSeedWord(seed);
+        laned.setSeedWord(seed);
+        const std::uint32_t ranges[] = {40, 128, 3, 257, 129, 5};
+        {
+            DrawStream stream(laned);
+            for (int k = 0; k < 3 * static_cast<int>(DrawStream::kBlock) + 17; ++k) {
+                const std::uint32_t range = ranges[k % 6];
+                ASSERT_EQ(stream.next(range), serial.RandomBelow(range)) << "draw " << k;
+            }
+        }
+        EXPECT_EQ(laned.seedWord(), serial.seedWord());
+    }
+}
+
+TEST(DrawStream, TakingNothingLeavesTheSourceAlone)
+{
+    SeededRandom random;
+    random.setSeedWord(1234);
+    { DrawStream stream(random); }
+    EXPECT_EQ(random.seedWord(), 1234u);
+}
+
+} // namespace

@@ -1,0 +1,96 @@
+#include "Colouring.h"
+
+#include "Generator.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace terralume {
+
+Tint tintFromHeatPosition(int heatPosition)
+{
+    Tint tint;
+    if (heatPosition > 0)
+        tint.ColdLevel = heatPosition;
+    if (heatPosition < 0)
+        tint.HeatLevel = -heatPosition;
+    return tint;
+}
+
+BandColour terrainColour(int height, int waterOffset, Tint tint)
+{
+    const int a = height + waterOffset; // the adjusted height
+    const int cl = tint.ColdLevel;
+    const int hl = tint.HeatLevel;
+    const auto c8 = [](int v) { return static_cast<std::uint8_t>(v); };
+
+    if (a < 0 || a > 255)
+        return {};
+    if (a <= 125) // sea, lighter towards the shore
+        return {true, {c8(2 * cl), c8(2 * cl), c8((a + 128) | (2 * cl))}};
+    if (a <= 127) // coast
+        return {true, {c8(3 * cl), c8(3 * cl), c8(3 * cl)}};
+    if (a <= 180) // lowland
+        return {true, {c8((4 * cl) | (6 * hl)), c8(a | (4 * cl)), c8(4 * cl)}};
+    // Upland grey comes from the raw height, so it shifts with the water level.
+    const int u = 2 * height + waterOffset - 256;
+    const std::uint8_t grey = c8(u | (4 * cl));
+    return {true, {grey, grey, grey}};
+}
+
+ColourTable buildColourTable(int waterOffset, Tint tint)
+{
+    ColourTable table{};
+    for (int h = 0; h < 256; ++h) {
+        const BandColour band = terrainColour(h, waterOffset, tint);
+        table[static_cast<std::size_t>(h)] = band.painted ? pack565(band.colour) : kWhite565;
+    }
+    return table;
+}
+
+void colourWorld(const World &world, Tint tint, PixelView565 target)
+{
+    const ColourTable table = buildColourTable(world.WaterOffset, tint);
+    const int side = world.Heights.side();
+    for (int y = 0; y < side; ++y) {
+        const std::uint8_t *cells = world.Heights.row(y);
+        std::uint16_t *out = target.row(y);
+        for (int x = 0; x < side; ++x)
+            out[x] = table[cells[x]];
+    }
+}
+
+void widenRow565ToRgb888(const std::uint16_t *source, int count, std::uint8_t *rgb)
+{
+    for (int x = 0; x < count; ++x) {
+        const Rgb8 c = widen565(source[x]);
+        rgb[0] = c.red;
+        rgb[1] = c.green;
+        rgb[2] = c.blue;
+        rgb += 3;
+    }
+}
+
+void zoomView(ConstPixelView565 base, int zoom, PixelView565 target)
+{
+    const int extent = base.width - 1;
+    const std::size_t rowBytes = static_cast<std::size_t>(extent) * static_cast<std::size_t>(zoom) * sizeof(std::uint16_t);
+    for (int y = 0; y < extent; ++y) {
+        const std::uint16_t *src = base.row(y);
+        std::uint16_t *first = target.row(y * zoom);
+        if (zoom == 1) {
+            std::memcpy(first, src, rowBytes);
+            continue;
+        }
+        std::uint16_t *out = first;
+        for (int x = 0; x < extent; ++x) {
+            std::fill_n(out, zoom, src[x]);
+            out += zoom;
+        }
+        // The row is widened once and repeated: each cell becomes a square block.
+        for (int k = 1; k < zoom; ++k)
+            std::memcpy(target.row(y * zoom + k), first, rowBytes);
+    }
+}
+
+} // namespace terralume

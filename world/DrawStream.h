@@ -1,0 +1,71 @@
+#pragma once
+// The draws of one generation, produced ahead in independent lanes.
+//
+// A generation's draws form one long LCG sequence. Stepping it one state at a
+// time is a chain of dependent multiplies; instead the stream keeps a block of
+// kBlock consecutive states and advances every one of them by kBlock steps at
+// once (state * a^kBlock + c_kBlock), which the compiler turns into vector
+// multiplies. Draws are still handed out strictly in sequence order, so each
+// one lands on the same cell as with RandomBelow.
+
+#include "SeededRandom.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace terralume {
+
+namespace detail {
+
+struct LcgJump {
+    std::uint32_t multiplier;
+    std::uint32_t increment;
+};
+
+// The affine map of `steps` LCG steps composed into one.
+constexpr LcgJump lcgJump(std::uint32_t steps)
+{
+    LcgJump jump{1u, 0u};
+    for (std::uint32_t i = 0; i < steps; ++i) {
+        jump.multiplier *= kLcgMultiplier;
+        jump.increment = jump.increment * kLcgMultiplier + kLcgIncrement;
+    }
+    return jump;
+}
+
+} // namespace detail
+
+class DrawStream {
+public:
+    static constexpr std::size_t kBlock = 256;
+
+    // Starts drawing from the source's current state.
+    explicit DrawStream(SeededRandom &source);
+    // Leaves the source advanced past the last draw taken, as RandomBelow would.
+    ~DrawStream();
+
+    DrawStream(const DrawStream &) = delete;
+    DrawStream &operator=(const DrawStream &) = delete;
+
+    std::uint32_t next(std::uint32_t range)
+    {
+        if (pos_ == kBlock)
+            refill();
+        ++taken_;
+        return scaleDraw(states_[pos_++], range);
+    }
+
+    std::uint64_t drawsTaken() const { return taken_; }
+
+private:
+    void refill();
+
+    SeededRandom &source_;
+    std::uint32_t start_;
+    std::size_t pos_ = 0;
+    std::uint64_t taken_ = 0;
+    alignas(64) std::array<std::uint32_t, kBlock> states_{};
+};
+
+} // namespace terralume
