@@ -1,0 +1,60 @@
+#include "MapPicture.h"
+
+#include "Generator.h"
+
+#include <new>
+
+namespace terralume {
+
+namespace {
+
+// A null QImage is how Qt reports that it could not allocate the pixels;
+// the callers want that as an error they can report.
+QImage allocate(int width, int height, QImage::Format format)
+{
+    QImage image(width, height, format);
+    if (image.isNull())
+        throw std::bad_alloc();
+    return image;
+}
+
+} // namespace
+
+ConstPixelView565 pixelView(const QImage &picture565)
+{
+    return {reinterpret_cast<const std::uint16_t *>(picture565.constBits()), picture565.width(), picture565.height(),
+            picture565.bytesPerLine()};
+}
+
+PixelView565 pixelView(QImage &picture565)
+{
+    return {reinterpret_cast<std::uint16_t *>(picture565.bits()), picture565.width(), picture565.height(),
+            picture565.bytesPerLine()};
+}
+
+QImage drawMapPicture(const World &world, Tint tint)
+{
+    const int side = world.Heights.side();
+    QImage picture = allocate(side, side, QImage::Format_RGB16);
+    colourWorld(world, tint, pixelView(picture));
+    return picture;
+}
+
+QImage zoomMapPicture(const QImage &base, int zoom)
+{
+    const int side = (base.width() - 1) * zoom;
+    QImage view = allocate(side, side, QImage::Format_RGB16);
+    zoomView(pixelView(base), zoom, pixelView(view));
+    return view;
+}
+
+QImage widenToRgb888(const QImage &picture565)
+{
+    QImage rgb = allocate(picture565.width(), picture565.height(), QImage::Format_RGB888);
+    for (int y = 0; y < picture565.height(); ++y)
+        widenRow565ToRgb888(reinterpret_cast<const std::uint16_t *>(picture565.constScanLine(y)), picture565.width(),
+                            rgb.scanLine(y));
+    return rgb;
+}
+
+} // namespace terralume

@@ -1,0 +1,29 @@
+#pragma once
+// The map pictures as Qt images, made the one way the windows, the printed
+// page and the renderer all share: 16-bit 5-6-5 (QImage::Format_RGB16)
+// pictures painted by the core, and their widening to 8-bit RGB.
+
+#include "Colouring.h"
+
+#include <QImage>
+
+namespace terralume {
+
+struct World;
+
+// The map at one pixel per cell, (GridExtent + 1) pixels square.
+// Throws std::bad_alloc when the picture cannot be allocated.
+QImage drawMapPicture(const World &world, Tint tint);
+
+// The view at a whole zoom factor 1..5: GridExtent * zoom pixels square,
+// the first GridExtent cells each a zoom x zoom block.
+// Throws std::bad_alloc when the picture cannot be allocated.
+QImage zoomMapPicture(const QImage &base, int zoom);
+
+// 5-6-5 widened to 8 bits a component by bit replication.
+QImage widenToRgb888(const QImage &picture565);
+
+ConstPixelView565 pixelView(const QImage &picture565);
+PixelView565 pixelView(QImage &picture565);
+
+} // namespace terralume

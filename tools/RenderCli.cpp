@@ -1,0 +1,211 @@
+#include "RenderCli.h"
+
+#include "Colouring.h"
+#include "Generator.h"
+#include "MapPicture.h"
+#include "Messages.h"
+#include "OutputFile.h"
+#include "SeededRandom.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QIODevice>
+#include <QString>
+#include <QtGlobal>
+
+#include <charconv>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace terralume {
+
+namespace {
+
+constexpr std::string_view kProgram = "terralume-render";
+
+constexpr std::string_view kUsage =
+    "Usage: terralume-render [OPTION]...\n"
+    "Generate a Terralume world map without opening a window.\n"
+    "\n"
+    "  --size NAME     Small, Medium or Large (default Small)\n"
+    "  --seed TEXT     random seed, as typed in the settings window (default 42861244)\n"
+    "  --water N       water level -40 (very dry) .. 40 (very wet) (default 0)\n"
+    "  --heat N        heat level -40 (very hot) .. 40 (very cold) (default 0)\n"
+    "  --zoom Z        write the view at zoom 1..5 instead of the full map picture\n"
+    "  --png FILE      write the map picture as an 8-bit RGB PNG\n"
+    "  --heights FILE  write the height grid as a binary PGM (column x, row y = cell [x][y])\n"
+    "  --help          show this help and exit\n"
+    "  --version       show the version and exit\n"
+    "\n"
+    "The same seed and settings always give the same world.\n"
+    "Exit status: 0 done, 1 a file could not be written, 2 a bad command line.\n";
+
+struct Options {
+    std::string size = "Small";
+    std::string seed = "42861244";
+    int water = 0;
+    int heat = 0;
+    std::optional<int> zoom;
+    std::optional<std::string> png;
+    std::optional<std::string> heights;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+std::optional<int> parseInt(std::string_view text)
+{
+    int value = 0;
+    const char *end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    if (text.empty() || result.ec != std::errc() || result.ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+int parseRanged(std::string_view option, std::string_view text, int low, int high)
+{
+    const auto value = parseInt(text);
+    if (!value || *value < low || *value > high)
+        throw UsageError{std::string(option) + " needs a whole number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not '" + std::string(text) + "'"};
+    return *value;
+}
+
+enum class Action { Render, Help, Version };
+
+Action parse(int argc, const char *const *argv, Options &options)
+{
+    for (int k = 1; k < argc; ++k) {
+        std::string_view arg = argv[k] ? argv[k] : "";
+        if (arg == "--help" || arg == "-h")
+            return Action::Help;
+        if (arg == "--version")
+            return Action::Version;
+
+        std::string_view name = arg;
+        std::optional<std::string_view> value;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string_view::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        }
+        const auto takeValue = [&]() -> std::string_view {
+            if (value)
+                return *value;
+            if (k + 1 >= argc || !argv[k + 1])
+                throw UsageError{std::string(name) + " needs a value"};
+            return argv[++k];
+        };
+
+        if (name == "--size") {
+            const std::string_view size = takeValue();
+            if (size != "Small" && size != "Medium" && size != "Large")
+                throw UsageError{"unknown size '" + std::string(size) + "' (use Small, Medium or Large)"};
+            options.size = size;
+        } else if (name == "--seed") {
+            options.seed = takeValue();
+        } else if (name == "--water") {
+            options.water = parseRanged(name, takeValue(), -40, 40);
+        } else if (name == "--heat") {
+            options.heat = parseRanged(name, takeValue(), -40, 40);
+        } else if (name == "--zoom") {
+            options.zoom = parseRanged(name, takeValue(), 1, 5);
+        } else if (name == "--png") {
+            options.png = takeValue();
+        } else if (name == "--heights") {
+            options.heights = takeValue();
+        } else {
+            throw UsageError{"unknown option '" + std::string(arg) + "'"};
+        }
+    }
+    if (!options.png && !options.heights)
+        throw UsageError{"nothing to write: give --png FILE and/or --heights FILE"};
+    if (options.png && options.png->empty())
+        throw UsageError{"--png needs a file name"};
+    if (options.heights && options.heights->empty())
+        throw UsageError{"--heights needs a file name"};
+    return Action::Render;
+}
+
+// The image writers report their own failures as Qt warnings ("libpng error:
+// Write Error"); the renderer says what went wrong itself, once, naming the file.
+class QuietQtWarnings {
+public:
+    QuietQtWarnings() : previous_(qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {})) {}
+    ~QuietQtWarnings() { qInstallMessageHandler(previous_); }
+    QuietQtWarnings(const QuietQtWarnings &) = delete;
+    QuietQtWarnings &operator=(const QuietQtWarnings &) = delete;
+
+private:
+    QtMessageHandler previous_;
+};
+
+bool writeHeights(QIODevice &device, const World &world)
+{
+    const int side = world.Heights.side();
+    const QByteArray header = QByteArrayLiteral("P5\n") + QByteArray::number(side) + ' ' + QByteArray::number(side) +
+                              QByteArrayLiteral("\n255\n");
+    const qint64 bytes = static_cast<qint64>(side) * side;
+    return device.write(header) == header.size() &&
+           device.write(reinterpret_cast<const char *>(world.Heights.data()), bytes) == bytes;
+}
+
+} // namespace
+
+int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
+{
+    Options options;
+    try {
+        switch (parse(argc, argv, options)) {
+        case Action::Help:
+            out << kUsage;
+            return 0;
+        case Action::Version:
+            out << kProgram << " " << TERRALUME_VERSION << "\n";
+            return 0;
+        case Action::Render:
+            break;
+        }
+    } catch (const UsageError &error) {
+        err << kProgram << ": " << error.message << "\nTry '" << kProgram << " --help' for more information.\n";
+        return 2;
+    }
+
+    SeededRandom random;
+    try {
+        random.LoadSeed(options.seed);
+    } catch (const ConvertError &error) {
+        // The same words the settings window's error box shows.
+        err << withFullStop(error.what()) << "\n";
+        return 2;
+    }
+
+    World world;
+    GenerateHeights(world, options.size, options.water, random);
+
+    const QuietQtWarnings quiet;
+    QString failure;
+    if (options.heights) {
+        const QString path = QString::fromStdString(*options.heights);
+        if (!writeFileAtomically(path, [&](QIODevice &device) { return writeHeights(device, world); }, failure)) {
+            err << kProgram << ": " << failure.toStdString() << "\n";
+            return 1;
+        }
+    }
+    if (options.png) {
+        const QImage base = drawMapPicture(world, tintFromHeatPosition(options.heat));
+        const QImage shown = options.zoom ? zoomMapPicture(base, *options.zoom) : base;
+        const QImage rgb = widenToRgb888(shown);
+        const QString path = QString::fromStdString(*options.png);
+        if (!writeFileAtomically(path, [&](QIODevice &device) { return rgb.save(&device, "PNG"); }, failure)) {
+            err << kProgram << ": " << failure.toStdString() << "\n";
+            return 1;
+        }
+    }
+    return 0;
+}
+
+} // namespace terralume
