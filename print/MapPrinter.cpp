@@ -1,0 +1,151 @@
+#include "MapPrinter.h"
+
+#include "JpegRoundTrip.h"
+#include "PrintError.h"
+#include "PrintSpooler.h"
+
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMarginsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QTemporaryFile>
+
+#include <atomic>
+
+namespace terralume::print {
+
+namespace {
+
+std::atomic<bool> printerBusy{false};
+
+// The hourglass for the job; afterwards the default cursor, not whatever was
+// shown before, so a stacked override cannot outlive a failed job.
+class WaitCursor {
+public:
+    WaitCursor()
+    {
+        if (qGuiApp != nullptr)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    }
+    ~WaitCursor()
+    {
+        if (qGuiApp == nullptr)
+            return;
+        while (QGuiApplication::overrideCursor() != nullptr)
+            QGuiApplication::restoreOverrideCursor();
+    }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+std::string quoted(const QString &name)
+{
+    return "\"" + name.toStdString() + "\"";
+}
+
+} // namespace
+
+PrinterBusy::PrinterBusy()
+{
+    if (printerBusy.exchange(true))
+        throw PrintError("Printing in progress");
+}
+
+PrinterBusy::~PrinterBusy()
+{
+    printerBusy = false;
+}
+
+void printPage(const QImage &printBitmap, const PageDescription &page)
+{
+    WaitCursor cursor;
+    PrinterBusy busy;
+
+    const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+    if (info.isNull()) {
+        if (!spooler::reachable())
+            throw PrintError("The print spooler does not answer, so no printer can be found");
+        throw PrintError("There is no default printer currently selected");
+    }
+    QPrinter printer(info, QPrinter::HighResolution);
+    const spooler::QueueState queue = spooler::queueState(info.printerName());
+    if (!printer.isValid() || !queue.found)
+        throw PrintError("Printer selected is not valid");
+    // A stopped queue would keep the job without printing it; say so now
+    // rather than leave the user waiting for a page that does not come.
+    if (queue.stopped)
+        throw PrintError("The printer " + quoted(info.printerName()) + " is stopped, so nothing was printed");
+    if (!queue.accepting)
+        throw PrintError("The printer " + quoted(info.printerName()) + " is not accepting jobs, so nothing was printed");
+
+    // Qt's print engine writes the page into this file instead of handing it
+    // to the spooler itself: it would not tell us when the spooler refuses the
+    // job, and it cannot take back a page once drawing has failed.
+    QTemporaryFile spool(QDir::tempPath() + QStringLiteral("/terralume-page-XXXXXX.job"));
+    if (!spool.open())
+        throw PrintError("The page cannot be prepared for the printer: " + spool.errorString().toStdString());
+    printer.setOutputFileName(spool.fileName());
+    printer.setDocName(QString());
+
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw PrintError("Printer selected is not valid");
+    try {
+        composePage(painter, printer.width(), printer.height(), printer.logicalDpiY(), page, printBitmap,
+                    separatorsOf(QLocale::system()));
+    } catch (...) {
+        painter.end(); // the half-drawn page goes with the temporary file
+        throw;
+    }
+    if (!painter.end() || QFileInfo(spool.fileName()).size() == 0)
+        throw PrintError("The page cannot be prepared for the printer");
+
+    QString reason;
+    if (spooler::submit(info.printerName(), spool.fileName(), reason) == 0)
+        throw PrintError("The printer " + quoted(info.printerName()) + " refused the job: " + reason.toStdString());
+}
+
+void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap)
+{
+    printBitmap = ReJigPallete(view);
+    printPage(printBitmap, page);
+}
+
+QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page,
+                  const PdfOptions &options)
+{
+    QImage printBitmap = ReJigPallete(view);
+
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw PrintError("Cannot write the PDF file " + quoted(fileName) + ": " + file.errorString().toStdString());
+    {
+        QPdfWriter writer(&file);
+        writer.setCreator(QStringLiteral("Terralume"));
+        writer.setResolution(kPdfDotsPerInch);
+        const QMarginsF margins(kPdfMarginMillimetres, kPdfMarginMillimetres, kPdfMarginMillimetres,
+                                kPdfMarginMillimetres);
+        writer.setPageLayout(QPageLayout(QPageSize(options.paper == Paper::A4 ? QPageSize::A4 : QPageSize::Letter),
+                                         options.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
+                                         margins, QPageLayout::Millimeter));
+        QPainter painter;
+        if (!painter.begin(&writer))
+            throw PrintError("Cannot write the PDF file " + quoted(fileName));
+        composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
+                    separatorsOf(QLocale::system()));
+        painter.end();
+    }
+    if (!file.flush() || file.error() != QFileDevice::NoError)
+        throw PrintError("Cannot write the PDF file " + quoted(fileName) + ": " + file.errorString().toStdString());
+    return printBitmap;
+}
+
+} // namespace terralume::print

@@ -1,0 +1,65 @@
+#pragma once
+// The Print command of the map window and its printer-less twin, the PDF
+// page. Both draw through composePage, so the paper and the file agree.
+
+#include "PageComposer.h"
+
+#include <QImage>
+#include <QString>
+
+namespace terralume::print {
+
+// File > Print: converts `view` (the displayed 5-6-5 picture) into
+// `printBitmap` with ReJigPallete, then prints one page on the system's
+// default printer with that printer's default settings, no dialog.
+//
+// - A JPEG failure throws before anything else happens: the cursor is not
+//   touched and `printBitmap` keeps what it held.
+// - Otherwise `printBitmap` is replaced, and the job runs under the hourglass
+//   cursor; on every path the cursor ends as the default one (any override
+//   cursor is removed).
+// - Failures throw PrintError with the message the user sees:
+//   "There is no default printer currently selected", "Printer selected is
+//   not valid", "Printing in progress" (another job of this process is open),
+//   the spooler being unreachable, the queue being stopped or rejecting jobs,
+//   or the spooler refusing the finished job.
+// - A failure while the page is being drawn drops the job: nothing reaches
+//   the spooler, and the next Print starts afresh.
+// `page.printedAt`, when not valid, becomes the local time of the footer.
+void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap);
+
+// The job half of PrintMap, for a PrintBitmap made already.
+void printPage(const QImage &printBitmap, const PageDescription &page);
+
+// Holds this process's printer as busy while alive: a Print started meanwhile
+// fails with "Printing in progress". PrintMap holds one for its job.
+class PrinterBusy {
+public:
+    PrinterBusy();
+    ~PrinterBusy();
+    PrinterBusy(const PrinterBusy &) = delete;
+    PrinterBusy &operator=(const PrinterBusy &) = delete;
+};
+
+// The page without a printer.
+enum class Paper { A4, Letter };
+
+struct PdfOptions {
+    Paper paper = Paper::A4;
+    bool landscape = false;
+};
+
+// The PDF page is laid out at this resolution, with a printable area 6.35 mm
+// (a quarter inch) in from every edge of the paper, as a typical printer has.
+inline constexpr int kPdfDotsPerInch = 600;
+inline constexpr double kPdfMarginMillimetres = 6.35;
+
+// Writes the same page as PrintMap would print into the PDF file `fileName`
+// (replacing it): converts `view` with ReJigPallete and composes the page.
+// The footer's date and time use the system locale's separators. Returns the
+// PrintBitmap that was drawn; its pixels are embedded without loss. Throws
+// PrintError for JPEG failures and when the file cannot be written.
+QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page,
+                  const PdfOptions &options = {});
+
+} // namespace terralume::print
