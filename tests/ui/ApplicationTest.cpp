@@ -1,0 +1,143 @@
+// The application object's error handling and the design-to-screen scale.
+
+#include "DesignScale.h"
+#include "TerralumeApplication.h"
+#include "UiTestSupport.h"
+
+#include <QEvent>
+#include <QTest>
+
+#include <new>
+#include <stdexcept>
+
+using namespace terralume::ui;
+using namespace terralume::ui::testing;
+
+namespace {
+
+const QEvent::Type kFailEvent = static_cast<QEvent::Type>(QEvent::User + 1);
+
+enum class Failure { Runtime, OutOfMemory, Unknown };
+
+// Fails in its handler the way a window's handler can, and counts what it
+// handled without failing.
+class FailingReceiver : public QObject {
+public:
+    Failure failure = Failure::Runtime;
+    std::string message;
+    int handled = 0;
+
+    bool event(QEvent *event) override
+    {
+        if (event->type() != kFailEvent) {
+            ++handled;
+            return QObject::event(event);
+        }
+        switch (failure) {
+        case Failure::Runtime:
+            throw std::runtime_error(message);
+        case Failure::OutOfMemory:
+            throw std::bad_alloc();
+        case Failure::Unknown:
+            throw 42;
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+class ApplicationTest : public QObject {
+    Q_OBJECT
+private slots:
+    void fullStopRule_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "'abc' is not a valid integer value" << "'abc' is not a valid integer value.";
+        QTest::newRow("digit") << "code 7" << "code 7.";
+        QTest::newRow("slash, just above the full stop") << "a/" << "a/.";
+        QTest::newRow("full stop") << "Done." << "Done.";
+        QTest::newRow("blank") << "trailing " << "trailing ";
+        QTest::newRow("exclamation") << "Stop!" << "Stop!";
+        QTest::newRow("bracket") << "(a)" << "(a)";
+        QTest::newRow("hyphen, below the full stop") << "a-" << "a-";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("accented letter") << QString::fromUtf8("caf\xC3\xA9") << QString::fromUtf8("caf\xC3\xA9.");
+    }
+    void fullStopRule()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        QCOMPARE(errorBoxText(message), shown);
+    }
+
+    void escapedErrorEndsInTheBox_data()
+    {
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("message") << int(Failure::Runtime) << "Map too wide" << "Map too wide.";
+        QTest::newRow("message with its own stop") << int(Failure::Runtime) << "Map too wide!" << "Map too wide!";
+        QTest::newRow("no memory") << int(Failure::OutOfMemory) << "" << "Out of memory.";
+        QTest::newRow("not a std::exception") << int(Failure::Unknown) << "" << "Unexpected error.";
+    }
+    void escapedErrorEndsInTheBox()
+    {
+        QFETCH(int, failure);
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+
+        FailingReceiver receiver;
+        receiver.failure = static_cast<Failure>(failure);
+        receiver.message = message.toStdString();
+        ErrorBoxWatcher watcher;
+        QEvent fail(kFailEvent);
+        QCoreApplication::sendEvent(&receiver, &fail);
+
+        QCOMPARE(watcher.boxes().size(), 1);
+        const ShownBox &box = watcher.boxes().front();
+        QCOMPARE(box.caption, QStringLiteral("Terralume"));
+        QCOMPARE(box.text, shown);
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+        // The program carries on: the next event is handled as usual.
+        QEvent next(QEvent::User);
+        QCoreApplication::sendEvent(&receiver, &next);
+        QCOMPARE(receiver.handled, 1);
+    }
+
+    void designPixelsScaleToTheScreen_data()
+    {
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<int>("design");
+        QTest::addColumn<int>("screen");
+        QTest::newRow("design dpi is identity") << 120 << 345 << 345;
+        QTest::newRow("96 dpi rounds down") << 96 << 368 << 294;
+        QTest::newRow("96 dpi rounds up") << 96 << 82 << 66;
+        QTest::newRow("108 dpi half goes away from zero") << 108 << 5 << 5;
+        QTest::newRow("108 dpi negative half") << 108 << -5 << -5;
+        QTest::newRow("144 dpi") << 144 << 8 << 10;
+        QTest::newRow("144 dpi, window left") << 144 << 43 << 52;
+        QTest::newRow("192 dpi") << 192 << 113 << 181;
+        QTest::newRow("negative keeps symmetry") << 96 << -82 << -66;
+        QTest::newRow("unknown dpi falls back to design") << 0 << 150 << 150;
+    }
+    void designPixelsScaleToTheScreen()
+    {
+        QFETCH(int, dpi);
+        QFETCH(int, design);
+        QFETCH(int, screen);
+        QCOMPARE(DesignScale(dpi)(design), screen);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    TerralumeApplication application(argc, argv);
+    ApplicationTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "ApplicationTest.moc"

@@ -1,0 +1,356 @@
+// The map window as Generate shows it: the picture against the renderer,
+// the caption, the tint, zooming, fitting to the screen, and a zoom that
+// cannot get its memory.
+
+#include "Generator.h"
+#include "MapPicture.h"
+#include "SeededRandom.h"
+#include "TerralumeApplication.h"
+#include "UiTestSupport.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProcess>
+#include <QScrollArea>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+#include <new>
+
+using namespace terralume;
+using namespace terralume::ui;
+using namespace terralume::ui::testing;
+
+namespace {
+
+void enterSettings(TWorld1 &window, const QString &size, const QString &seed, int water, int heat,
+                   const QString &title = {})
+{
+    auto *sizes = find<QComboBox>(window, "lstSize");
+    sizes->setCurrentIndex(sizes->findText(size));
+    find<QLineEdit>(window, "edRandSeed")->setText(seed);
+    find<QSlider>(window, "trkWater")->setValue(water);
+    find<QSlider>(window, "trkHeat")->setValue(heat);
+    find<QLineEdit>(window, "edTitle")->setText(title);
+}
+
+// The map a fresh run makes for these settings, straight from the core.
+QImage coreMap(const QString &size, const QString &seed, int water, Tint tint)
+{
+    SeededRandom random;
+    random.LoadSeed(seed.toStdString());
+    World world;
+    GenerateHeights(world, size.toStdString(), water, random);
+    return drawMapPicture(world, tint);
+}
+
+// Whether every pixel of `view` is the base cell it magnifies.
+bool isZoomOf(const QImage &view, const QImage &base, int zoom)
+{
+    if (view.width() != (base.width() - 1) * zoom || view.height() != (base.height() - 1) * zoom)
+        return false;
+    for (int y = 0; y < view.height(); ++y) {
+        const auto *shown = reinterpret_cast<const std::uint16_t *>(view.constScanLine(y));
+        const auto *cells = reinterpret_cast<const std::uint16_t *>(base.constScanLine(y / zoom));
+        for (int x = 0; x < view.width(); ++x)
+            if (shown[x] != cells[x / zoom])
+                return false;
+    }
+    return true;
+}
+
+void trigger(const TWorldScr &map, int zoom)
+{
+    zoomEntries(map)[zoom - 1]->trigger();
+}
+
+} // namespace
+
+class MapWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void pictureMatchesRenderer_data()
+    {
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("seed");
+        QTest::addColumn<int>("water");
+        QTest::addColumn<int>("heat");
+        QTest::newRow("initial settings") << "Small" << "42861244" << 0 << 0;
+        QTest::newRow("large, wet and cold") << "Large" << "1234" << 12 << 30;
+        QTest::newRow("medium, dry and hot, hex seed") << "Medium" << "$7F" << -20 << -35;
+    }
+    void pictureMatchesRenderer()
+    {
+        QFETCH(QString, size);
+        QFETCH(QString, seed);
+        QFETCH(int, water);
+        QFETCH(int, heat);
+        Program program;
+        enterSettings(program.settings, size, seed, water, heat);
+
+        QImage shown;
+        QVERIFY(withMapOpen(program.settings, program.map,
+                            [&](TWorldScr &map) { shown = map.viewImage().copy(); }));
+        QCOMPARE(shown.format(), QImage::Format_RGB16);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString png = dir.filePath(QStringLiteral("map.png"));
+        QProcess render;
+        render.start(QStringLiteral(TERRALUME_RENDER_PATH),
+                     {QStringLiteral("--size"), size, QStringLiteral("--seed"), seed, QStringLiteral("--water"),
+                      QString::number(water), QStringLiteral("--heat"), QString::number(heat),
+                      QStringLiteral("--png"), png});
+        QVERIFY(render.waitForFinished(120000));
+        QCOMPARE(render.exitCode(), 0);
+        const QImage rendered(png);
+        QCOMPARE(rendered.size(), shown.size());
+        QVERIFY(rendered.convertToFormat(QImage::Format_RGB888) == widenToRgb888(shown));
+    }
+
+    void sameSettingsSameMapAtEveryGenerate()
+    {
+        Program program;
+        QImage first, second;
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) { first = map.viewImage().copy(); }));
+        QVERIFY(withMapOpen(program.settings, program.map,
+                            [&](TWorldScr &map) { second = map.viewImage().copy(); }));
+        QVERIFY(!first.isNull());
+        QVERIFY(first == second);
+    }
+
+    void captionFollowsTitle_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("empty") << "" << "Terralume - Untitled";
+        QTest::newRow("blanks are kept") << "   " << "Terralume -    ";
+        QTest::newRow("not trimmed") << " Isles " << "Terralume -  Isles ";
+        QTest::newRow("plain") << "Pangaea" << "Terralume - Pangaea";
+    }
+    void captionFollowsTitle()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, caption);
+        Program program;
+        find<QLineEdit>(program.settings, "edTitle")->setText(title);
+        QString shown;
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) { shown = map.windowTitle(); }));
+        QCOMPARE(shown, caption);
+    }
+
+    void heatPositionTintsTheMap_data()
+    {
+        QTest::addColumn<int>("heat");
+        QTest::addColumn<int>("cold");
+        QTest::addColumn<int>("hot");
+        QTest::newRow("hot -25") << -25 << 0 << 25;
+        QTest::newRow("cold 10") << 10 << 10 << 0;
+        QTest::newRow("normal") << 0 << 0 << 0;
+        QTest::newRow("very hot") << -40 << 0 << 40;
+        QTest::newRow("very cold") << 40 << 40 << 0;
+    }
+    void heatPositionTintsTheMap()
+    {
+        QFETCH(int, heat);
+        QFETCH(int, cold);
+        QFETCH(int, hot);
+        Program program;
+        find<QSlider>(program.settings, "trkHeat")->setValue(heat);
+        QImage shown;
+        Tint tint;
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+            shown = map.viewImage().copy();
+            tint = map.tint();
+        }));
+        QCOMPARE(tint.ColdLevel, cold);
+        QCOMPARE(tint.HeatLevel, hot);
+        QVERIFY(shown == coreMap(QStringLiteral("Small"), QStringLiteral("42861244"), 0, Tint{cold, hot}));
+    }
+
+    void zoomSizesAndCheckMarks_data()
+    {
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<int>("extent");
+        QTest::newRow("Small") << "Small" << 256;
+        QTest::newRow("Medium") << "Medium" << 576;
+        QTest::newRow("Large") << "Large" << 1024;
+    }
+    void zoomSizesAndCheckMarks()
+    {
+        QFETCH(QString, size);
+        QFETCH(int, extent);
+        Program program;
+        enterSettings(program.settings, size, QStringLiteral("42861244"), 0, 0);
+
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+            QCOMPARE(map.viewImage().size(), QSize(extent + 1, extent + 1));
+            QCOMPARE(checkedZooms(map), QList<int>{1});
+            const QImage base = map.baseImage();
+            // Upwards, then back down, then the checked entry again.
+            for (int zoom : {1, 2, 3, 4, 5, 3, 1, 1}) {
+                trigger(map, zoom);
+                QCOMPARE(map.zoomFactor(), zoom);
+                QCOMPARE(checkedZooms(map), QList<int>{zoom});
+                QCOMPARE(map.viewImage().size(), QSize(extent * zoom, extent * zoom));
+                QVERIFY2(isZoomOf(map.viewImage(), base, zoom), qPrintable(QStringLiteral("x%1").arg(zoom)));
+                QCOMPARE(map.findChild<QWidget *>(QStringLiteral("Image1"))->size(), map.viewImage().size());
+            }
+        }));
+    }
+
+    void fitToScreen_data()
+    {
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<int>("zoom"); // 0: as the show leaves it
+        QTest::addColumn<QSize>("screen");
+        QTest::addColumn<bool>("maximised");
+        const QSize sxga(1280, 1024);
+        QTest::newRow("Large map taller than 1024") << "Large" << 0 << sxga << true;
+        QTest::newRow("Small map fits") << "Small" << 0 << sxga << false;
+        QTest::newRow("Small x3 fits") << "Small" << 3 << sxga << false;
+        QTest::newRow("Small x4 with its border is as high") << "Small" << 4 << sxga << true;
+        QTest::newRow("Small x5 is as wide as the screen") << "Small" << 5 << sxga << true;
+        QTest::newRow("Medium x2 fits a larger screen") << "Medium" << 2 << QSize(1920, 1200) << false;
+        QTest::newRow("Medium x2 too high for 1920x1080") << "Medium" << 2 << QSize(1920, 1080) << true;
+    }
+    void fitToScreen()
+    {
+        QFETCH(QString, size);
+        QFETCH(int, zoom);
+        QFETCH(QSize, screen);
+        QFETCH(bool, maximised);
+        Program program;
+        program.map.setScreenSize(screen);
+        enterSettings(program.settings, size, QStringLiteral("42861244"), 0, 0);
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+            if (zoom > 0)
+                trigger(map, zoom);
+            QCOMPARE(map.isMaximized(), maximised);
+            // Back at x1 the window is sized to the picture again, except a
+            // Large map, whose x1 picture (1024 plus the border) is still too
+            // high for these screens.
+            trigger(map, 1);
+            if (size == QStringLiteral("Large")) {
+                QVERIFY(map.isMaximized());
+                return;
+            }
+            QVERIFY(!map.isMaximized());
+            const auto *box = find<QScrollArea>(map, "ScrollBox1");
+            QCOMPARE(map.width(), box->width());
+            QCOMPARE(map.height(), map.menuBar()->height() + box->height());
+            QCOMPARE(box->width() - 2 * box->frameWidth(), map.viewImage().width());
+        }));
+    }
+
+    void fitToScreenBoundary_data()
+    {
+        // The screen measured from the scroll box: equal does not fit.
+        QTest::addColumn<int>("extraWidth");
+        QTest::addColumn<int>("extraHeight");
+        QTest::addColumn<bool>("maximised");
+        QTest::newRow("exactly as wide") << 0 << 1 << true;
+        QTest::newRow("exactly as high") << 1 << 0 << true;
+        QTest::newRow("one pixel to spare each way") << 1 << 1 << false;
+        QTest::newRow("narrower screen") << -1 << 100 << true;
+    }
+    void fitToScreenBoundary()
+    {
+        QFETCH(int, extraWidth);
+        QFETCH(int, extraHeight);
+        QFETCH(bool, maximised);
+        Program program;
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+            trigger(map, 2);
+            QVERIFY(!map.isMaximized());
+            const QSize box = find<QScrollArea>(map, "ScrollBox1")->size();
+            map.setScreenSize(box + QSize(extraWidth, extraHeight));
+            trigger(map, 2);
+            QCOMPARE(map.isMaximized(), maximised);
+        }));
+    }
+
+    void secondGenerateAfterZoom5ShowsX1()
+    {
+        Program program;
+        QImage firstShow;
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+            firstShow = map.viewImage().copy();
+            trigger(map, 5);
+            QCOMPARE(map.viewImage().width(), 1280);
+        }));
+        // Closed at x5, the window keeps its picture until the next show.
+        QCOMPARE(program.map.viewImage().width(), 1280);
+
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+            QCOMPARE(map.zoomFactor(), 1);
+            QCOMPARE(checkedZooms(map), QList<int>{1});
+            QVERIFY(map.viewImage() == firstShow);
+        }));
+    }
+
+    void failedZoomKeepsPreviousView_data()
+    {
+        QTest::addColumn<bool>("throws");
+        QTest::newRow("allocation throws") << true;
+        QTest::newRow("allocation gives nothing") << false;
+    }
+    void failedZoomKeepsPreviousView()
+    {
+        QFETCH(bool, throws);
+        Program program;
+        // Enough for Small up to x4 (1024 square), not for x5.
+        const std::size_t limit = 1024 * 1024;
+        program.map.setPixelAllocator([=](std::size_t count) -> std::unique_ptr<std::uint16_t[]> {
+            if (count <= limit)
+                return std::make_unique<std::uint16_t[]>(count);
+            if (throws)
+                throw std::bad_alloc();
+            return nullptr;
+        });
+
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+            trigger(map, 2);
+            ErrorBoxWatcher watcher;
+            // Through the event loop, as a menu click arrives.
+            QMetaObject::invokeMethod(zoomEntries(map)[4], &QAction::trigger, Qt::QueuedConnection);
+            QTRY_COMPARE(watcher.boxes().size(), 1);
+            QCOMPARE(watcher.boxes().front().text, QStringLiteral("Out of memory."));
+
+            QCOMPARE(map.zoomFactor(), 2);
+            QCOMPARE(checkedZooms(map), QList<int>{2});
+            QVERIFY(isZoomOf(map.viewImage(), map.baseImage(), 2));
+            QCOMPARE(QApplication::overrideCursor(), nullptr);
+
+            // The window carries on: a zoom that fits still works.
+            trigger(map, 4);
+            QVERIFY(isZoomOf(map.viewImage(), map.baseImage(), 4));
+        }));
+    }
+
+    void keptCopyOfTheViewSurvivesZooming()
+    {
+        Program program;
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+            trigger(map, 3);
+            const QImage kept = map.viewImage();
+            const QImage expected = kept.copy();
+            trigger(map, 2);
+            trigger(map, 3);
+            QVERIFY(kept == expected);
+            QVERIFY(isZoomOf(map.viewImage(), map.baseImage(), 3));
+        }));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    TerralumeApplication application(argc, argv);
+    MapWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "MapWindowTest.moc"

@@ -1,0 +1,233 @@
+#include "TWorld1.h"
+
+#include "DesignScale.h"
+#include "SeededRandom.h"
+#include "TWorldScr.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
+
+#include <array>
+
+namespace terralume::ui {
+
+namespace {
+
+// The window's client area and controls, in design pixels.
+constexpr QSize kClientSize{368, 280};
+constexpr QPoint kWindowPosition{43, 113};
+constexpr int kLabelHeight = 16;
+constexpr int kSeedMaxLength = 8;
+
+struct LabelPlace {
+    const char *name;
+    const char *text;
+    int left;
+    int top;
+};
+
+constexpr std::array kCaptionLabels{
+    LabelPlace{"Label1", "Size", 8, 8},         LabelPlace{"Label2", "Random Seed", 8, 72},
+    LabelPlace{"Label3", "Water Level", 112, 8}, LabelPlace{"Label9", "Heat", 264, 8},
+    LabelPlace{"Label15", "Title", 8, 176},
+};
+
+// The scales beside the sliders, top (-40) to bottom (40).
+constexpr int kWaterScaleLeft = 176;
+constexpr int kHeatScaleLeft = 296;
+constexpr std::array kScaleTops{24, 57, 90, 123, 154};
+constexpr std::array<const char *, 5> kWaterScaleNames{"Label4", "Label8", "Label5", "Label7", "Label6"};
+constexpr std::array<const char *, 5> kWaterScaleTexts{"Very Dry", "Dry", "Normal", "Wet", "Very Wet"};
+constexpr std::array<const char *, 5> kHeatScaleNames{"Label10", "Label13", "Label11", "Label14", "Label12"};
+constexpr std::array<const char *, 5> kHeatScaleTexts{"Very Hot", "Hot", "Normal", "Cold", "Very Cold"};
+
+constexpr QRect kSizeList{8, 24, 81, 24};
+constexpr QRect kSeedField{8, 88, 97, 24};
+constexpr QRect kWaterSlider{144, 24, 30, 150};
+constexpr QRect kHeatSlider{264, 24, 30, 150};
+constexpr QRect kTitleField{8, 192, 345, 24};
+constexpr QRect kGenerateButton{16, 232, 82, 32};
+constexpr QRect kExitButton{264, 232, 82, 32};
+
+constexpr int kSliderEnd = 40;
+constexpr int kSliderTickEvery = 5;
+constexpr int kSliderPageStep = 5;
+
+QRect scaled(const DesignScale &scale, QRect design)
+{
+    return scale.rect(design.left(), design.top(), design.width(), design.height());
+}
+
+QLabel *addLabel(QWidget *parent, const DesignScale &scale, const char *name, const char *text, int left, int top)
+{
+    auto *label = new QLabel(QString::fromLatin1(text), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->move(scale.point(left, top));
+    label->resize(label->sizeHint().width(), scale(kLabelHeight));
+    return label;
+}
+
+QSlider *addSlider(QWidget *parent, const DesignScale &scale, const char *name, QRect design)
+{
+    auto *slider = new QSlider(Qt::Vertical, parent);
+    slider->setObjectName(QString::fromLatin1(name));
+    slider->setRange(-kSliderEnd, kSliderEnd);
+    slider->setValue(0);
+    // The minimum stands at the top, and Up / Page Up move towards it.
+    slider->setInvertedAppearance(true);
+    slider->setInvertedControls(true);
+    slider->setTickPosition(QSlider::TicksRight);
+    slider->setTickInterval(kSliderTickEvery);
+    slider->setSingleStep(1);
+    slider->setPageStep(kSliderPageStep);
+    slider->setGeometry(scaled(scale, design));
+    return slider;
+}
+
+QLineEdit *addEdit(QWidget *parent, const DesignScale &scale, const char *name, QRect design)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setGeometry(scaled(scale, design));
+    return edit;
+}
+
+QPushButton *addButton(QWidget *parent, const DesignScale &scale, const char *name, const char *text, QRect design)
+{
+    auto *button = new QPushButton(QString::fromLatin1(text), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(scaled(scale, design));
+    return button;
+}
+
+} // namespace
+
+TWorld1::TWorld1(SeededRandom &random, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      random_(random)
+{
+    setObjectName(QStringLiteral("World1"));
+    setWindowTitle(QStringLiteral("Terralume"));
+    buildControls();
+    FormCreate();
+}
+
+void TWorld1::buildControls()
+{
+    const DesignScale scale = primaryScreenScale();
+
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    client->setFixedSize(scale.size(kClientSize.width(), kClientSize.height()));
+    setCentralWidget(client);
+
+    for (const LabelPlace &place : kCaptionLabels)
+        addLabel(client, scale, place.name, place.text, place.left, place.top);
+    for (std::size_t i = 0; i < kScaleTops.size(); ++i) {
+        addLabel(client, scale, kWaterScaleNames[i], kWaterScaleTexts[i], kWaterScaleLeft, kScaleTops[i]);
+        addLabel(client, scale, kHeatScaleNames[i], kHeatScaleTexts[i], kHeatScaleLeft, kScaleTops[i]);
+    }
+
+    lstSize = new QComboBox(client);
+    lstSize->setObjectName(QStringLiteral("lstSize"));
+    lstSize->setEditable(false);
+    lstSize->setGeometry(scaled(scale, kSizeList));
+
+    edRandSeed = addEdit(client, scale, "edRandSeed", kSeedField);
+    edRandSeed->setMaxLength(kSeedMaxLength);
+    edRandSeed->setText(QStringLiteral("42861244"));
+
+    trkWater = addSlider(client, scale, "trkWater", kWaterSlider);
+    trkHeat = addSlider(client, scale, "trkHeat", kHeatSlider);
+
+    edTitle = addEdit(client, scale, "edTitle", kTitleField);
+
+    butGenerate = addButton(client, scale, "butGenerate", "Generate", kGenerateButton);
+    butGenerate->setDefault(true);
+    butExit = addButton(client, scale, "butExit", "Exit", kExitButton);
+
+    QWidget::setTabOrder(lstSize, edRandSeed);
+    QWidget::setTabOrder(edRandSeed, trkWater);
+    QWidget::setTabOrder(trkWater, trkHeat);
+    QWidget::setTabOrder(trkHeat, edTitle);
+    QWidget::setTabOrder(edTitle, butGenerate);
+    QWidget::setTabOrder(butGenerate, butExit);
+
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+    menuBar()->setNativeMenuBar(false);
+    Help1 = menuBar()->addMenu(QStringLiteral("Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    Help2 = Help1->addAction(QStringLiteral("Help"));
+    Help2->setObjectName(QStringLiteral("Help2"));
+    About1 = Help1->addAction(QStringLiteral("About"));
+    About1->setObjectName(QStringLiteral("About1"));
+
+    connect(butGenerate, &QPushButton::clicked, this, &TWorld1::butGenerateClick);
+    connect(butExit, &QPushButton::clicked, this, &TWorld1::butExitClick);
+    connect(Help2, &QAction::triggered, this, &TWorld1::Help2Click);
+    connect(About1, &QAction::triggered, this, &TWorld1::About1Click);
+
+    // The window takes the size of its client area plus the menu bar and
+    // cannot be resized by the user.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    move(scale.point(kWindowPosition.x(), kWindowPosition.y()));
+    lstSize->setFocus();
+}
+
+void TWorld1::FormCreate()
+{
+    lstSize->addItems({QStringLiteral("Small"), QStringLiteral("Medium"), QStringLiteral("Large")});
+    lstSize->setCurrentIndex(0);
+    random_.LoadSeed(edRandSeed->text().toStdString());
+}
+
+WorldSettings TWorld1::currentSettings() const
+{
+    return WorldSettings{lstSize->currentText(), edRandSeed->text(), trkWater->value(), trkHeat->value(),
+                         edTitle->text()};
+}
+
+void TWorld1::butGenerateClick()
+{
+    const WorldSettings settings = currentSettings();
+    // A rejected seed throws here, before anything else has changed.
+    random_.LoadSeed(settings.SeedText.toStdString());
+    if (mapWindow_)
+        mapWindow_->ShowModal(settings);
+}
+
+void TWorld1::butExitClick()
+{
+    QCoreApplication::quit();
+}
+
+void TWorld1::Help2Click() {}
+
+void TWorld1::About1Click() {}
+
+void TWorld1::keyPressEvent(QKeyEvent *event)
+{
+    // Enter is the default button's, unless a button has the focus, which
+    // then presses that one; the fields pass the key on to here.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto *focused = qobject_cast<QPushButton *>(focusWidget()))
+            focused->click();
+        else
+            butGenerate->click();
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+} // namespace terralume::ui

@@ -1,0 +1,66 @@
+#pragma once
+// The settings window: the program's main window, holding the five world
+// settings, Generate, Exit and the Help menu.
+
+#include "WorldSettings.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSlider;
+
+namespace terralume {
+class SeededRandom;
+}
+
+namespace terralume::ui {
+
+class TWorldScr;
+
+class TWorld1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // `random` is the one seeded source of the run; the window loads the
+    // seed text into it at creation and at every Generate.
+    explicit TWorld1(SeededRandom &random, QWidget *parent = nullptr);
+
+    // The window Generate shows; created after this one, so handed in later.
+    void setMapWindow(TWorldScr *mapWindow) { mapWindow_ = mapWindow; }
+
+    // The controls' values as they stand now.
+    WorldSettings currentSettings() const;
+
+public slots:
+    void butGenerateClick();
+    void butExitClick();
+    void Help2Click();
+    void About1Click();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void buildControls();
+    void FormCreate();
+
+    SeededRandom &random_;
+    TWorldScr *mapWindow_ = nullptr;
+
+    QComboBox *lstSize = nullptr;
+    QLineEdit *edRandSeed = nullptr;
+    QSlider *trkWater = nullptr;
+    QSlider *trkHeat = nullptr;
+    QLineEdit *edTitle = nullptr;
+    QPushButton *butGenerate = nullptr;
+    QPushButton *butExit = nullptr;
+    QMenu *Help1 = nullptr;
+    QAction *Help2 = nullptr;
+    QAction *About1 = nullptr;
+};
+
+} // namespace terralume::ui

@@ -1,0 +1,320 @@
+#include "TWorldScr.h"
+
+#include "DesignScale.h"
+#include "MapPicture.h"
+#include "SeededRandom.h"
+#include "WaitCursor.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShowEvent>
+
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace terralume::ui {
+
+namespace {
+
+constexpr QPoint kWindowPosition{6, 4};
+constexpr int kZoomFactors = 5;
+
+using SharedPixels = std::shared_ptr<std::uint16_t[]>;
+
+// A QImage over shared pixel storage: the storage lives as long as any copy
+// of the image does, so printing may keep a copy across zooms.
+QImage imageOver(const SharedPixels &storage, int side, qsizetype bytesPerLine)
+{
+    return QImage(
+        reinterpret_cast<uchar *>(storage.get()), side, side, bytesPerLine, QImage::Format_RGB16,
+        [](void *holder) { delete static_cast<SharedPixels *>(holder); }, new SharedPixels(storage));
+}
+
+std::unique_ptr<std::uint16_t[]> allocatePixels(std::size_t count)
+{
+    return std::make_unique_for_overwrite<std::uint16_t[]>(count);
+}
+
+} // namespace
+
+MapImage::MapImage(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void MapImage::setPicture(const QImage *picture)
+{
+    picture_ = picture;
+    update();
+}
+
+void MapImage::paintEvent(QPaintEvent *event)
+{
+    if (!picture_ || picture_->isNull())
+        return;
+    QPainter painter(this);
+    // Only the exposed part is drawn: at x5 the picture is far larger than
+    // the part a screen can show.
+    const qreal ratio = devicePixelRatioF();
+    const QRectF target = event->rect();
+    const QRectF source(target.x() * ratio, target.y() * ratio, target.width() * ratio, target.height() * ratio);
+    painter.drawImage(target, *picture_, source);
+}
+
+TWorldScr::TWorldScr(SeededRandom &random, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      random_(random), allocator_(allocatePixels)
+{
+    setObjectName(QStringLiteral("WorldScr"));
+    setWindowTitle(QStringLiteral("Terralume"));
+    buildControls();
+}
+
+TWorldScr::~TWorldScr()
+{
+    // The picture widget points into view_; it goes before view_ does.
+    Image1->setPicture(nullptr);
+}
+
+void TWorldScr::buildControls()
+{
+    ScrollBox1 = new QScrollArea(this);
+    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
+    ScrollBox1->setWidgetResizable(false);
+    ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1 = new MapImage;
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPicture(&view_);
+    ScrollBox1->setWidget(Image1);
+    setCentralWidget(ScrollBox1);
+
+    QMenuBar *bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    bar->setNativeMenuBar(false);
+
+    File1 = bar->addMenu(QStringLiteral("File"));
+    File1->setObjectName(QStringLiteral("File1"));
+    PrintMap1 = File1->addAction(QStringLiteral("Print"));
+    PrintMap1->setObjectName(QStringLiteral("PrintMap1"));
+    connect(PrintMap1, &QAction::triggered, this, &TWorldScr::PrintMap1Click);
+
+    Zoom1 = bar->addMenu(QStringLiteral("Zoom"));
+    Zoom1->setObjectName(QStringLiteral("Zoom1"));
+    struct ZoomEntry {
+        const char *name;
+        const char *caption;
+        void (TWorldScr::*handler)();
+    };
+    // The captions keep the design's mixed case.
+    const std::array<ZoomEntry, kZoomFactors> entries{{
+        {"x11", "x 1", &TWorldScr::x11Click},
+        {"X21", "X 2", &TWorldScr::X21Click},
+        {"X31", "x 3", &TWorldScr::X31Click},
+        {"x41", "x 4", &TWorldScr::x41Click},
+        {"X51", "x 5", &TWorldScr::X51Click},
+    }};
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        QAction *entry = Zoom1->addAction(QString::fromLatin1(entries[i].caption));
+        entry->setObjectName(QString::fromLatin1(entries[i].name));
+        entry->setCheckable(true);
+        entry->setChecked(i == 0);
+        connect(entry, &QAction::triggered, this, entries[i].handler);
+        zoomEntries_[i] = entry;
+    }
+
+    Exit1 = bar->addAction(QStringLiteral("Exit"));
+    Exit1->setObjectName(QStringLiteral("Exit1"));
+    connect(Exit1, &QAction::triggered, this, &TWorldScr::Exit1Click);
+
+    move(primaryScreenScale().point(kWindowPosition.x(), kWindowPosition.y()));
+}
+
+void TWorldScr::setPixelAllocator(PixelAllocator allocator)
+{
+    allocator_ = allocator ? std::move(allocator) : PixelAllocator(allocatePixels);
+}
+
+void TWorldScr::ShowModal(const WorldSettings &settings)
+{
+    settings_ = settings;
+    setWindowModality(Qt::ApplicationModal);
+    QEventLoop loop;
+    modalLoop_ = &loop;
+    show();
+    if (isVisible())
+        loop.exec(QEventLoop::DialogExec);
+    modalLoop_ = nullptr;
+}
+
+void TWorldScr::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // A spontaneous show is the window coming back from minimised, not a
+    // new map.
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TWorldScr::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted() && modalLoop_)
+        modalLoop_->quit();
+}
+
+void TWorldScr::FormShow()
+{
+    setWindowTitle(settings_.Title.isEmpty() ? QStringLiteral("Terralume - Untitled")
+                                             : QStringLiteral("Terralume - ") + settings_.Title);
+    setWindowState(windowState() & ~Qt::WindowMaximized);
+    ZoomFactor = 1;
+    tint_ = tintFromHeatPosition(settings_.HeatPosition);
+    const WaitCursor hourglass;
+    checkZoomEntry();
+    GenerateHeights(world_, settings_.SizeName.toStdString(), settings_.WaterPosition, random_);
+    DrawMap();
+}
+
+void TWorldScr::FormClose()
+{
+    // The pictures stay as they are between shows; printing may still read
+    // them.
+}
+
+void TWorldScr::DrawMap()
+{
+    const WaitCursor hourglass;
+    QImage drawing = drawMapPicture(world_, tint_);
+    replaceView(drawing.width(), [&drawing](PixelView565 target) {
+        const ConstPixelView565 source = pixelView(std::as_const(drawing));
+        const std::size_t rowBytes = static_cast<std::size_t>(source.width) * sizeof(std::uint16_t);
+        for (int y = 0; y < source.height; ++y)
+            std::memcpy(target.row(y), source.row(y), rowBytes);
+    });
+    BaseBitmap = std::move(drawing);
+    autoSizeToPicture();
+    FitToScreen();
+}
+
+void TWorldScr::ZoomMap()
+{
+    if (BaseBitmap.isNull())
+        return;
+    const WaitCursor hourglass;
+    const int zoom = ZoomFactor;
+    replaceView((BaseBitmap.width() - 1) * zoom,
+                [this, zoom](PixelView565 target) { zoomView(pixelView(std::as_const(BaseBitmap)), zoom, target); });
+    autoSizeToPicture();
+    FitToScreen();
+}
+
+void TWorldScr::replaceView(int side, const std::function<void(PixelView565)> &fill)
+{
+    // Lines padded to whole 32-bit words, as QImage's own are.
+    const std::size_t pixelsPerLine = (static_cast<std::size_t>(side) + 1) & ~std::size_t{1};
+    const std::size_t count = pixelsPerLine * static_cast<std::size_t>(side);
+    const qsizetype bytesPerLine = static_cast<qsizetype>(pixelsPerLine * sizeof(std::uint16_t));
+
+    // Storage anyone else still holds a copy of is never written over.
+    std::shared_ptr<std::uint16_t[]> storage = storage_;
+    const bool reusable = storage && count <= storageCapacity_ && storage.use_count() <= 3 && view_.isDetached();
+    if (!reusable) {
+        std::unique_ptr<std::uint16_t[]> fresh = allocator_(count);
+        if (!fresh)
+            throw std::bad_alloc();
+        storage = std::shared_ptr<std::uint16_t[]>(std::move(fresh));
+    }
+    fill(PixelView565{storage.get(), side, side, bytesPerLine});
+    view_ = imageOver(storage, side, bytesPerLine);
+    if (!reusable) {
+        storage_ = std::move(storage);
+        storageCapacity_ = count;
+    }
+    Image1->setPicture(&view_);
+}
+
+void TWorldScr::autoSizeToPicture()
+{
+    setWindowState(windowState() & ~Qt::WindowMaximized);
+    const qreal ratio = devicePixelRatioF();
+    const int logicalSide = static_cast<int>(std::ceil(view_.width() / ratio));
+    Image1->setFixedSize(logicalSide, logicalSide);
+    Image1->update();
+    const int frame = 2 * ScrollBox1->frameWidth();
+    ScrollBox1->setFixedSize(logicalSide + frame, logicalSide + frame);
+    const int width = ScrollBox1->width();
+    const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(width)
+                                                          : menuBar()->sizeHint().height();
+    setFixedSize(width, menuHeight + ScrollBox1->height());
+}
+
+QSize TWorldScr::screenSize() const
+{
+    if (screenSize_.isValid())
+        return screenSize_;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().size() : QSize();
+}
+
+void TWorldScr::FitToScreen()
+{
+    const QSize screen = screenSize();
+    if (ScrollBox1->width() < screen.width() && ScrollBox1->height() < screen.height())
+        return;
+    // Too big for the screen: the window is maximised and the scroll box
+    // fills it and scrolls the picture.
+    ScrollBox1->setMinimumSize(0, 0);
+    ScrollBox1->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TWorldScr::checkZoomEntry()
+{
+    for (std::size_t i = 0; i < zoomEntries_.size(); ++i)
+        zoomEntries_[i]->setChecked(static_cast<int>(i) + 1 == ZoomFactor);
+}
+
+void TWorldScr::setZoom(int factor)
+{
+    const int previous = ZoomFactor;
+    ZoomFactor = factor;
+    checkZoomEntry();
+    try {
+        ZoomMap();
+    } catch (...) {
+        // The view still shows the previous zoom; the marks follow it before
+        // the error goes on to be reported.
+        ZoomFactor = previous;
+        checkZoomEntry();
+        throw;
+    }
+}
+
+void TWorldScr::x11Click() { setZoom(1); }
+void TWorldScr::X21Click() { setZoom(2); }
+void TWorldScr::X31Click() { setZoom(3); }
+void TWorldScr::x41Click() { setZoom(4); }
+void TWorldScr::X51Click() { setZoom(5); }
+
+void TWorldScr::Exit1Click()
+{
+    close();
+}
+
+void TWorldScr::PrintMap1Click() {}
+
+} // namespace terralume::ui

@@ -1,0 +1,133 @@
+#pragma once
+// The map window: shows one generated world at one screen pixel per cell in
+// a scroll box, with zoom x1..x5, sizing itself to the picture or maximising
+// when the picture does not fit on the screen.
+
+#include "Colouring.h"
+#include "Generator.h"
+#include "WorldSettings.h"
+
+#include <QImage>
+#include <QMainWindow>
+#include <QSize>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QEventLoop;
+class QMenu;
+class QScrollArea;
+
+namespace terralume {
+class SeededRandom;
+}
+
+namespace terralume::ui {
+
+// Image1: draws its picture unscaled from the top-left corner, one picture
+// pixel per device pixel whatever the screen's device pixel ratio.
+class MapImage : public QWidget {
+    Q_OBJECT
+public:
+    explicit MapImage(QWidget *parent = nullptr);
+
+    // Not owned; the picture must outlive the widget or be replaced first.
+    void setPicture(const QImage *picture);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    const QImage *picture_ = nullptr;
+};
+
+class TWorldScr : public QMainWindow {
+    Q_OBJECT
+public:
+    // Where the view's pixel memory comes from: `count` 16-bit pixels, or a
+    // std::bad_alloc.
+    using PixelAllocator = std::function<std::unique_ptr<std::uint16_t[]>(std::size_t count)>;
+
+    explicit TWorldScr(SeededRandom &random, QWidget *parent = nullptr);
+    ~TWorldScr() override;
+
+    // Generates and shows the world of `settings` modally; returns when the
+    // window is closed.
+    void ShowModal(const WorldSettings &settings);
+
+    // What printing needs: the picture as shown (current zoom) and the
+    // settings the map was made from.
+    const QImage &viewImage() const { return view_; }
+    const WorldSettings &shownSettings() const { return settings_; }
+
+    const QImage &baseImage() const { return BaseBitmap; }
+    int zoomFactor() const { return ZoomFactor; }
+    Tint tint() const { return tint_; }
+    const World &world() const { return world_; }
+
+    // The screen the fitting rule measures against; an invalid size means
+    // the primary screen's full geometry.
+    void setScreenSize(QSize size) { screenSize_ = size; }
+    void setPixelAllocator(PixelAllocator allocator);
+
+public slots:
+    void x11Click();
+    void X21Click();
+    void X31Click();
+    void x41Click();
+    void X51Click();
+    void Exit1Click();
+    void PrintMap1Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void FormShow();
+    void FormClose();
+    void DrawMap();
+    void ZoomMap();
+    void FitToScreen();
+
+    void setZoom(int factor);
+    void checkZoomEntry();
+    void autoSizeToPicture();
+    QSize screenSize() const;
+
+    // Makes the view `side` pixels square and lets `fill` paint it. When the
+    // storage cannot be had, the view shown so far is left as it was.
+    void replaceView(int side, const std::function<void(PixelView565)> &fill);
+
+    SeededRandom &random_;
+    World world_;
+    WorldSettings settings_;
+    Tint tint_;
+    int ZoomFactor = 1;
+    QImage BaseBitmap;
+
+    // The view lives in storage kept from zoom to zoom: going back to a large
+    // zoom then writes into memory already touched instead of fresh pages.
+    std::shared_ptr<std::uint16_t[]> storage_;
+    std::size_t storageCapacity_ = 0;
+    QImage view_;
+    PixelAllocator allocator_;
+
+    QSize screenSize_;
+    QEventLoop *modalLoop_ = nullptr;
+
+    QScrollArea *ScrollBox1 = nullptr;
+    MapImage *Image1 = nullptr;
+    QMenu *File1 = nullptr;
+    QAction *PrintMap1 = nullptr;
+    QMenu *Zoom1 = nullptr;
+    std::array<QAction *, 5> zoomEntries_{}; // x11, X21, X31, x41, X51
+    QAction *Exit1 = nullptr;
+};
+
+} // namespace terralume::ui
