@@ -143,14 +143,22 @@ private:
     QtMessageHandler previous_;
 };
 
+// Rows top to bottom, so the picture shows cell [x][y] at column x, row y.
 bool writeHeights(QIODevice &device, const World &world)
 {
     const int side = world.Heights.side();
     const QByteArray header = QByteArrayLiteral("P5\n") + QByteArray::number(side) + ' ' + QByteArray::number(side) +
                               QByteArrayLiteral("\n255\n");
-    const qint64 bytes = static_cast<qint64>(side) * side;
-    return device.write(header) == header.size() &&
-           device.write(reinterpret_cast<const char *>(world.Heights.data()), bytes) == bytes;
+    if (device.write(header) != header.size())
+        return false;
+    QByteArray row(side, '\0');
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x)
+            row[x] = static_cast<char>(world.Heights.at(x, y));
+        if (device.write(row) != side)
+            return false;
+    }
+    return true;
 }
 
 } // namespace

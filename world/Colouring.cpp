@@ -52,11 +52,19 @@ void colourWorld(const World &world, Tint tint, PixelView565 target)
 {
     const ColourTable table = buildColourTable(world.WaterOffset, tint);
     const int side = world.Heights.side();
-    for (int y = 0; y < side; ++y) {
-        const std::uint8_t *cells = world.Heights.row(y);
-        std::uint16_t *out = target.row(y);
-        for (int x = 0; x < side; ++x)
-            out[x] = table[cells[x]];
+    // The grid is stored by columns and the picture by rows: go tile by tile
+    // so that both the columns read and the rows written stay in cache.
+    constexpr int kTile = 32;
+    const std::uint8_t *columns[kTile];
+    for (int x0 = 0; x0 < side; x0 += kTile) {
+        const int width = std::min(side - x0, kTile);
+        for (int k = 0; k < width; ++k)
+            columns[k] = world.Heights.column(x0 + k);
+        for (int y = 0; y < side; ++y) {
+            std::uint16_t *out = target.row(y) + x0;
+            for (int k = 0; k < width; ++k)
+                out[k] = table[columns[k][y]];
+        }
     }
 }
 

@@ -2,9 +2,9 @@
 // The draws of one generation, produced ahead in independent lanes.
 //
 // A generation's draws form one long LCG sequence. Stepping it one state at a
-// time is a chain of dependent multiplies; instead the stream keeps a block of
-// kBlock consecutive states and advances every one of them by kBlock steps at
-// once (state * a^kBlock + c_kBlock), which the compiler turns into vector
+// time is a chain of dependent multiplies; instead the stream holds kBlock
+// consecutive states and advances every one of them by kBlock steps at once
+// (state * a^kBlock + c_kBlock), which the compiler turns into vector
 // multiplies. Draws are still handed out strictly in sequence order, so each
 // one lands on the same cell as with RandomBelow.
 
@@ -38,7 +38,7 @@ constexpr LcgJump lcgJump(std::uint32_t steps)
 
 class DrawStream {
 public:
-    static constexpr std::size_t kBlock = 256;
+    static constexpr std::size_t kBlock = 512;
 
     // Starts drawing from the source's current state.
     explicit DrawStream(SeededRandom &source);
@@ -48,23 +48,28 @@ public:
     DrawStream(const DrawStream &) = delete;
     DrawStream &operator=(const DrawStream &) = delete;
 
+    // The next draw below `range`, as RandomBelow(range) would give it.
     std::uint32_t next(std::uint32_t range)
     {
         if (pos_ == kBlock)
             refill();
-        ++taken_;
+        taken_ = true;
         return scaleDraw(states_[pos_++], range);
     }
 
-    std::uint64_t drawsTaken() const { return taken_; }
+    // The next `count` draws below `range` (at most 65536) in order, each plus
+    // `offset`, into `out`.
+    void next(std::uint16_t *out, std::size_t count, std::uint32_t range, std::uint16_t offset = 0);
+
+    // Passes over `count` draws whose values nobody needs.
+    void skip(std::size_t count);
 
 private:
     void refill();
 
     SeededRandom &source_;
-    std::uint32_t start_;
+    bool taken_ = false;
     std::size_t pos_ = 0;
-    std::uint64_t taken_ = 0;
     alignas(64) std::array<std::uint32_t, kBlock> states_{};
 };
 

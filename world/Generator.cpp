@@ -2,6 +2,9 @@
 
 #include "DrawStream.h"
 
+#include <algorithm>
+#include <array>
+
 namespace terralume {
 
 namespace {
@@ -12,62 +15,110 @@ inline std::uint8_t wrapHeight(int value) { return static_cast<std::uint8_t>(val
 
 int firstStep(int blockSize) { return blockSize % 16 == 0 ? 4 * blockSize : 128; }
 
+// The longest run of draws one outer loop step needs: a column of the grid.
+constexpr std::size_t kMaxRun = 1025;
+using DrawRun = std::array<std::uint16_t, kMaxRun>;
+
 void seedLattice(World &w, DrawStream &draws)
 {
     const int b = w.BlockSize;
-    for (int i = 0; i <= b; ++i)
+    DrawRun r;
+    for (int i = 0; i <= b; ++i) {
+        draws.next(r.data(), static_cast<std::size_t>(b + 1), 128, 64);
         for (int j = 0; j <= b; ++j)
-            w.Heights.at(i * b, j * b) = wrapHeight(static_cast<int>(draws.next(128)) + 64);
+            w.Heights.at(i * b, j * b) = wrapHeight(r[static_cast<std::size_t>(j)]);
+    }
 }
 
+// The three passes of a stage over columns of the grid. Step is a template
+// argument for the finest stages, which hold most of the cells, so that the
+// compiler sees the stride and can vectorise the column loops.
+template <int Step>
+struct StagePasses {
+    static void edgesAcross(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
+                            const std::uint16_t *r, int count, int step)
+    {
+        const int s = Step ? Step : step;
+        for (int j = 0; j < count; ++j)
+            target[j * s] = wrapHeight(r[j] + (left[j * s] + right[j * s]) / 2 - s);
+    }
+    static void edgesDown(std::uint8_t *column, const std::uint16_t *r, int count, int step)
+    {
+        const int s = Step ? Step : step;
+        const int h = s / 2;
+        for (int j = 0; j < count; ++j)
+            column[j * s + h] = wrapHeight(r[j] + (column[j * s] + column[j * s + s]) / 2 - s);
+    }
+    static void centres(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
+                        const std::uint16_t *r, int count, int step)
+    {
+        const int s = Step ? Step : step;
+        const int h = s / 2;
+        for (int j = 0; j < count; ++j) {
+            const int m = (left[j * s] + left[j * s + s] + right[j * s] + right[j * s + s]) / 4;
+            target[j * s + h] = wrapHeight(r[j] + m - h);
+        }
+    }
+};
+
+template <int Step>
 void runStage(World &w, DrawStream &draws, int step)
 {
+    using Passes = StagePasses<Step>;
     HeightGrid &g = w.Heights;
     const int s = step;
     const int h = s / 2;
     const int n = w.GridExtent / s;
     const auto edgeRange = static_cast<std::uint32_t>(2 * s + 1);
     const auto centreRange = static_cast<std::uint32_t>(2 * h + 1);
+    const auto runOf = [](int count) { return static_cast<std::size_t>(count); };
+    DrawRun r;
 
+    // Within one pass no cell written is read again, so each outer step can
+    // take its whole run of draws at once.
     for (int i = 0; i < n; ++i) {
         const int x = i * s;
-        for (int j = 0; j <= n; ++j) {
-            const int y = j * s;
-            const int r = static_cast<int>(draws.next(edgeRange));
-            g.at(x + h, y) = wrapHeight(r + (g.at(x, y) + g.at(x + s, y)) / 2 - s);
-        }
+        draws.next(r.data(), runOf(n + 1), edgeRange);
+        Passes::edgesAcross(&g.at(x + h, 0), &g.at(x, 0), &g.at(x + s, 0), r.data(), n + 1, s);
     }
     for (int i = 0; i <= n; ++i) {
-        const int x = i * s;
-        for (int j = 0; j < n; ++j) {
-            const int y = j * s;
-            const int r = static_cast<int>(draws.next(edgeRange));
-            g.at(x, y + h) = wrapHeight(r + (g.at(x, y) + g.at(x, y + s)) / 2 - s);
-        }
+        draws.next(r.data(), runOf(n), edgeRange);
+        Passes::edgesDown(&g.at(i * s, 0), r.data(), n, s);
     }
-    WipeEdges(w, draws);
+    // The centre pass reads multiples of s, the next stage multiples of h; on
+    // the last stage (h = 1) every band cell is kept.
+    WipeEdges(w, draws, h);
     for (int i = 0; i < n; ++i) {
         const int x = i * s;
-        for (int j = 0; j < n; ++j) {
-            const int y = j * s;
-            const int r = static_cast<int>(draws.next(centreRange));
-            const int m = (g.at(x, y) + g.at(x, y + s) + g.at(x + s, y) + g.at(x + s, y + s)) / 4;
-            g.at(x + h, y + h) = wrapHeight(r + m - h);
-        }
+        draws.next(r.data(), runOf(n), centreRange);
+        Passes::centres(&g.at(x + h, 0), &g.at(x, 0), &g.at(x + s, 0), r.data(), n, s);
     }
 }
 
+void runStage(World &w, DrawStream &draws, int step)
+{
+    switch (step) {
+    case 2:
+        return runStage<2>(w, draws, step);
+    case 4:
+        return runStage<4>(w, draws, step);
+    default:
+        return runStage<0>(w, draws, step);
+    }
+}
+
+// Afterwards every height plus the water offset lies in 0..255. Raising to
+// -offset only bites when the offset is negative, lowering to 255 - offset
+// only when it is positive, so one clamp to the pair of bounds does both.
 void clampToWater(World &w)
 {
     const int o = w.WaterOffset;
+    const auto low = static_cast<std::uint8_t>(std::max(0, -o));
+    const auto high = static_cast<std::uint8_t>(std::min(255, 255 - o));
     std::uint8_t *cell = w.Heights.data();
     const std::size_t count = static_cast<std::size_t>(w.Heights.side()) * static_cast<std::size_t>(w.Heights.side());
-    for (std::size_t k = 0; k < count; ++k) {
-        if (cell[k] + o < 0)
-            cell[k] = wrapHeight(-o);
-        if (cell[k] + o > 255)
-            cell[k] = wrapHeight(255 - o);
-    }
+    for (std::size_t k = 0; k < count; ++k)
+        cell[k] = std::min(std::max(cell[k], low), high);
 }
 
 std::uint64_t squared(int v) { return static_cast<std::uint64_t>(v) * static_cast<std::uint64_t>(v); }
@@ -83,16 +134,25 @@ int blockSizeFor(std::string_view sizeName)
     return 32;
 }
 
-void WipeEdges(World &w, DrawStream &draws)
+void WipeEdges(World &w, DrawStream &draws, int readStep)
 {
     HeightGrid &g = w.Heights;
     const int e = w.GridExtent;
     const int width = w.EdgeWidth;
-    const int base = 80 - w.WaterOffset;
+    // 40..159 whatever the water offset: never wraps.
+    const auto base = static_cast<std::uint16_t>(80 - w.WaterOffset);
+    DrawRun r;
     const auto setBand = [&](int x0, int x1, int y0, int y1) {
-        for (int x = x0; x <= x1; ++x)
+        const auto run = static_cast<std::size_t>(y1 - y0 + 1);
+        for (int x = x0; x <= x1; ++x) {
+            if (x % readStep != 0) {
+                draws.skip(run);
+                continue;
+            }
+            draws.next(r.data(), run, 40, base);
             for (int y = y0; y <= y1; ++y)
-                g.at(x, y) = wrapHeight(static_cast<int>(draws.next(40)) + base);
+                g.at(x, y) = wrapHeight(r[static_cast<std::size_t>(y - y0)]);
+        }
     };
     setBand(e - width, e, 0, e); // right
     setBand(0, e, 0, width);     // top
@@ -112,7 +172,8 @@ void GenerateHeights(World &w, std::string_view sizeName, int waterPosition, See
 
     DrawStream draws(random);
     seedLattice(w, draws);
-    WipeEdges(w, draws);
+    // The first stage reads only multiples of its step.
+    WipeEdges(w, draws, firstStep(w.BlockSize));
     for (int step = firstStep(w.BlockSize); step != 1; step /= 2)
         runStage(w, draws, step);
     clampToWater(w);

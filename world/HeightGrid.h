@@ -1,7 +1,7 @@
 #pragma once
 // Square grid of byte heights, addressed as [x][y] with x the picture column
-// and y the row, both 0..extent. Stored row by row (picture order) so that
-// colouring is one straight pass from grid to picture.
+// and y the row, both 0..extent. Stored column by column: the generator's
+// inner loops all run down a column, which then reads memory in order.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,15 +25,15 @@ public:
     std::uint8_t at(int x, int y) const { return cells_[index(x, y)]; }
     std::uint8_t &at(int x, int y) { return cells_[index(x, y)]; }
 
-    // Row y holds the cells [0..extent][y], left to right.
-    const std::uint8_t *row(int y) const { return cells_.data() + index(0, y); }
+    // Column x holds the cells [x][0..extent], top to bottom.
+    const std::uint8_t *column(int x) const { return cells_.data() + index(x, 0); }
     const std::uint8_t *data() const { return cells_.data(); }
     std::uint8_t *data() { return cells_.data(); }
 
 private:
     std::size_t index(int x, int y) const
     {
-        return static_cast<std::size_t>(y) * static_cast<std::size_t>(side_) + static_cast<std::size_t>(x);
+        return static_cast<std::size_t>(x) * static_cast<std::size_t>(side_) + static_cast<std::size_t>(y);
     }
 
     int extent_ = -1;

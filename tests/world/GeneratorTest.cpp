@@ -42,6 +42,58 @@ std::vector<std::uint8_t> cells(const World &w)
     return {w.Heights.data(), w.Heights.data() + n};
 }
 
+// The generation written out plainly, one RandomBelow per cell in the stated
+// order, on a grid of columns: the yardstick for the fast generator.
+std::vector<std::vector<std::uint8_t>> plainGeneration(const std::string &size, int water, std::uint32_t seed)
+{
+    SeededRandom random;
+    random.setSeedWord(seed);
+    const int b = size == "Small" ? 16 : size == "Medium" ? 24 : 32;
+    const int e = b * b, w = b, o = -water;
+    std::vector<std::vector<std::uint8_t>> g(static_cast<std::size_t>(e + 1), std::vector<std::uint8_t>(static_cast<std::size_t>(e + 1), 0));
+    const auto cell = [&](int x, int y) -> std::uint8_t & { return g[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)]; };
+    const auto set = [&](int x, int y, int v) { cell(x, y) = static_cast<std::uint8_t>(((v % 256) + 256) % 256); };
+    const auto R = [&](int n) { return static_cast<int>(random.RandomBelow(static_cast<std::uint32_t>(n))); };
+    const auto wipe = [&] {
+        for (int x = e - w; x <= e; ++x) for (int y = 0; y <= e; ++y) set(x, y, R(40) + 80 - o);
+        for (int x = 0; x <= e; ++x) for (int y = 0; y <= w; ++y) set(x, y, R(40) + 80 - o);
+        for (int x = 0; x <= e; ++x) for (int y = e - w; y <= e; ++y) set(x, y, R(40) + 80 - o);
+        for (int x = 0; x <= w; ++x) for (int y = 0; y <= e; ++y) set(x, y, R(40) + 80 - o);
+    };
+    for (int i = 0; i <= b; ++i)
+        for (int j = 0; j <= b; ++j)
+            set(i * b, j * b, R(128) + 64);
+    wipe();
+    int s = b % 16 == 0 ? 4 * b : 128;
+    while (s != 1) {
+        const int h = s / 2, n = e / s;
+        for (int i = 0; i <= n - 1; ++i)
+            for (int j = 0; j <= n; ++j) {
+                const int r = R(2 * s + 1);
+                set(i * s + h, j * s, r + (cell(i * s, j * s) + cell(i * s + s, j * s)) / 2 - s);
+            }
+        for (int i = 0; i <= n; ++i)
+            for (int j = 0; j <= n - 1; ++j) {
+                const int r = R(2 * s + 1);
+                set(i * s, j * s + h, r + (cell(i * s, j * s) + cell(i * s, j * s + s)) / 2 - s);
+            }
+        wipe();
+        for (int i = 0; i <= n - 1; ++i)
+            for (int j = 0; j <= n - 1; ++j) {
+                const int r = R(2 * h + 1);
+                const int m = (cell(i * s, j * s) + cell(i * s, j * s + s) + cell(i * s + s, j * s) + cell(i * s + s, j * s + s)) / 4;
+                set(i * s + h, j * s + h, r + m - h);
+            }
+        s /= 2;
+    }
+    for (int x = 0; x <= e; ++x)
+        for (int y = 0; y <= e; ++y) {
+            if (cell(x, y) + o < 0) set(x, y, -o);
+            if (cell(x, y) + o > 255) set(x, y, 255 - o);
+        }
+    return g;
+}
+
 struct SizeCase {
     const char *name;
     int block;
@@ -71,6 +123,20 @@ TEST_P(GeneratorSize, MakesTheSameNumberOfDrawsForEverySeedAndWater)
         }
     }
     EXPECT_EQ(drawsPerGeneration(GetParam().name), GetParam().draws);
+}
+
+TEST_P(GeneratorSize, EqualsThePlainGenerationCellForCell)
+{
+    for (const auto &[seed, water] : {std::pair{42861244u, 0}, std::pair{0u, -40}, std::pair{0xFFFFFFFFu, 40},
+                                      std::pair{987654321u, 13}}) {
+        const World fast = generate(GetParam().name, water, seed);
+        const auto plain = plainGeneration(GetParam().name, water, seed);
+        ASSERT_EQ(fast.Heights.side(), static_cast<int>(plain.size()));
+        for (int x = 0; x < fast.Heights.side(); ++x)
+            for (int y = 0; y < fast.Heights.side(); ++y)
+                ASSERT_EQ(fast.Heights.at(x, y), plain[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)])
+                    << x << "," << y << " seed " << seed << " water " << water;
+    }
 }
 
 TEST_P(GeneratorSize, RepeatsTheSameGridForTheSameInputs)

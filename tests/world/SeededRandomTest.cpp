@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using terralume::ConvertError;
 using terralume::DrawStream;
@@ -116,6 +117,27 @@ TEST(DrawStream, MatchesRandomBelowDrawForDraw)
         }
         EXPECT_EQ(laned.seedWord(), serial.seedWord());
     }
+}
+
+// Runs of draws, of every length round the block size, mixed with single
+// draws: the same values in the same order as RandomBelow, offset included.
+TEST(DrawStream, RunsMatchRandomBelowAcrossBlocks)
+{
+    SeededRandom serial, laned;
+    serial.setSeedWord(42861244u);
+    laned.setSeedWord(42861244u);
+    {
+        DrawStream stream(laned);
+        std::vector<std::uint16_t> run(2 * DrawStream::kBlock + 3);
+        const std::size_t lengths[] = {1, 0, 7, DrawStream::kBlock - 8, DrawStream::kBlock, 2 * DrawStream::kBlock + 3, 33};
+        for (std::size_t length : lengths) {
+            ASSERT_EQ(stream.next(129), serial.RandomBelow(129));
+            stream.next(run.data(), length, 40, 80);
+            for (std::size_t k = 0; k < length; ++k)
+                ASSERT_EQ(run[k], serial.RandomBelow(40) + 80) << "length " << length << " draw " << k;
+        }
+    }
+    EXPECT_EQ(laned.seedWord(), serial.seedWord());
 }
 
 TEST(DrawStream, TakingNothingLeavesTheSourceAlone)
