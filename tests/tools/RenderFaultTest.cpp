@@ -1,0 +1,275 @@
+// Failures injected into real runs of the renderer program: a full device, a
+// folder that cannot take a file, a write that stops half-way because of a
+// file-size cap. Each must end with exit status 1, one message naming the
+// file, and the target folder exactly as it was; a later run must still work.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readAll(const fs::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeAll(const fs::path &file, const std::string &bytes)
+{
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+struct Outcome {
+    bool exited = false; // false: killed by a signal
+    int status = -1;     // the exit status, or the signal
+    std::string out, err;
+};
+
+struct Limits {
+    std::optional<rlim_t> fileSize; // bytes any one file may grow to
+};
+
+// Runs the renderer as its own process, as a user or a script would.
+Outcome runRenderer(const std::vector<std::string> &args, const fs::path &scratch, Limits limits = {})
+{
+    const fs::path outFile = scratch / "stdout", errFile = scratch / "stderr";
+    std::vector<char *> argv;
+    std::string program = TERRALUME_RENDER_PROGRAM;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (auto &arg : copies)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+            _exit(126);
+        if (limits.fileSize) {
+            // A write past the cap must fail with EFBIG, as on a full disk,
+            // rather than kill the process.
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit cap{*limits.fileSize, *limits.fileSize};
+            if (setrlimit(RLIMIT_FSIZE, &cap) != 0)
+                _exit(126);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    Outcome run;
+    int wstatus = 0;
+    if (child < 0 || waitpid(child, &wstatus, 0) != child)
+        return run;
+    run.exited = WIFEXITED(wstatus);
+    run.status = run.exited ? WEXITSTATUS(wstatus) : WTERMSIG(wstatus);
+    run.out = readAll(outFile);
+    run.err = readAll(errFile);
+    return run;
+}
+
+// Every entry of a folder with its size and a digest of its bytes, to prove a
+// failed run changed nothing.
+std::map<std::string, std::string> contentsOf(const fs::path &folder)
+{
+    std::map<std::string, std::string> contents;
+    for (const auto &entry : fs::directory_iterator(folder)) {
+        std::string summary = "<folder>";
+        if (entry.is_regular_file()) {
+            const std::string bytes = readAll(entry.path());
+            summary = std::to_string(bytes.size()) + " bytes, digest " + std::to_string(std::hash<std::string>{}(bytes));
+        }
+        contents[entry.path().filename().string()] = summary;
+    }
+    return contents;
+}
+
+bool isWholePng(const std::string &bytes)
+{
+    static const std::string signature = "\x89PNG\r\n\x1a\n";
+    static const std::string end = std::string("IEND") + "\xae\x42\x60\x82";
+    return bytes.size() > signature.size() + end.size() && bytes.compare(0, signature.size(), signature) == 0 &&
+           bytes.compare(bytes.size() - end.size(), end.size(), end) == 0;
+}
+
+bool isWholeSmallGrid(const std::string &bytes)
+{
+    const std::string header = "P5\n257 257\n255\n";
+    return bytes.compare(0, header.size(), header) == 0 && bytes.size() == header.size() + 257u * 257u;
+}
+
+class RendererProcess : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "render-fault-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
+        root = pattern;
+        target = root / "target";
+        scratch = root / "scratch";
+        fs::create_directories(target);
+        fs::create_directories(scratch);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::permissions(target, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(root, ignored);
+    }
+
+    fs::path root, target, scratch;
+};
+
+// The ways a file can fail to be written, for both kinds of file.
+enum class Fault { FullDevice, ParentIsAFile, SystemFolder, NoPermission, CutShort };
+
+struct FaultCase {
+    const char *option; // --png or --heights
+    Fault fault;
+};
+
+std::string describe(const testing::TestParamInfo<FaultCase> &info)
+{
+    static const char *names[] = {"FullDevice", "ParentIsAFile", "SystemFolder", "NoPermission", "CutShort"};
+    return std::string(info.param.option + 2) + "_" + names[static_cast<int>(info.param.fault)];
+}
+
+class RendererFileFault : public RendererProcess, public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(RendererFileFault, ExitsOneNamingTheFileAndLeavesTheFolderAsItWas)
+{
+    const auto [option, fault] = GetParam();
+    const std::string name = std::string(option) == "--png" ? "map.png" : "map.pgm";
+    std::string path = (target / name).string();
+    Limits limits;
+    // An earlier result that a failed run must not spoil.
+    writeAll(target / name, "the map from last time");
+
+    switch (fault) {
+    case Fault::FullDevice:
+        if (!fs::exists("/dev/full"))
+            GTEST_SKIP() << "no full device on this system";
+        path = "/dev/full";
+        break;
+    case Fault::ParentIsAFile:
+        // No user, root included, can make a folder where a file already is.
+        path = (target / name / "map").string();
+        break;
+    case Fault::SystemFolder:
+        if (!fs::is_directory("/proc/self"))
+            GTEST_SKIP() << "no process file system here";
+        path = "/proc/" + name;
+        break;
+    case Fault::NoPermission:
+        if (geteuid() == 0)
+            GTEST_SKIP() << "root writes through folder permissions; ParentIsAFile covers root";
+        fs::permissions(target, fs::perms::owner_read | fs::perms::owner_exec);
+        break;
+    case Fault::CutShort:
+        // Big enough to start the file, far too small to finish it.
+        limits.fileSize = 4096;
+        break;
+    }
+
+    const auto before = contentsOf(target);
+    const Outcome run = runRenderer({"--seed", "7", option, path}, scratch, limits);
+
+    ASSERT_TRUE(run.exited) << "killed by signal " << run.status << "\n" << run.err;
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("terralume-render: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("'" + path + "'"), std::string::npos) << "the message names the file:\n" << run.err;
+    EXPECT_TRUE(!run.err.empty() && run.err.back() == '\n') << "one whole line";
+    fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
+    EXPECT_EQ(contentsOf(target), before) << "a failed write must leave no trace";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Renderer, RendererFileFault,
+    testing::Values(FaultCase{"--png", Fault::FullDevice}, FaultCase{"--heights", Fault::FullDevice},
+                    FaultCase{"--png", Fault::ParentIsAFile}, FaultCase{"--heights", Fault::ParentIsAFile},
+                    FaultCase{"--png", Fault::SystemFolder}, FaultCase{"--heights", Fault::SystemFolder},
+                    FaultCase{"--png", Fault::NoPermission}, FaultCase{"--heights", Fault::NoPermission},
+                    FaultCase{"--png", Fault::CutShort}, FaultCase{"--heights", Fault::CutShort}),
+    describe);
+
+TEST_F(RendererProcess, WorksAgainOnceTheSpaceIsBack)
+{
+    const std::string png = (target / "map.png").string(), grid = (target / "map.pgm").string();
+    const Outcome cut = runRenderer({"--png", png, "--heights", grid}, scratch, Limits{4096});
+    ASSERT_TRUE(cut.exited);
+    EXPECT_EQ(cut.status, 1) << cut.err;
+    EXPECT_TRUE(contentsOf(target).empty());
+
+    const Outcome again = runRenderer({"--png", png, "--heights", grid}, scratch);
+    ASSERT_TRUE(again.exited);
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_TRUE(isWholePng(readAll(png)));
+    EXPECT_TRUE(isWholeSmallGrid(readAll(grid)));
+    EXPECT_EQ(contentsOf(target).size(), 2u) << "no temporary file may stay behind";
+}
+
+TEST_F(RendererProcess, AGridWrittenBeforeAFailingPictureIsKeptWhole)
+{
+    // The grid goes first and is complete when the picture's device fails.
+    const std::string grid = (target / "map.pgm").string();
+    const Outcome run = runRenderer({"--heights", grid, "--png", "/dev/full"}, scratch);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(isWholeSmallGrid(readAll(grid)));
+}
+
+struct CommandLine {
+    std::vector<std::string> args;
+    int status;
+    const char *stream; // "out" or "err": where the words must appear
+    const char *words;
+};
+
+class RendererCommandLine : public RendererProcess, public testing::WithParamInterface<CommandLine> {};
+
+TEST_P(RendererCommandLine, EndsWithItsStatusAndWritesNothingOnARejection)
+{
+    std::vector<std::string> args = GetParam().args;
+    for (auto &arg : args)
+        if (arg == "FILE")
+            arg = (target / "map.png").string();
+    const Outcome run = runRenderer(args, scratch);
+    ASSERT_TRUE(run.exited) << "killed by signal " << run.status;
+    EXPECT_EQ(run.status, GetParam().status) << run.err;
+    const std::string &said = std::string(GetParam().stream) == "out" ? run.out : run.err;
+    EXPECT_NE(said.find(GetParam().words), std::string::npos) << said;
+    if (GetParam().status != 0) {
+        EXPECT_TRUE(contentsOf(target).empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Renderer, RendererCommandLine,
+    testing::Values(CommandLine{{"--seed", "12a", "--png", "FILE"}, 2, "err", "'12a' is not a valid integer value.\n"},
+                    CommandLine{{"--size", "Huge", "--png", "FILE"}, 2, "err", "Huge"},
+                    CommandLine{{"--zoom", "6", "--png", "FILE"}, 2, "err", "--zoom"},
+                    CommandLine{{"--png"}, 2, "err", "--png"}, CommandLine{{}, 2, "err", "--png"},
+                    CommandLine{{"--help"}, 0, "out", "--heights"}));
+
+} // namespace
