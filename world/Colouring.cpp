@@ -54,7 +54,7 @@ void colourWorld(const World &world, Tint tint, PixelView565 target)
     const int side = world.Heights.side();
     // The grid is stored by columns and the picture by rows: go tile by tile
     // so that both the columns read and the rows written stay in cache.
-    constexpr int kTile = 32;
+    constexpr int kTile = 8;
     const std::uint8_t *columns[kTile];
     for (int x0 = 0; x0 < side; x0 += kTile) {
         const int width = std::min(side - x0, kTile);
