@@ -1,0 +1,29 @@
+#include "Assets.h"
+
+#include <mutex>
+
+// Resources in a static library are only linked in when something refers
+// to them; the initialiser must be called from outside any namespace.
+static void initTerralumeResources()
+{
+    Q_INIT_RESOURCE(terralume);
+}
+
+namespace terralume {
+
+void loadAssets()
+{
+    static std::once_flag once;
+    std::call_once(once, initTerralumeResources);
+}
+
+QIcon programIcon()
+{
+    loadAssets();
+    QIcon icon(IconResource);
+    for (const int size : {48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/terralume/icons/terralume-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+}  // namespace terralume

@@ -1,0 +1,193 @@
+// The about window, the help viewer and the pictures they show.
+#include "Assets.h"
+#include "HelpWindow.h"
+#include "TWorldSplash.h"
+
+#include <QBitmap>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+
+using terralume::ui::HelpWindow;
+using terralume::ui::TWorldSplash;
+
+class AboutHelpTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { terralume::loadAssets(); }
+
+    void aboutWindowIsTheSameOnEveryShowing_data()
+    {
+        QTest::addColumn<bool>("byCloseBox");
+        QTest::newRow("closed with OK") << false;
+        QTest::newRow("closed with the close box") << true;
+    }
+
+    void aboutWindowIsTheSameOnEveryShowing()
+    {
+        QFETCH(bool, byCloseBox);
+        QWidget owner;
+        owner.show();
+        TWorldSplash splash(&owner);
+        auto *ok = splash.findChild<QPushButton *>(QStringLiteral("butOK"));
+        QVERIFY(ok);
+
+        QList<QWidget *> focused;
+        for (int showing = 0; showing < 2; ++showing) {
+            QTimer::singleShot(0, &splash, [&] {
+                focused.append(splash.focusWidget());
+                if (byCloseBox)
+                    splash.close();
+                else
+                    QTest::mouseClick(ok, Qt::LeftButton);
+            });
+            splash.exec();
+            QVERIFY(!splash.isVisible());
+        }
+        QCOMPARE(focused, (QList<QWidget *>{ok, ok}));
+        // Still the same children: nothing was rebuilt between showings.
+        QCOMPARE(splash.findChild<QPushButton *>(QStringLiteral("butOK")), ok);
+        QCOMPARE(splash.findChildren<QPushButton *>().size(), 1);
+    }
+
+    void aboutWindowShowsItsContent()
+    {
+        TWorldSplash splash;
+        QCOMPARE(splash.windowTitle(), QStringLiteral("Terralume"));
+        QVERIFY(splash.isModal());
+        QVERIFY(!(splash.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(splash.minimumSize(), splash.maximumSize());
+
+        const QList<std::pair<QString, QString>> labels{
+            {QStringLiteral("Label3"), QStringLiteral("The Random World Generator")},
+            {QStringLiteral("Label1"), QStringLiteral("Version 1.20")},
+            {QStringLiteral("Label2"), TWorldSplash::webAddress()},
+        };
+        int previousTop = 0;
+        for (const auto &[name, text] : labels) {
+            auto *label = splash.findChild<QLabel *>(name);
+            QVERIFY2(label, qPrintable(name));
+            QCOMPARE(label->text(), text);
+            QVERIFY(label->font().bold());
+            QCOMPARE(label->font().pointSize(), 9);
+            const QImage drawn = label->grab().toImage();
+            int bluePixels = 0;
+            for (int y = 0; y < drawn.height(); ++y)
+                for (int x = 0; x < drawn.width(); ++x)
+                    bluePixels += drawn.pixelColor(x, y) == QColor(Qt::blue);
+            QVERIFY2(bluePixels > 20, qPrintable(name + QStringLiteral(" is not drawn in blue")));
+            QVERIFY(label->geometry().top() > previousTop);
+            QVERIFY(splash.rect().contains(label->geometry()));
+            previousTop = label->geometry().top();
+        }
+
+        auto *ok = splash.findChild<QPushButton *>(QStringLiteral("butOK"));
+        QVERIFY(ok);
+        QCOMPARE(ok->text(), QStringLiteral("OK"));
+        QVERIFY(ok->geometry().top() > previousTop);
+        // 158 + 73 / 2 of 400: the button sits just left of the middle.
+        QVERIFY(qAbs(ok->geometry().center().x() - splash.width() * 194 / 400) <= 2);
+
+        auto *banner = splash.findChild<QLabel *>(QStringLiteral("Image1"));
+        QVERIFY(banner);
+        QCOMPARE(banner->pos(), QPoint(0, 0));
+        QCOMPARE(banner->width(), splash.width());
+        QVERIFY(!banner->pixmap().isNull());
+        // The black corners let the window's face show through; the ellipse does not.
+        const QImage shot = splash.grab().toImage();
+        const QColor face = splash.palette().color(QPalette::Button);
+        const int right = banner->width() - 1;
+        const int bottom = banner->height() - 1;
+        for (const QPoint corner : {QPoint(0, 0), QPoint(right, 0), QPoint(0, bottom), QPoint(right, bottom)})
+            QCOMPARE(shot.pixelColor(corner), face);
+        const QColor middle = shot.pixelColor(banner->width() / 10, banner->height() / 2);
+        QVERIFY(middle.green() > middle.red() + 40 && middle.green() > middle.blue() + 40);
+    }
+
+    void helpOpensOnceAndIsReused()
+    {
+        QWidget owner;
+        owner.show();
+        HelpWindow *first = HelpWindow::openFor(&owner);
+        QVERIFY(first);
+        QVERIFY(first->isVisible());
+        QVERIFY(first->isWindow());
+        QCOMPARE(first->parentWidget(), &owner);
+        QVERIFY(first->helpFound());
+        QCOMPARE(first->browser()->documentTitle(), QStringLiteral("Terralume Help"));
+
+        // Wander off, close it, ask again: the same window, back at the contents.
+        first->browser()->setSource(QUrl(QStringLiteral("qrc:/terralume/help/seeds.html")));
+        QCOMPARE(first->browser()->documentTitle(), QStringLiteral("How seeds work"));
+        first->close();
+        HelpWindow *second = HelpWindow::openFor(&owner);
+        QCOMPARE(second, first);
+        QVERIFY(second->isVisible());
+        QCOMPARE(second->browser()->documentTitle(), QStringLiteral("Terralume Help"));
+        QCOMPARE(owner.findChildren<HelpWindow *>().size(), 1);
+    }
+
+    void missingHelpIsReportedInItsWindow()
+    {
+        QWidget owner;
+        const QString missing = QDir::temp().filePath(QStringLiteral("no-such-folder/help/index.html"));
+        HelpWindow help(&owner, missing);
+        help.showContents();
+        QVERIFY(!help.helpFound());
+        QVERIFY(help.browser()->toPlainText().contains(QLatin1String("Help file not found")));
+        QVERIFY(help.browser()->toPlainText().contains(missing));
+    }
+
+    void helpPagesAreLinkedBothWays_data()
+    {
+        QTest::addColumn<QString>("page");
+        const QRegularExpression link(QStringLiteral("href=\"([a-z]+\\.html)\""));
+        QFile contents(terralume::HelpContentsResource);
+        QVERIFY(contents.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(contents.readAll());
+        for (auto match = link.globalMatch(html); match.hasNext();) {
+            const QString page = match.next().captured(1);
+            QTest::newRow(qPrintable(page)) << page;
+        }
+    }
+
+    void helpPagesAreLinkedBothWays()
+    {
+        QFETCH(QString, page);
+        QFile file(QStringLiteral(":/terralume/help/") + page);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(page + QStringLiteral(" is linked but missing")));
+        const QString html = QString::fromUtf8(file.readAll());
+        QVERIFY(html.contains(QLatin1String("<title>")));
+        QVERIFY2(html.contains(QLatin1String("href=\"index.html\"")), "no way back to the contents");
+        // Every page a page links to must exist too.
+        const QRegularExpression link(QStringLiteral("href=\"([a-z]+\\.(?:html|css))\""));
+        for (auto match = link.globalMatch(html); match.hasNext();) {
+            const QString target = match.next().captured(1);
+            QVERIFY2(QFile::exists(QStringLiteral(":/terralume/help/") + target), qPrintable(target));
+        }
+    }
+
+    void picturesAreAsDrawn()
+    {
+        const QImage icon(terralume::IconResource);
+        QCOMPARE(icon.size(), QSize(32, 32));
+        QCOMPARE(icon.format(), QImage::Format_Indexed8);
+        QVERIFY(icon.colorCount() <= 16);
+        QVERIFY(terralume::programIcon().availableSizes().contains(QSize(32, 32)));
+
+        const QImage banner(terralume::BannerResource);
+        QCOMPARE(banner.size(), QSize(400, 100));
+        QCOMPARE(banner.pixel(0, 99), qRgb(0, 0, 0));
+        const QColor middle = banner.pixelColor(20, 50);
+        QVERIFY(middle.green() > middle.red() && middle.green() > middle.blue());
+    }
+};
+
+QTEST_MAIN(AboutHelpTest)
+#include "AboutHelpTest.moc"

@@ -1,0 +1,94 @@
+#include "HelpWindow.h"
+
+#include "Assets.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace terralume::ui {
+
+namespace {
+
+QUrl urlOf(const QString &file)
+{
+    return file.startsWith(QLatin1Char(':')) ? QUrl(QStringLiteral("qrc") + file) : QUrl::fromLocalFile(file);
+}
+
+} // namespace
+
+HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
+    : QWidget(owner, Qt::Window), contentsFile_(contentsFile)
+{
+    loadAssets();
+    setObjectName(QStringLiteral("HelpWindow"));
+    setWindowTitle(QStringLiteral("Terralume Help"));
+    setWindowIcon(programIcon());
+
+    browser_ = new QTextBrowser(this);
+    browser_->setObjectName(QStringLiteral("HelpBrowser"));
+    browser_->setOpenExternalLinks(true);
+
+    auto *contents = new QPushButton(QStringLiteral("Contents"), this);
+    back_ = new QPushButton(QStringLiteral("Back"), this);
+    forward_ = new QPushButton(QStringLiteral("Forward"), this);
+    auto *closeButton = new QPushButton(QStringLiteral("Close"), this);
+    back_->setEnabled(false);
+    forward_->setEnabled(false);
+    connect(contents, &QPushButton::clicked, this, &HelpWindow::showContents);
+    connect(back_, &QPushButton::clicked, browser_, &QTextBrowser::backward);
+    connect(forward_, &QPushButton::clicked, browser_, &QTextBrowser::forward);
+    connect(browser_, &QTextBrowser::backwardAvailable, back_, &QPushButton::setEnabled);
+    connect(browser_, &QTextBrowser::forwardAvailable, forward_, &QPushButton::setEnabled);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(contents);
+    buttons->addWidget(back_);
+    buttons->addWidget(forward_);
+    buttons->addStretch();
+    buttons->addWidget(closeButton);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(buttons);
+    layout->addWidget(browser_);
+    resize(640, 560);
+}
+
+QString HelpWindow::defaultContentsFile()
+{
+    return HelpContentsResource;
+}
+
+HelpWindow *HelpWindow::openFor(QWidget *owner)
+{
+    auto *window = owner ? owner->findChild<HelpWindow *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    if (!window)
+        window = new HelpWindow(owner);
+    window->showContents();
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+void HelpWindow::showContents()
+{
+    found_ = QFileInfo(contentsFile_).isReadable();
+    if (found_) {
+        browser_->setSource(urlOf(contentsFile_));
+        return;
+    }
+    // Without its pages the help still opens and says so; the program
+    // carries on either way.
+    browser_->clearHistory();
+    browser_->setHtml(QStringLiteral("<h2>Help file not found</h2>"
+                                     "<p>The help pages could not be opened:</p><p><code>%1</code></p>"
+                                     "<p>Terralume works as usual; only this help is missing.</p>")
+                          .arg(contentsFile_.toHtmlEscaped()));
+}
+
+} // namespace terralume::ui

@@ -1,0 +1,37 @@
+#pragma once
+// The help viewer: the program's help pages in a window of their own,
+// owned by the settings window and reused for every request.
+
+#include <QWidget>
+
+class QTextBrowser;
+class QPushButton;
+
+namespace terralume::ui {
+
+class HelpWindow : public QWidget {
+    Q_OBJECT
+public:
+    // contentsFile is the help's contents page; the embedded help unless a
+    // caller points elsewhere.
+    explicit HelpWindow(QWidget *owner, const QString &contentsFile = defaultContentsFile());
+
+    // What Help > Help does: the owner's help window (made on first use)
+    // comes forward at its contents page.
+    static HelpWindow *openFor(QWidget *owner);
+
+    static QString defaultContentsFile();
+
+    void showContents();
+    bool helpFound() const { return found_; }
+    QTextBrowser *browser() const { return browser_; }
+
+private:
+    QString contentsFile_;
+    QTextBrowser *browser_ = nullptr;
+    QPushButton *back_ = nullptr;
+    QPushButton *forward_ = nullptr;
+    bool found_ = false;
+};
+
+} // namespace terralume::ui

@@ -1,0 +1,36 @@
+#pragma once
+// The about window: the banner, what the program is, its version and where
+// it lives on the web. Created once, hidden, and shown again on every About.
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace terralume::ui {
+
+class TWorldSplash : public QDialog {
+    Q_OBJECT
+public:
+    explicit TWorldSplash(QWidget *parent = nullptr);
+
+    static QString webAddress();
+
+public slots:
+    void butOKClick();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QLabel *Image1 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QPushButton *butOK = nullptr;
+};
+
+// The one about window of the run, created at start-up after the map window.
+extern TWorldSplash *WorldSplash;
+
+} // namespace terralume::ui
