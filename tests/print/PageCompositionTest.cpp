@@ -1,0 +1,216 @@
+#include "JpegRoundTrip.h"
+#include "MapPicture.h"
+#include "MapPrinter.h"
+#include "PageComposer.h"
+#include "PrintError.h"
+#include "ToolRun.h"
+
+#include <QDir>
+#include <QFontMetrics>
+#include <QImageReader>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace terralume;
+using namespace terralume::print;
+
+namespace {
+
+const DateSeparators kCommon;
+
+PageDescription medium()
+{
+    return PageDescription{QStringLiteral("Terralume - Isles of Test"), QStringLiteral("Medium"), -5, 10,
+                           QDateTime(QDate(2026, 3, 7), QTime(9, 5))};
+}
+
+// Whether page pixel (x, y) of `rect` shows the PrintBitmap pixel under it or
+// one of that pixel's neighbours (stretching may round either way).
+bool showsBitmapAt(QRgb shown, const QImage &bitmap, const QRect &rect, int x, int y)
+{
+    const int sx = int((x - rect.left() + 0.5) * bitmap.width() / rect.width());
+    const int sy = int((y - rect.top() + 0.5) * bitmap.height() / rect.height());
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int bx = std::clamp(sx + dx, 0, bitmap.width() - 1), by = std::clamp(sy + dy, 0, bitmap.height() - 1);
+            if (bitmap.pixel(bx, by) == shown)
+                return true;
+        }
+    return false;
+}
+
+// Composes into a grey raster page so that everything the page paints shows.
+QImage grey(int width, int height)
+{
+    QImage page(width, height, QImage::Format_RGB32);
+    page.fill(QColor(128, 128, 128));
+    return page;
+}
+
+} // namespace
+
+class PageComposition : public QObject {
+    Q_OBJECT
+
+private slots:
+    void titlePictureAndFooterLandWhereTheLayoutSays();
+    void secondPageOnTheSamePainterIsTheSame();
+    void landscapePictureEndsAboveTheFooter();
+    void onlyAConvertedPictureIsComposed();
+    void pdfEmbedsPrintBitmapWithoutLoss_data();
+    void pdfEmbedsPrintBitmapWithoutLoss();
+    void pdfCarriesTitleAndFooterText();
+};
+
+void PageComposition::titlePictureAndFooterLandWhereTheLayoutSays()
+{
+    const QImage bitmap = ReJigPallete(maps::mapView("Small", 0, 0, 2));
+    QImage page = grey(1200, 1700);
+    QPainter painter(&page);
+    const PageLayout layout = composePage(painter, page.width(), page.height(), 150, medium(), bitmap, kCommon);
+    painter.end();
+
+    QFont title(kPrintFontFamily);
+    title.setPixelSize(25); // 12 points at 150 dpi
+    const QFontMetrics metrics(title, &page);
+    QCOMPARE(layout.titleHeight, metrics.height());
+    QCOMPARE(layout.titleAt, QPoint((1200 - metrics.horizontalAdvance(medium().caption)) / 2, layout.titleHeight));
+    QCOMPARE(layout.picture, QRect(120, 3 * layout.titleHeight, 960, 960));
+    QCOMPARE(layout.footerAt.x(), 120);
+    QCOMPARE(layout.footerAt.y() + layout.footerHeight, 1700);
+
+    // The picture's pixels are PrintBitmap's colours, unblended.
+    int mismatches = 0;
+    for (int y = layout.picture.top(); y <= layout.picture.bottom(); y += 7)
+        for (int x = layout.picture.left(); x <= layout.picture.right(); x += 7)
+            mismatches += !showsBitmapAt(page.pixel(x, y), bitmap, layout.picture, x, y);
+    QCOMPARE(mismatches, 0);
+    // Grey left and right of the picture and between title and picture.
+    QCOMPARE(page.pixel(layout.picture.left() - 2, layout.picture.center().y()), qRgb(128, 128, 128));
+    QCOMPARE(page.pixel(layout.picture.right() + 2, layout.picture.center().y()), qRgb(128, 128, 128));
+    QCOMPARE(page.pixel(600, layout.picture.top() - 3), qRgb(128, 128, 128));
+    // Text sits on an opaque white cell: its first column is white, not grey.
+    QCOMPARE(page.pixel(layout.titleAt.x(), layout.titleAt.y() + 1), qRgb(255, 255, 255));
+    QCOMPARE(page.pixel(layout.footerAt.x(), layout.footerAt.y() + 1), qRgb(255, 255, 255));
+    // ...and it really wrote something dark in the title cell.
+    int dark = 0;
+    for (int x = layout.titleAt.x(); x < 1200 - layout.titleAt.x(); ++x)
+        for (int y = layout.titleAt.y(); y < layout.titleAt.y() + layout.titleHeight; ++y)
+            dark += qGray(page.pixel(x, y)) < 64;
+    QVERIFY(dark > 100);
+}
+
+void PageComposition::secondPageOnTheSamePainterIsTheSame()
+{
+    // The first page leaves the painter with the 8-point footer font; the
+    // second title must still come out at 12 points.
+    const QImage bitmap = ReJigPallete(maps::mapView("Small"));
+    QImage first = grey(900, 1300), second = grey(900, 1300);
+    QPainter painter(&first);
+    const PageLayout a = composePage(painter, 900, 1300, 120, medium(), bitmap, kCommon);
+    const QFont leftOver = painter.font();
+    painter.end();
+    painter.begin(&second);
+    painter.setFont(leftOver);
+    painter.setBackgroundMode(Qt::TransparentMode);
+    const PageLayout b = composePage(painter, 900, 1300, 120, medium(), bitmap, kCommon);
+    painter.end();
+    QVERIFY(a.titleHeight > a.footerHeight);
+    QCOMPARE(b.titleHeight, a.titleHeight);
+    QCOMPARE(b.picture, a.picture);
+    QVERIFY(first == second);
+}
+
+void PageComposition::landscapePictureEndsAboveTheFooter()
+{
+    const QImage bitmap = ReJigPallete(maps::mapView("Small"));
+    QImage page = grey(1650, 1275); // Letter across at 150 dpi
+    QPainter painter(&page);
+    const PageLayout layout = composePage(painter, page.width(), page.height(), 150, medium(), bitmap, kCommon);
+    painter.end();
+    QCOMPARE(layout.picture.bottom() + 1, layout.footerAt.y());
+    QCOMPARE(layout.picture.width(), layout.picture.height());
+    QCOMPARE(layout.picture.left(), (1650 - layout.picture.width()) / 2);
+    // The footer line is not painted over by the picture.
+    QCOMPARE(page.pixel(layout.footerAt.x(), layout.footerAt.y() + 1), qRgb(255, 255, 255));
+}
+
+void PageComposition::onlyAConvertedPictureIsComposed()
+{
+    QImage page = grey(100, 100);
+    QPainter painter(&page);
+    for (const QImage &wrong : {QImage(), maps::mapView("Small")}) {
+        try {
+            composePage(painter, 100, 100, 72, medium(), wrong, kCommon);
+            QFAIL("composed a page from a picture that was not converted");
+        } catch (const PrintError &e) {
+            QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("There is no converted picture to print"));
+        }
+    }
+    QCOMPARE(page.pixel(50, 50), qRgb(128, 128, 128));
+}
+
+void PageComposition::pdfEmbedsPrintBitmapWithoutLoss_data()
+{
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<bool>("landscape");
+    QTest::newRow("Small x1, one image") << "Small" << 1 << false;
+    QTest::newRow("Medium x2, in bands") << "Medium" << 2 << true;
+}
+
+void PageComposition::pdfEmbedsPrintBitmapWithoutLoss()
+{
+    QFETCH(QString, size);
+    QFETCH(int, zoom);
+    QFETCH(bool, landscape);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString pdf = dir.filePath(QStringLiteral("page.pdf"));
+    const QImage bitmap = composePdf(pdf, maps::mapView(size.toStdString(), -5, 10, zoom), medium(),
+                                     PdfOptions{Paper::Letter, landscape});
+
+    bool ok = false;
+    tools::run(QStringLiteral("pdfimages"), {QStringLiteral("-png"), pdf, dir.filePath(QStringLiteral("img"))}, &ok);
+    QVERIFY(ok);
+    QStringList parts = QDir(dir.path()).entryList({QStringLiteral("img-*.png")}, QDir::Files, QDir::Name);
+    QVERIFY(!parts.isEmpty());
+    // The bands, stacked again, are PrintBitmap pixel for pixel.
+    int y0 = 0;
+    for (const QString &part : parts) {
+        const QImage band = QImage(dir.filePath(part)).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(band.width(), bitmap.width());
+        QVERIFY(y0 + band.height() <= bitmap.height());
+        QVERIFY(band == bitmap.copy(0, y0, bitmap.width(), band.height()).convertToFormat(QImage::Format_RGB32));
+        y0 += band.height();
+    }
+    QCOMPARE(y0, bitmap.height());
+
+    const QByteArray info = tools::run(QStringLiteral("pdfinfo"), {pdf}, &ok);
+    QVERIFY(ok);
+    QVERIFY2(info.contains(landscape ? "792 x 612 pts" : "612 x 792 pts"), info.constData());
+    QVERIFY(QString::fromUtf8(info).contains(QRegularExpression(QStringLiteral("Pages:\\s+1\\n"))));
+}
+
+void PageComposition::pdfCarriesTitleAndFooterText()
+{
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("page.pdf"));
+    composePdf(pdf, maps::mapView("Small"), medium());
+    bool ok = false;
+    const QString text = QString::fromUtf8(tools::run(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}, &ok));
+    QVERIFY(ok);
+    QVERIFY2(text.contains(medium().caption), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("Size - Medium, Water Level - -5, Heat Level - 10")), qPrintable(text));
+    QVERIFY(text.contains(kFooterNotice));
+    const DateSeparators local = separatorsOf(QLocale::system());
+    const QString date = QStringLiteral("3") + QRegularExpression::escape(local.date) + QStringLiteral("7") +
+                         QRegularExpression::escape(local.date) + QStringLiteral("26\\s+9") +
+                         QRegularExpression::escape(local.time) + QStringLiteral("05");
+    QVERIFY2(text.contains(QRegularExpression(date)), qPrintable(text));
+}
+
+QTEST_MAIN(PageComposition)
+#include "PageCompositionTest.moc"
