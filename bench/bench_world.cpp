@@ -7,6 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,50 @@ void BM_Colour(benchmark::State &state)
 }
 BENCHMARK(BM_Colour)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 
+// Prints the ratios the targets are stated in, from medians taken in this
+// same run, after the usual table.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (median || (run.run_type == Run::RT_Iteration && !times_.count(run.run_name.function_name + "/" + run.run_name.args)))
+                times_[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedCPUTime();
+        }
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        const auto reference = times_.find("BM_SerialDrawReference/");
+        if (reference == times_.end())
+            return;
+        const double ref = reference->second * 1000.0; // ms -> us, the unit of the colouring rows
+        std::printf("\nAgainst the serial-draw reference (%.3f ms):\n", reference->second);
+        for (int size = 0; size < 3; ++size) {
+            const auto gen = times_.find("BM_Generate/" + std::to_string(size));
+            const auto col = times_.find("BM_Colour/" + std::to_string(size));
+            if (gen != times_.end())
+                std::printf("  generate %-6s %.2f x\n", kSizes[size], gen->second / reference->second);
+            if (col != times_.end())
+                std::printf("  colour   %-6s %.2f x\n", kSizes[size], col->second / ref);
+        }
+    }
+
+private:
+    std::map<std::string, double> times_;
+};
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
