@@ -1,0 +1,362 @@
+// File > Print against a real scheduler: a private CUPS whose default queue
+// is a cups-pdf printer writing into a folder of the test set-up's own.
+#include "MapPicture.h"
+#include "MapPrinter.h"
+#include "PageComposer.h"
+#include "PrintError.h"
+#include "ToolRun.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+#include <cups/cups.h>
+
+using namespace terralume;
+using namespace terralume::print;
+
+namespace {
+
+struct Scheduler {
+    QString server, queue, out, script, state;
+};
+
+Scheduler readState()
+{
+    Scheduler s;
+    s.state = qEnvironmentVariable("TERRALUME_CUPS_STATE");
+    s.script = qEnvironmentVariable("TERRALUME_CUPS_SCRIPT");
+    QFile file(s.state);
+    if (!file.open(QIODevice::ReadOnly))
+        return s;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QString text = QString::fromLocal8Bit(line);
+        const QString value = text.section(u'=', 1);
+        if (text.startsWith(QStringLiteral("CUPS_SERVER=")))
+            s.server = value;
+        else if (text.startsWith(QStringLiteral("TERRALUME_CUPS_QUEUE=")))
+            s.queue = value;
+        else if (text.startsWith(QStringLiteral("TERRALUME_CUPS_OUT=")))
+            s.out = value;
+    }
+    return s;
+}
+
+// Every job the scheduler knows of on the queue, finished ones included.
+int jobCount(const QString &queue)
+{
+    cups_job_t *jobs = nullptr;
+    const int count =
+        cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.toLocal8Bit().constData(), 0, CUPS_WHICHJOBS_ALL);
+    cupsFreeJobs(count, jobs);
+    return count;
+}
+
+int activeJobs(const QString &queue)
+{
+    cups_job_t *jobs = nullptr;
+    const int count =
+        cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.toLocal8Bit().constData(), 0, CUPS_WHICHJOBS_ACTIVE);
+    cupsFreeJobs(count, jobs);
+    return count;
+}
+
+QString failureOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const PrintError &e) {
+        return QString::fromUtf8(e.what());
+    }
+    return QStringLiteral("(no failure)");
+}
+
+struct Word {
+    QString text;
+    QRectF box; // points, from the page's top-left corner
+};
+
+// The words of a one-page PDF with their boxes, in reading order.
+QList<Word> words(const QString &pdf)
+{
+    bool ok = false;
+    const QString html =
+        QString::fromUtf8(tools::run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")}, &ok));
+    QList<Word> result;
+    static const QRegularExpression word(QStringLiteral(
+        "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
+    for (auto it = word.globalMatch(html); it.hasNext();) {
+        const auto m = it.next();
+        result.append(Word{m.captured(5), QRectF(QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()),
+                                                  QPointF(m.captured(3).toDouble(), m.captured(4).toDouble()))});
+    }
+    return result;
+}
+
+QString joined(const QList<Word> &list)
+{
+    QStringList texts;
+    for (const Word &w : list)
+        texts.append(w.text);
+    return texts.join(u' ');
+}
+
+PageDescription page()
+{
+    return PageDescription{QStringLiteral("Terralume - Printed Isles"), QStringLiteral("Medium"), -5, 10,
+                           QDateTime(QDate(2026, 3, 7), QTime(9, 5))};
+}
+
+} // namespace
+
+class PrinterEndToEnd : public QObject {
+    Q_OBJECT
+
+private:
+    Scheduler cups;
+    QImage view;
+
+    bool admin(const QString &program, const QStringList &arguments)
+    {
+        bool ok = false;
+        tools::run(program, arguments, &ok);
+        return ok;
+    }
+    bool script(const QString &action)
+    {
+        bool ok = false;
+        tools::run(QStringLiteral("sh"), {cups.script, action, cups.state}, &ok);
+        return ok;
+    }
+    QStringList pdfs() const { return QDir(cups.out).entryList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Time); }
+    // The one PDF that a print adds, once the queue has finished with it.
+    QString waitForNewPdf(const QStringList &before)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 90000) {
+            if (activeJobs(cups.queue) == 0)
+                for (const QString &name : pdfs())
+                    if (!before.contains(name))
+                        return QDir(cups.out).filePath(name);
+            QTest::qWait(200);
+        }
+        return QString();
+    }
+    void expectNormalCursor() { QCOMPARE(QGuiApplication::overrideCursor(), nullptr); }
+
+private slots:
+    void initTestCase();
+    void printsTitleMapAndFooterOnTheDefaultPrinter();
+    void noDefaultPrinterIsReportedAndNothingIsQueued();
+    void stoppedOrRejectingQueueIsReportedThenPrintsAgain_data();
+    void stoppedOrRejectingQueueIsReportedThenPrintsAgain();
+    void goneSchedulerIsReportedThenPrintsAgain();
+    void failureWhileDrawingDropsTheJob();
+    void secondPrintWhileOneIsOpenIsRefused();
+};
+
+void PrinterEndToEnd::initTestCase()
+{
+    cups = readState();
+    QVERIFY2(!cups.server.isEmpty() && !cups.queue.isEmpty() && QDir(cups.out).exists(),
+             "the private scheduler is not set up (TERRALUME_CUPS_STATE)");
+    // libcups takes the server from here; the queue is its default printer.
+    qputenv("CUPS_SERVER", cups.server.toLocal8Bit());
+    qunsetenv("PRINTER");
+    qunsetenv("LPDEST");
+    cupsSetServer(nullptr);
+    view = maps::mapView("Medium", -5, 10);
+}
+
+void PrinterEndToEnd::printsTitleMapAndFooterOnTheDefaultPrinter()
+{
+    const QStringList before = pdfs();
+    QImage printBitmap;
+    PrintMap(view, page(), printBitmap);
+    expectNormalCursor();
+    QCOMPARE(printBitmap.format(), QImage::Format_Indexed8);
+    QCOMPARE(printBitmap.size(), view.size());
+
+    const QString pdf = waitForNewPdf(before);
+    QVERIFY2(!pdf.isEmpty(), "no PDF came out of the queue");
+
+    // The printed words: the spooler's filters turn the page into PostScript
+    // and back, which keeps every word's place but not its letters. So the
+    // same page is also made by QPrinter straight into a PDF (its text
+    // readable), and the two must have the same words in the same places.
+    QTemporaryDir dir;
+    const QString reference = dir.filePath(QStringLiteral("reference.pdf"));
+    PageLayout layout;
+    int printerDpi = 0;
+    {
+        QPrinter printer(QPrinterInfo::defaultPrinter(), QPrinter::HighResolution);
+        printer.setOutputFileName(reference);
+        QPainter painter(&printer);
+        layout = composePage(painter, printer.width(), printer.height(), printer.logicalDpiY(), page(), printBitmap,
+                             separatorsOf(QLocale::system()));
+        printerDpi = printer.logicalDpiX();
+        // The printable area is where the printer puts it on the paper.
+        layout.picture.translate(printer.pageLayout().paintRectPixels(printerDpi).topLeft());
+    }
+    const QList<Word> printed = words(pdf), wanted = words(reference);
+    QVERIFY(wanted.size() > 15);
+    QCOMPARE(printed.size(), wanted.size());
+    // Without the letters' metrics the boxes' heights and first edges are
+    // guessed differently; where each word ends and its middle line are not.
+    for (qsizetype i = 0; i < wanted.size(); ++i)
+        QVERIFY2(std::abs(printed[i].box.right() - wanted[i].box.right()) < 1.5 &&
+                     std::abs(printed[i].box.center().y() - wanted[i].box.center().y()) < 3.0,
+                 qPrintable(wanted[i].text));
+    const QString text = joined(wanted);
+    QVERIFY2(text.startsWith(page().caption + QStringLiteral(" Size - Medium, Water Level - -5, Heat Level - 10 ")),
+             qPrintable(text));
+    QVERIFY(text.contains(kFooterNotice));
+    // Title centred near the top; footer from a tenth of the width at the bottom.
+    bool ok = false;
+    const QString info = QString::fromUtf8(tools::run(QStringLiteral("pdfinfo"), {pdf}, &ok));
+    const auto size = QRegularExpression(QStringLiteral("Page size:\\s+([0-9.]+) x ([0-9.]+)")).match(info);
+    QVERIFY2(size.hasMatch(), qPrintable(info));
+    const double width = size.captured(1).toDouble(), height = size.captured(2).toDouble();
+    const QRectF titleStart = printed[0].box, titleEnd = printed[3].box, footerStart = printed[4].box;
+    QVERIFY(std::abs((titleStart.left() + titleEnd.right()) / 2 - width / 2) < 0.02 * width);
+    QVERIFY(titleStart.top() < 0.08 * height);
+    QVERIFY(std::abs(footerStart.left() - 0.1 * width) < 0.02 * width);
+    QVERIFY(footerStart.bottom() > 0.95 * height);
+
+    // The map: rasterised, the rectangle under the title shows PrintBitmap.
+    const int dpi = 100;
+    tools::run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"), QStringLiteral("-singlefile"), pdf, dir.filePath(QStringLiteral("page"))}, &ok);
+    QVERIFY(ok);
+    const QImage raster = QImage(dir.filePath(QStringLiteral("page.png"))).convertToFormat(QImage::Format_RGB32);
+    QVERIFY(!raster.isNull());
+    const double scale = double(dpi) / printerDpi;
+    const double left = layout.picture.left() * scale, top = layout.picture.top() * scale;
+    const double side = layout.picture.width() * scale;
+    int matched = 0, samples = 0;
+    for (int sy = 2; sy < printBitmap.height() - 2; sy += 9)
+        for (int sx = 2; sx < printBitmap.width() - 2; sx += 9) {
+            const int x = int(left + (sx + 0.5) * side / printBitmap.width());
+            const int y = int(top + (sy + 0.5) * side / printBitmap.height());
+            const QRgb shown = raster.pixel(x, y);
+            bool near = false;
+            for (int dy = -2; dy <= 2 && !near; ++dy)
+                for (int dx = -2; dx <= 2 && !near; ++dx) {
+                    const QRgb want = printBitmap.pixel(sx + dx, sy + dy);
+                    near = std::abs(qRed(want) - qRed(shown)) <= 24 && std::abs(qGreen(want) - qGreen(shown)) <= 24 &&
+                           std::abs(qBlue(want) - qBlue(shown)) <= 24;
+                }
+            matched += near;
+            ++samples;
+        }
+    QVERIFY2(matched >= samples * 95 / 100, qPrintable(QStringLiteral("%1 of %2 samples match").arg(matched).arg(samples)));
+    // White paper left and right of the picture.
+    QCOMPARE(raster.pixel(int(left * 0.5), int(top + side / 2)), qRgb(255, 255, 255));
+    QCOMPARE(raster.pixel(int(left + side + left * 0.5), int(top + side / 2)), qRgb(255, 255, 255));
+}
+
+void PrinterEndToEnd::noDefaultPrinterIsReportedAndNothingIsQueued()
+{
+    // A default that is then deleted leaves the scheduler with none.
+    const QString spare = cups.queue + QStringLiteral("-spare");
+    QVERIFY(admin(QStringLiteral("lpadmin"), {QStringLiteral("-p"), spare, QStringLiteral("-v"), QStringLiteral("file:///dev/null")}));
+    QVERIFY(admin(QStringLiteral("lpadmin"), {QStringLiteral("-d"), spare}));
+    QVERIFY(admin(QStringLiteral("lpadmin"), {QStringLiteral("-x"), spare}));
+    const int jobs = jobCount(cups.queue);
+    QImage printBitmap;
+    const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
+    QVERIFY(admin(QStringLiteral("lpadmin"), {QStringLiteral("-d"), cups.queue}));
+    QCOMPARE(failure, QStringLiteral("There is no default printer currently selected"));
+    expectNormalCursor();
+    QCOMPARE(jobCount(cups.queue), jobs);
+    // The conversion ran before the printer was looked for.
+    QCOMPARE(printBitmap.format(), QImage::Format_Indexed8);
+}
+
+void PrinterEndToEnd::stoppedOrRejectingQueueIsReportedThenPrintsAgain_data()
+{
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("disabled") << "cupsdisable" << "cupsenable" << "is stopped, so nothing was printed";
+    QTest::newRow("rejecting") << "cupsreject" << "cupsaccept" << "is not accepting jobs, so nothing was printed";
+}
+
+void PrinterEndToEnd::stoppedOrRejectingQueueIsReportedThenPrintsAgain()
+{
+    QFETCH(QString, stop);
+    QFETCH(QString, start);
+    QFETCH(QString, reason);
+    QVERIFY(admin(stop, {cups.queue}));
+    const int jobs = jobCount(cups.queue);
+    QImage printBitmap;
+    const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
+    QVERIFY(admin(start, {cups.queue}));
+    QCOMPARE(failure, QStringLiteral("The printer \"%1\" %2").arg(cups.queue, reason));
+    expectNormalCursor();
+    QCOMPARE(jobCount(cups.queue), jobs);
+
+    const QStringList before = pdfs();
+    PrintMap(view, page(), printBitmap);
+    expectNormalCursor();
+    QVERIFY(!waitForNewPdf(before).isEmpty());
+}
+
+void PrinterEndToEnd::goneSchedulerIsReportedThenPrintsAgain()
+{
+    QVERIFY(script(QStringLiteral("halt")));
+    QImage printBitmap;
+    const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
+    QVERIFY(script(QStringLiteral("resume")));
+    QCOMPARE(failure, QStringLiteral("The print spooler does not answer, so no printer can be found"));
+    expectNormalCursor();
+
+    const QStringList before = pdfs();
+    PrintMap(view, page(), printBitmap);
+    expectNormalCursor();
+    QVERIFY(!waitForNewPdf(before).isEmpty());
+}
+
+void PrinterEndToEnd::failureWhileDrawingDropsTheJob()
+{
+    const int jobs = jobCount(cups.queue);
+    // A picture that was never converted fails inside the open job.
+    const QString failure = failureOf([&] { printPage(view, page()); });
+    QCOMPARE(failure, QStringLiteral("There is no converted picture to print"));
+    expectNormalCursor();
+    QCOMPARE(jobCount(cups.queue), jobs);
+
+    // The printer is not left busy: the next Print goes through.
+    const QStringList before = pdfs();
+    QImage printBitmap;
+    PrintMap(view, page(), printBitmap);
+    QVERIFY(!waitForNewPdf(before).isEmpty());
+}
+
+void PrinterEndToEnd::secondPrintWhileOneIsOpenIsRefused()
+{
+    const int jobs = jobCount(cups.queue);
+    QString failure;
+    {
+        PrinterBusy open;
+        QImage printBitmap;
+        failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
+    }
+    QCOMPARE(failure, QStringLiteral("Printing in progress"));
+    expectNormalCursor();
+    QCOMPARE(jobCount(cups.queue), jobs);
+}
+
+QTEST_MAIN(PrinterEndToEnd)
+#include "PrinterEndToEndTest.moc"
