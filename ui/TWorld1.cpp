@@ -3,6 +3,7 @@
 #include "DesignScale.h"
 #include "SeededRandom.h"
 #include "TWorldScr.h"
+#include "TerralumeApplication.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -172,10 +173,10 @@ void TWorld1::buildControls()
     About1 = Help1->addAction(QStringLiteral("About"));
     About1->setObjectName(QStringLiteral("About1"));
 
-    connect(butGenerate, &QPushButton::clicked, this, &TWorld1::butGenerateClick);
-    connect(butExit, &QPushButton::clicked, this, &TWorld1::butExitClick);
-    connect(Help2, &QAction::triggered, this, &TWorld1::Help2Click);
-    connect(About1, &QAction::triggered, this, &TWorld1::About1Click);
+    connect(butGenerate, &QPushButton::clicked, this, guarded(this, &TWorld1::butGenerateClick));
+    connect(butExit, &QPushButton::clicked, this, guarded(this, &TWorld1::butExitClick));
+    connect(Help2, &QAction::triggered, this, guarded(this, &TWorld1::Help2Click));
+    connect(About1, &QAction::triggered, this, guarded(this, &TWorld1::About1Click));
 
     // The window takes the size of its client area plus the menu bar and
     // cannot be resized by the user.

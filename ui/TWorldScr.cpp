@@ -3,6 +3,7 @@
 #include "DesignScale.h"
 #include "MapPicture.h"
 #include "SeededRandom.h"
+#include "TerralumeApplication.h"
 #include "WaitCursor.h"
 
 #include <QAction>
@@ -107,7 +108,7 @@ void TWorldScr::buildControls()
     File1->setObjectName(QStringLiteral("File1"));
     PrintMap1 = File1->addAction(QStringLiteral("Print"));
     PrintMap1->setObjectName(QStringLiteral("PrintMap1"));
-    connect(PrintMap1, &QAction::triggered, this, &TWorldScr::PrintMap1Click);
+    connect(PrintMap1, &QAction::triggered, this, guarded(this, &TWorldScr::PrintMap1Click));
 
     Zoom1 = bar->addMenu(QStringLiteral("Zoom"));
     Zoom1->setObjectName(QStringLiteral("Zoom1"));
@@ -129,13 +130,13 @@ void TWorldScr::buildControls()
         entry->setObjectName(QString::fromLatin1(entries[i].name));
         entry->setCheckable(true);
         entry->setChecked(i == 0);
-        connect(entry, &QAction::triggered, this, entries[i].handler);
+        connect(entry, &QAction::triggered, this, guarded(this, entries[i].handler));
         zoomEntries_[i] = entry;
     }
 
     Exit1 = bar->addAction(QStringLiteral("Exit"));
     Exit1->setObjectName(QStringLiteral("Exit1"));
-    connect(Exit1, &QAction::triggered, this, &TWorldScr::Exit1Click);
+    connect(Exit1, &QAction::triggered, this, guarded(this, &TWorldScr::Exit1Click));
 
     move(primaryScreenScale().point(kWindowPosition.x(), kWindowPosition.y()));
 }
@@ -161,9 +162,9 @@ void TWorldScr::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     // A spontaneous show is the window coming back from minimised, not a
-    // new map.
+    // new map. The show itself is Qt's code and must not be unwound.
     if (!event->spontaneous())
-        FormShow();
+        guarded(this, &TWorldScr::FormShow)();
 }
 
 void TWorldScr::closeEvent(QCloseEvent *event)

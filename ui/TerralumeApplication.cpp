@@ -4,7 +4,6 @@
 
 #include <exception>
 #include <new>
-#include <optional>
 
 namespace terralume::ui {
 
@@ -30,20 +29,31 @@ void showErrorBox(const QString &message)
 
 TerralumeApplication::TerralumeApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
-bool TerralumeApplication::notify(QObject *receiver, QEvent *event)
+void reportError(std::exception_ptr error)
 {
-    std::optional<QString> failure;
+    QString message;
     try {
-        return QApplication::notify(receiver, event);
+        std::rethrow_exception(error);
     } catch (const std::bad_alloc &) {
-        failure = QStringLiteral("Out of memory");
-    } catch (const std::exception &error) {
-        failure = QString::fromUtf8(error.what());
+        message = QStringLiteral("Out of memory");
+    } catch (const std::exception &failure) {
+        message = QString::fromUtf8(failure.what());
     } catch (...) {
-        failure = QStringLiteral("Unexpected error");
+        message = QStringLiteral("Unexpected error");
     }
     // The box runs its own event loop, so it is shown outside the handler.
-    showErrorBox(*failure);
+    showErrorBox(message);
+}
+
+bool TerralumeApplication::notify(QObject *receiver, QEvent *event)
+{
+    std::exception_ptr failure;
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    reportError(failure);
     return false;
 }
 
