@@ -1,0 +1,176 @@
+// The print conversion of the largest view (Large at zoom 5, 5120 x 5120),
+// side by side with `cjpeg -quality 95 -baseline | djpeg -colors 236` (block
+// smoothing, two-pass Floyd-Steinberg: the tools' defaults) on the same
+// picture in the same run; the ratio ours / tools is what counts (<= 1.0).
+//
+// BM_WholePrint runs this program again as `bench_print --whole-print`, so
+// that the peak resident memory it reports is that of one whole print alone:
+// making the view, the conversion and the page composition. With a default
+// printer it prints there and reports the time from the command to the job
+// handed to the spooler; without one it writes the PDF page instead.
+#include "Colouring.h"
+#include "Generator.h"
+#include "JpegRoundTrip.h"
+#include "MapPrinter.h"
+#include "SeededRandom.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+using namespace terralume;
+
+namespace {
+
+QImage largeViewAtZoom5()
+{
+    World world;
+    SeededRandom random;
+    random.LoadSeed("42861244");
+    GenerateHeights(world, "Large", 0, random);
+    QImage base(world.GridExtent + 1, world.GridExtent + 1, QImage::Format_RGB16);
+    colourWorld(world, tintFromHeatPosition(0),
+                PixelView565{reinterpret_cast<std::uint16_t *>(base.bits()), base.width(), base.height(),
+                             base.bytesPerLine()});
+    QImage view(world.GridExtent * 5, world.GridExtent * 5, QImage::Format_RGB16);
+    zoomView(ConstPixelView565{reinterpret_cast<const std::uint16_t *>(base.constBits()), base.width(), base.height(),
+                               base.bytesPerLine()},
+             5,
+             PixelView565{reinterpret_cast<std::uint16_t *>(view.bits()), view.width(), view.height(),
+                          view.bytesPerLine()});
+    return view;
+}
+
+const QImage &view()
+{
+    static const QImage picture = largeViewAtZoom5();
+    return picture;
+}
+
+// The same picture as the tools read it: binary PPM of the widened pixels.
+QString ppmOfView(const QTemporaryDir &dir)
+{
+    const QString name = dir.filePath(QStringLiteral("view.ppm"));
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    const QImage &v = view();
+    file.write(QStringLiteral("P6\n%1 %2\n255\n").arg(v.width()).arg(v.height()).toLatin1());
+    QByteArray row(v.width() * 3, '\0');
+    for (int y = 0; y < v.height(); ++y) {
+        widenRow565ToRgb888(reinterpret_cast<const std::uint16_t *>(v.constScanLine(y)), v.width(),
+                            reinterpret_cast<std::uint8_t *>(row.data()));
+        file.write(row);
+    }
+    return name;
+}
+
+double toolsSeconds(const QString &ppm)
+{
+    const QString pipeline = QStringLiteral("cjpeg -quality 95 -baseline '%1' | djpeg -colors 236 -dither fs -bmp "
+                                            "-outfile /dev/null")
+                                 .arg(ppm);
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(pipeline.toLocal8Bit().constData());
+    const auto stop = std::chrono::steady_clock::now();
+    return status == 0 ? std::chrono::duration<double>(stop - start).count() : -1.0;
+}
+
+void BM_ReJigPalleteBesideTools(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    const QString ppm = ppmOfView(dir);
+    if (ppm.isEmpty()) {
+        state.SkipWithError("cannot write the PPM");
+        return;
+    }
+    double ours = 0, tools = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const QImage printed = print::ReJigPallete(view());
+        const auto stop = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(printed.constBits());
+        const double mine = std::chrono::duration<double>(stop - start).count();
+        const double theirs = toolsSeconds(ppm);
+        if (theirs < 0) {
+            state.SkipWithError("cjpeg | djpeg failed");
+            return;
+        }
+        state.SetIterationTime(mine);
+        ours += mine;
+        tools += theirs;
+    }
+    state.counters["tools_ms"] = benchmark::Counter(1000 * tools / double(state.iterations()));
+    state.counters["ours_over_tools"] = benchmark::Counter(ours / tools);
+}
+BENCHMARK(BM_ReJigPalleteBesideTools)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_WholePrint(benchmark::State &state)
+{
+    for (auto _ : state) {
+        QProcess child;
+        child.start(QStringLiteral("/proc/self/exe"), {QStringLiteral("--whole-print")});
+        if (!child.waitForFinished(300000) || child.exitCode() != 0) {
+            state.SkipWithError(child.readAllStandardError().constData());
+            return;
+        }
+        // "peak_mib=N handed_ms=N printed=0|1"
+        double peak = 0, handed = 0;
+        int printed = 0;
+        std::sscanf(child.readAllStandardOutput().constData(), "peak_mib=%lf handed_ms=%lf printed=%d", &peak,
+                    &handed, &printed);
+        state.SetIterationTime(handed / 1000.0);
+        state.counters["peak_MiB"] = peak;
+        state.counters["on_printer"] = printed;
+    }
+}
+BENCHMARK(BM_WholePrint)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+int wholePrint(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QImage picture = largeViewAtZoom5();
+    const print::PageDescription page{QStringLiteral("Terralume - Benchmark"), QStringLiteral("Large"), 0, 0, {}};
+    QElapsedTimer clock;
+    const bool printer = !QPrinterInfo::defaultPrinter().isNull();
+    QImage printBitmap;
+    QTemporaryDir dir;
+    clock.start();
+    if (printer)
+        print::PrintMap(picture, page, printBitmap);
+    else
+        print::composePdf(dir.filePath(QStringLiteral("page.pdf")), picture, page);
+    const qint64 elapsed = clock.elapsed();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak_mib=%.1f handed_ms=%lld printed=%d\n", usage.ru_maxrss / 1024.0,
+                static_cast<long long>(elapsed), printer ? 1 : 0);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && std::strcmp(argv[1], "--whole-print") == 0)
+        return wholePrint(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
