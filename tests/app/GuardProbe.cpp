@@ -2,13 +2,18 @@
 // tests: it claims the instance exactly as the program does and reports on
 // stdout what happened, one line per event.
 #include "InstanceGuard.h"
+#include "WindowActivation.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTimer>
+#include <QWidget>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -33,14 +38,29 @@ int option(const QStringList &args, const QString &name, int fallback)
     return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
 }
 
+// With --window the probe has a main window (and with --modal a modal
+// dialog over it) and reports how they stand after a second start.
+QString windowReport(const QWidget &main)
+{
+    const QWidget *active = QApplication::activeWindow();
+    return QStringLiteral("window minimized=%1 visible=%2 active=%3")
+        .arg(int(main.isMinimized()))
+        .arg(int(main.isVisible()))
+        .arg(active ? active->objectName() : QStringLiteral("none"));
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    bool windowed = false;
+    for (int i = 1; i < argc; ++i)
+        windowed = windowed || QByteArray(argv[i]) == "--window";
+    const std::unique_ptr<QCoreApplication> app(windowed ? new QApplication(argc, argv)
+                                                         : new QCoreApplication(argc, argv));
     // The program's title is not its file name; the guard must not care.
     QCoreApplication::setApplicationName(QStringLiteral("Terralume"));
-    const QStringList args = app.arguments();
+    const QStringList args = app->arguments();
     const int busyAtStart = option(args, QStringLiteral("--busy-start"), 0);
     const int busyInHandler = option(args, QStringLiteral("--busy-handler"), 0);
     const int waitMs = option(args, QStringLiteral("--wait-ms"), 10000);
@@ -62,16 +82,40 @@ int main(int argc, char **argv)
         break;
     }
 
-    QObject::connect(&guard, &terralume::InstanceGuard::activationRequested, &app, [busyInHandler](const QString &token) {
-        say(QStringLiteral("activation-begin ") + token);
-        busyFor(busyInHandler * 1000);
-        say(QStringLiteral("activation-end"));
-    });
+    std::unique_ptr<QWidget> main;
+    std::unique_ptr<QDialog> modal;
+    if (windowed) {
+        main = std::make_unique<QWidget>();
+        main->setObjectName(QStringLiteral("main"));
+        main->setWindowTitle(QStringLiteral("Terralume probe %1").arg(QCoreApplication::applicationPid()));
+        main->resize(300, 200);
+        main->show();
+        if (args.contains(QStringLiteral("--modal"))) {
+            modal = std::make_unique<QDialog>(main.get());
+            modal->setObjectName(QStringLiteral("modal"));
+            modal->setWindowTitle(QStringLiteral("Terralume probe modal"));
+            modal->resize(200, 100);
+            modal->open();
+        }
+        QTimer::singleShot(1000, main.get(), [&main] { say(QStringLiteral("shown ") + windowReport(*main)); });
+    }
+
+    QObject::connect(&guard, &terralume::InstanceGuard::activationRequested, app.get(),
+                     [busyInHandler, &main](const QString &token) {
+                         say(QStringLiteral("activation-begin ") + token);
+                         busyFor(busyInHandler * 1000);
+                         if (main) {
+                             terralume::bringToFront(main.get(), token);
+                             QTimer::singleShot(1000, main.get(),
+                                                [&main] { say(QStringLiteral("after ") + windowReport(*main)); });
+                         }
+                         say(QStringLiteral("activation-end"));
+                     });
     if (busyAtStart > 0)
-        QTimer::singleShot(0, &app, [busyAtStart] {
+        QTimer::singleShot(0, app.get(), [busyAtStart] {
             say(QStringLiteral("busy"));
             busyFor(busyAtStart * 1000);
             say(QStringLiteral("idle"));
         });
-    return app.exec();
+    return app->exec();
 }
