@@ -190,6 +190,31 @@ bool namedByAnArgument(const std::string &name, const std::vector<std::string> &
     return false;
 }
 
+// The text after --option=, or the whole argument: where a file name can be.
+std::string valuePart(const std::string &arg)
+{
+    const std::size_t eq = arg.find('=');
+    return arg.rfind("--", 0) == 0 && eq != std::string::npos ? arg.substr(eq + 1) : arg;
+}
+
+bool namesAFileArgument(const std::string &message, const std::vector<std::string> &args)
+{
+    for (std::size_t k = 1; k < args.size(); ++k) {
+        const std::string name = QString::fromStdString(valuePart(args[k])).toStdString();
+        if (!name.empty() && message.find("'" + name + "'") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+bool writesSomething(const std::vector<std::string> &args)
+{
+    for (const auto &arg : args)
+        if (arg.rfind("--png", 0) == 0 || arg.rfind("--heights", 0) == 0)
+            return true;
+    return false;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -245,6 +270,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string message = err.str();
     if (code != 0 && (message.empty() || message.back() != '\n'))
         fail(args, "exit code " + std::to_string(code) + " without a message line");
+    if (code == 1 && !namesAFileArgument(message, args))
+        fail(args, "a write failure that does not name the file");
+    if (code == 0 && out.str().empty() && !writesSomething(args))
+        fail(args, "exit code 0 with neither output nor a file to write");
 
     std::vector<fs::path> written;
     for (const auto &entry : fs::directory_iterator(runFolder))
