@@ -46,10 +46,11 @@ fi
 if (($# > 0)); then
     targets=("$@")
 else
+    # Every target with a committed corpus; one that was not built fails
+    # the run below rather than going quietly unfuzzed.
     targets=()
     for corpus in "$root"/fuzz/corpus/*/; do
-        name=$(basename "$corpus")
-        [[ -x $build/fuzz/$name ]] && targets+=("$name")
+        targets+=("$(basename "$corpus")")
     done
 fi
 if ((${#targets[@]} == 0)); then
