@@ -118,6 +118,23 @@ void BM_ReJigPalleteBesideTools(benchmark::State &state)
 }
 BENCHMARK(BM_ReJigPalleteBesideTools)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
+// The two halves on their own, one after the other on one thread.
+void BM_CompressOnly(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(print::compressView(view()).size());
+}
+BENCHMARK(BM_CompressOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_DecodeOnly(benchmark::State &state)
+{
+    const std::vector<std::uint8_t> jpeg = print::compressView(view());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(print::decodeToPrintColours(jpeg.data(), jpeg.size()).constBits());
+    state.counters["jpeg_MiB"] = jpeg.size() / 1048576.0;
+}
+BENCHMARK(BM_DecodeOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 void BM_WholePrint(benchmark::State &state)
 {
     for (auto _ : state) {

@@ -18,12 +18,15 @@ inline constexpr int kPrintColours = 236;
 // QImage::Format_Indexed8 picture of the same size whose colour table is the
 // decoder's colour map (at most 236 entries). A fatal error of the JPEG
 // library throws PrintError("JPEG error #<message code>"); its warnings are
-// ignored. Nothing is left allocated on any path.
+// ignored. Nothing is left allocated on any path. The compression runs on a
+// second thread and streams into the decoder, so the two overlap; the rows
+// fed to it are widened one scanline at a time, never as a 24-bit copy.
 QImage ReJigPallete(const QImage &view);
 
-// The two halves on their own, for tests and the benchmark: the view as a
-// baseline quality-95 JPEG, and any JPEG decoded into an 8-bit colour-mapped
-// picture with the print parameters. Same failures as ReJigPallete.
+// The two halves on their own, one after the other in memory, for tests and
+// the benchmark: the view as a baseline quality-95 JPEG, and any JPEG decoded
+// into an 8-bit colour-mapped picture with the print parameters. Same
+// failures as ReJigPallete.
 std::vector<std::uint8_t> compressView(const QImage &view);
 QImage decodeToPrintColours(const std::uint8_t *jpeg, std::size_t size);
 
