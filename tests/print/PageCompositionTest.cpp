@@ -62,6 +62,7 @@ private slots:
     void pdfEmbedsPrintBitmapWithoutLoss_data();
     void pdfEmbedsPrintBitmapWithoutLoss();
     void pdfCarriesTitleAndFooterText();
+    void pdfThatCannotBeWrittenIsReported();
 };
 
 void PageComposition::titlePictureAndFooterLandWhereTheLayoutSays()
@@ -210,6 +211,19 @@ void PageComposition::pdfCarriesTitleAndFooterText()
                          QRegularExpression::escape(local.date) + QStringLiteral("26\\s+9") +
                          QRegularExpression::escape(local.time) + QStringLiteral("05");
     QVERIFY2(text.contains(QRegularExpression(date)), qPrintable(text));
+}
+
+void PageComposition::pdfThatCannotBeWrittenIsReported()
+{
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("no-such-folder/page.pdf"));
+    try {
+        composePdf(pdf, maps::mapView("Small"), medium());
+        QFAIL("wrote a PDF into a folder that does not exist");
+    } catch (const PrintError &e) {
+        QVERIFY2(QString::fromUtf8(e.what()).startsWith(QStringLiteral("Cannot write the PDF file \"") + pdf + u'"'),
+                 e.what());
+    }
 }
 
 QTEST_MAIN(PageComposition)
