@@ -89,7 +89,9 @@ for target in "${targets[@]}"; do
         failed=1
         # The finding's own report, without the thousands of progress lines.
         grep -v -E '^#[0-9]+' "$log" | tail -n 60 >&2
-        say "$target: FAILED after $runs executions (exit $status); reproducer in $artifacts/"
+        reproducer=$(ls -t "$artifacts/$target-"* 2>/dev/null | head -n 1)
+        say "$target: FAILED after $runs executions (exit $status)"
+        [[ -n $reproducer ]] && say "reproduce with: $binary $reproducer"
         summary+=("$target=FAILED")
     else
         say "$target: $runs executions in ${seconds}s, no finding"
