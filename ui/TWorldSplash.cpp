@@ -1,35 +1,20 @@
 #include "TWorldSplash.h"
 
 #include "Assets.h"
+#include "DesignScale.h"
 
 #include <QBitmap>
-#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
-#include <cmath>
+#include <algorithm>
 
 namespace terralume::ui {
 
 TWorldSplash *WorldSplash = nullptr;
 
 namespace {
-
-// The layout is drawn on a 120-pixels-per-inch design.
-int designToScreen(int designPixels)
-{
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const long long dpi = screen ? std::lround(screen->logicalDotsPerInch()) : 120;
-    const long long scaled = designPixels * dpi;
-    return int(scaled >= 0 ? (scaled + 60) / 120 : -((-scaled + 60) / 120));
-}
-
-QRect designRect(int left, int top, int width, int height)
-{
-    return {designToScreen(left), designToScreen(top), designToScreen(width), designToScreen(height)};
-}
 
 // The banner's corners are black, and black is what lets the window's face
 // show through. The mask comes from the picture as drawn, before any
@@ -48,7 +33,7 @@ QPixmap transparentBanner(const QSize &size)
     return picture;
 }
 
-QLabel *blueLabel(const QString &name, const QString &text, int left, int top, QWidget *parent)
+QLabel *blueLabel(const DesignScale &scale, const QString &name, const QString &text, int left, int top, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(name);
@@ -62,9 +47,9 @@ QLabel *blueLabel(const QString &name, const QString &text, int left, int top, Q
     // On a button-face background a label would otherwise take the button
     // text colour.
     label->setForegroundRole(QPalette::WindowText);
-    label->move(designToScreen(left), designToScreen(top));
+    label->move(scale.point(left, top));
     label->adjustSize();
-    label->resize(label->width(), std::max(label->height(), designToScreen(16)));
+    label->resize(label->width(), std::max(label->height(), scale(16)));
     return label;
 }
 
@@ -75,27 +60,28 @@ TWorldSplash::TWorldSplash(QWidget *parent)
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
     loadAssets();
+    const DesignScale scale = primaryScreenScale();
     setObjectName(QStringLiteral("WorldSplash"));
     setWindowTitle(QStringLiteral("Terralume"));
     setWindowIcon(programIcon());
     setModal(true);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
-    setFixedSize(designToScreen(400), designToScreen(239));
+    setFixedSize(scale.size(400, 239));
     move(192, 132);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(designRect(0, 0, 400, 100));
+    Image1->setGeometry(scale.rect(0, 0, 400, 100));
     Image1->setPixmap(transparentBanner(Image1->size()));
 
-    Label3 = blueLabel(QStringLiteral("Label3"), QStringLiteral("The Random World Generator"), 90, 108, this);
-    Label1 = blueLabel(QStringLiteral("Label1"), QStringLiteral("Version 1.20"), 132, 132, this);
-    Label2 = blueLabel(QStringLiteral("Label2"), webAddress(), 132, 156, this);
+    Label3 = blueLabel(scale, QStringLiteral("Label3"), QStringLiteral("The Random World Generator"), 90, 108, this);
+    Label1 = blueLabel(scale, QStringLiteral("Label1"), QStringLiteral("Version 1.20"), 132, 132, this);
+    Label2 = blueLabel(scale, QStringLiteral("Label2"), webAddress(), 132, 156, this);
 
     butOK = new QPushButton(QStringLiteral("OK"), this);
     butOK->setObjectName(QStringLiteral("butOK"));
-    butOK->setGeometry(designRect(158, 186, 73, 33));
+    butOK->setGeometry(scale.rect(158, 186, 73, 33));
     butOK->setDefault(true);
     connect(butOK, &QPushButton::clicked, this, &TWorldSplash::butOKClick);
 }
