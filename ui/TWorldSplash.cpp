@@ -67,8 +67,11 @@ TWorldSplash::TWorldSplash(QWidget *parent)
     setModal(true);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
+    QFont designFont = font();
+    designFont.setPointSize(8);
+    setFont(designFont);
     setFixedSize(scale.size(400, 239));
-    move(192, 132);
+    move(scale.point(192, 132));
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));

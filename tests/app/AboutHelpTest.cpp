@@ -90,6 +90,7 @@ private slots:
         auto *ok = splash.findChild<QPushButton *>(QStringLiteral("butOK"));
         QVERIFY(ok);
         QCOMPARE(ok->text(), QStringLiteral("OK"));
+        QCOMPARE(ok->font().pointSize(), 8);
         QVERIFY(ok->geometry().top() > previousTop);
         // 158 + 73 / 2 of 400: the button sits just left of the middle.
         QVERIFY(qAbs(ok->geometry().center().x() - splash.width() * 194 / 400) <= 2);
