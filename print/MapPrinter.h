@@ -26,6 +26,7 @@ namespace terralume::print {
 // - A failure while the page is being drawn drops the job: nothing reaches
 //   the spooler, and the next Print starts afresh.
 // `page.printedAt`, when not valid, becomes the local time of the footer.
+// Runs on the thread of the QGuiApplication.
 void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap);
 
 // The job half of PrintMap, for a PrintBitmap made already.
@@ -56,6 +57,7 @@ inline constexpr double kPdfMarginMillimetres = 6.35;
 
 // Writes the same page as PrintMap would print into the PDF file `fileName`
 // (replacing it): converts `view` with ReJigPallete and composes the page.
+// Needs a QGuiApplication for the fonts (the offscreen platform will do).
 // The footer's date and time use the system locale's separators. Returns the
 // PrintBitmap that was drawn; its pixels are embedded without loss. Throws
 // PrintError for JPEG failures and when the file cannot be written.

@@ -160,8 +160,8 @@ private slots:
     void initTestCase();
     void printsTitleMapAndFooterOnTheDefaultPrinter();
     void noDefaultPrinterIsReportedAndNothingIsQueued();
-    void stoppedOrRejectingQueueIsReportedThenPrintsAgain_data();
-    void stoppedOrRejectingQueueIsReportedThenPrintsAgain();
+    void refusingQueueIsReportedThenPrintsAgain_data();
+    void refusingQueueIsReportedThenPrintsAgain();
     void goneSchedulerIsReportedThenPrintsAgain();
     void failureWhileDrawingDropsTheJob();
     void secondPrintWhileOneIsOpenIsRefused();
@@ -284,26 +284,51 @@ void PrinterEndToEnd::noDefaultPrinterIsReportedAndNothingIsQueued()
     QCOMPARE(printBitmap.format(), QImage::Format_Indexed8);
 }
 
-void PrinterEndToEnd::stoppedOrRejectingQueueIsReportedThenPrintsAgain_data()
+using Commands = QList<QStringList>; // program and arguments; %1 is the queue
+
+void PrinterEndToEnd::refusingQueueIsReportedThenPrintsAgain_data()
 {
-    QTest::addColumn<QString>("stop");
-    QTest::addColumn<QString>("start");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("disabled") << "cupsdisable" << "cupsenable" << "is stopped, so nothing was printed";
-    QTest::newRow("rejecting") << "cupsreject" << "cupsaccept" << "is not accepting jobs, so nothing was printed";
+    QTest::addColumn<Commands>("refuse");
+    QTest::addColumn<Commands>("restore");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("disabled") << Commands{{"cupsdisable", "%1"}} << Commands{{"cupsenable", "%1"}}
+                              << "The printer \"%1\" is stopped, so nothing was printed";
+    QTest::newRow("rejecting") << Commands{{"cupsreject", "%1"}} << Commands{{"cupsaccept", "%1"}}
+                               << "The printer \"%1\" is not accepting jobs, so nothing was printed";
+    // The queue looks ready, and the scheduler turns the finished job down:
+    // one small job fills a quota of one kilobyte.
+    QTest::newRow("over quota") << Commands{{"lp", "-d", "%1", "-t", "", "-o", "raw", "%2"},
+                                            {"lpadmin", "-p", "%1", "-o", "job-quota-period=604800", "-o", "job-k-limit=1"}}
+                                << Commands{{"lpadmin", "-p", "%1", "-o", "job-quota-period=0", "-o", "job-k-limit=0"}}
+                                << "The printer \"%1\" refused the job: Quota limit reached.";
 }
 
-void PrinterEndToEnd::stoppedOrRejectingQueueIsReportedThenPrintsAgain()
+void PrinterEndToEnd::refusingQueueIsReportedThenPrintsAgain()
 {
-    QFETCH(QString, stop);
-    QFETCH(QString, start);
-    QFETCH(QString, reason);
-    QVERIFY(admin(stop, {cups.queue}));
+    QFETCH(Commands, refuse);
+    QFETCH(Commands, restore);
+    QFETCH(QString, failure);
+    QTemporaryDir dir;
+    QFile small(dir.filePath(QStringLiteral("small.txt")));
+    QVERIFY(small.open(QIODevice::WriteOnly) && small.write("a small job\n") > 0);
+    small.close();
+    auto runAll = [&](const Commands &commands) {
+        for (QStringList command : commands) {
+            command.replaceInStrings(QStringLiteral("%1"), cups.queue);
+            command.replaceInStrings(QStringLiteral("%2"), small.fileName());
+            if (!admin(command.takeFirst(), command))
+                return false;
+        }
+        return true;
+    };
+    QVERIFY(runAll(refuse));
+    while (activeJobs(cups.queue) > 0)
+        QTest::qWait(100);
     const int jobs = jobCount(cups.queue);
     QImage printBitmap;
-    const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
-    QVERIFY(admin(start, {cups.queue}));
-    QCOMPARE(failure, QStringLiteral("The printer \"%1\" %2").arg(cups.queue, reason));
+    const QString reported = failureOf([&] { PrintMap(view, page(), printBitmap); });
+    QVERIFY(runAll(restore));
+    QCOMPARE(reported, failure.arg(cups.queue));
     expectNormalCursor();
     QCOMPARE(jobCount(cups.queue), jobs);
 
