@@ -91,6 +91,23 @@ INSTANTIATE_TEST_SUITE_P(Maps, RoundTrip,
                          ::testing::Values(ViewCase{"Small", 0, 0, 1}, ViewCase{"Medium", -5, 10, 1},
                                            ViewCase{"Small", 20, -40, 3}, ViewCase{"Medium", -40, 40, 2}));
 
+class OddSizes : public ::testing::TestWithParam<QSize> {};
+
+TEST_P(OddSizes, KeepTheirSize)
+{
+    // Padded scanlines and pictures smaller than one JPEG block.
+    QImage view(GetParam(), QImage::Format_RGB16);
+    for (int y = 0; y < view.height(); ++y)
+        for (int x = 0; x < view.width(); ++x)
+            reinterpret_cast<std::uint16_t *>(view.scanLine(y))[x] = static_cast<std::uint16_t>(x * 2654435761u + y);
+    const QImage printed = ReJigPallete(view);
+    EXPECT_EQ(printed.size(), view.size());
+    EXPECT_EQ(printed.format(), QImage::Format_Indexed8);
+    EXPECT_LE(printed.colorCount(), kPrintColours);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, OddSizes, ::testing::Values(QSize(1, 1), QSize(7, 3), QSize(1, 100), QSize(333, 1)));
+
 TEST(RoundTripRepeat, SameViewGivesTheSameBitmapStreamedOrNot)
 {
     // Large enough for the streamed JPEG to pass in many chunks.
