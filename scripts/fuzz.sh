@@ -60,7 +60,6 @@ fi
 
 artifacts=$build/fuzz-artifacts
 mkdir -p "$artifacts"
-export LSAN_OPTIONS=suppressions=$root/fuzz/lsan-suppressions.txt:print_suppressions=0
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 

@@ -10,7 +10,11 @@ namespace {
 
 QString describe(const QString &path, const QString &reason)
 {
-    return QStringLiteral("cannot write '%1': %2").arg(path, reason);
+    // A write refused by a file-size limit leaves Qt without an error text.
+    const QString why = reason.isEmpty() || reason == QLatin1String("Unknown error")
+                            ? QStringLiteral("the file could not be written in full")
+                            : reason;
+    return QStringLiteral("cannot write '%1': %2").arg(path, why);
 }
 
 bool writeInPlace(const QString &path, const std::function<bool(QIODevice &)> &write, QString &error)

@@ -7,6 +7,7 @@
 #include "OutputFile.h"
 #include "SeededRandom.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QImage>
 #include <QIODevice>
@@ -14,6 +15,7 @@
 #include <QtGlobal>
 
 #include <charconv>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -130,6 +132,16 @@ Action parse(int argc, const char *const *argv, Options &options)
     return Action::Render;
 }
 
+// Help and version are output too: a full or closed standard output is an error.
+int finishOutput(std::ostream &out, std::ostream &err)
+{
+    out.flush();
+    if (out)
+        return 0;
+    err << kProgram << ": cannot write to standard output\n";
+    return 1;
+}
+
 // The image writers report their own failures as Qt warnings ("libpng error:
 // Write Error"); the renderer says what went wrong itself, once, naming the file.
 class QuietQtWarnings {
@@ -170,10 +182,10 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
         switch (parse(argc, argv, options)) {
         case Action::Help:
             out << kUsage;
-            return 0;
+            return finishOutput(out, err);
         case Action::Version:
             out << kProgram << " " << TERRALUME_VERSION << "\n";
-            return 0;
+            return finishOutput(out, err);
         case Action::Render:
             break;
         }
@@ -191,27 +203,42 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
         return 2;
     }
 
-    World world;
-    GenerateHeights(world, options.size, options.water, random);
+    try {
+        World world;
+        GenerateHeights(world, options.size, options.water, random);
 
-    const QuietQtWarnings quiet;
-    QString failure;
-    if (options.heights) {
-        const QString path = QString::fromStdString(*options.heights);
-        if (!writeFileAtomically(path, [&](QIODevice &device) { return writeHeights(device, world); }, failure)) {
-            err << kProgram << ": " << failure.toStdString() << "\n";
-            return 1;
+        const QuietQtWarnings quiet;
+        QString failure;
+        if (options.heights) {
+            const QString path = QString::fromStdString(*options.heights);
+            if (!writeFileAtomically(path, [&](QIODevice &device) { return writeHeights(device, world); }, failure)) {
+                err << kProgram << ": " << failure.toStdString() << "\n";
+                return 1;
+            }
         }
-    }
-    if (options.png) {
-        const QImage base = drawMapPicture(world, tintFromHeatPosition(options.heat));
-        const QImage shown = options.zoom ? zoomMapPicture(base, *options.zoom) : base;
-        const QImage rgb = widenToRgb888(shown);
-        const QString path = QString::fromStdString(*options.png);
-        if (!writeFileAtomically(path, [&](QIODevice &device) { return rgb.save(&device, "PNG"); }, failure)) {
-            err << kProgram << ": " << failure.toStdString() << "\n";
-            return 1;
+        if (options.png) {
+            // Encoded in memory first: the PNG writer cannot fail half-way on
+            // the disk then, and the file is written in one go.
+            QByteArray encoded;
+            {
+                const QImage base = drawMapPicture(world, tintFromHeatPosition(options.heat));
+                const QImage shown = options.zoom ? zoomMapPicture(base, *options.zoom) : base;
+                QBuffer buffer(&encoded);
+                buffer.open(QIODevice::WriteOnly);
+                if (!widenToRgb888(shown).save(&buffer, "PNG"))
+                    throw std::bad_alloc();
+            }
+            const QString path = QString::fromStdString(*options.png);
+            if (!writeFileAtomically(
+                    path, [&](QIODevice &device) { return device.write(encoded) == encoded.size(); }, failure)) {
+                err << kProgram << ": " << failure.toStdString() << "\n";
+                return 1;
+            }
         }
+    } catch (const std::bad_alloc &) {
+        err << kProgram << ": not enough memory for a " << options.size << " map"
+            << (options.zoom ? " at zoom " + std::to_string(*options.zoom) : std::string()) << "\n";
+        return 1;
     }
     return 0;
 }

@@ -46,7 +46,8 @@ struct Outcome {
 };
 
 struct Limits {
-    std::optional<rlim_t> fileSize; // bytes any one file may grow to
+    std::optional<rlim_t> fileSize;     // bytes any one file may grow to
+    std::optional<rlim_t> addressSpace; // bytes of memory the process may map
 };
 
 // Runs the renderer as its own process, as a user or a script would.
@@ -73,6 +74,11 @@ Outcome runRenderer(const std::vector<std::string> &args, const fs::path &scratc
             signal(SIGXFSZ, SIG_IGN);
             const rlimit cap{*limits.fileSize, *limits.fileSize};
             if (setrlimit(RLIMIT_FSIZE, &cap) != 0)
+                _exit(126);
+        }
+        if (limits.addressSpace) {
+            const rlimit cap{*limits.addressSpace, *limits.addressSpace};
+            if (setrlimit(RLIMIT_AS, &cap) != 0)
                 _exit(126);
         }
         execv(argv[0], argv.data());
@@ -216,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RendererProcess, WorksAgainOnceTheSpaceIsBack)
 {
     const std::string png = (target / "map.png").string(), grid = (target / "map.pgm").string();
-    const Outcome cut = runRenderer({"--png", png, "--heights", grid}, scratch, Limits{4096});
+    const Outcome cut = runRenderer({"--png", png, "--heights", grid}, scratch, Limits{4096, std::nullopt});
     ASSERT_TRUE(cut.exited);
     EXPECT_EQ(cut.status, 1) << cut.err;
     EXPECT_TRUE(contentsOf(target).empty());
@@ -227,6 +233,27 @@ TEST_F(RendererProcess, WorksAgainOnceTheSpaceIsBack)
     EXPECT_TRUE(isWholePng(readAll(png)));
     EXPECT_TRUE(isWholeSmallGrid(readAll(grid)));
     EXPECT_EQ(contentsOf(target).size(), 2u) << "no temporary file may stay behind";
+}
+
+TEST_F(RendererProcess, RunningOutOfMemoryIsReportedAndLeavesNoFile)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer maps far more than any limit worth testing";
+#else
+    // Enough for a Large map, not for its 5120-pixel view at zoom 5.
+    const std::string png = (target / "map.png").string();
+    const Outcome starved = runRenderer({"--size", "Large", "--zoom", "5", "--png", png}, scratch,
+                                        Limits{std::nullopt, 160u << 20});
+    ASSERT_TRUE(starved.exited) << "killed by signal " << starved.status;
+    EXPECT_EQ(starved.status, 1) << starved.err;
+    EXPECT_NE(starved.err.find("not enough memory"), std::string::npos) << starved.err;
+    EXPECT_TRUE(contentsOf(target).empty());
+
+    const Outcome fits = runRenderer({"--size", "Large", "--png", png}, scratch, Limits{std::nullopt, 160u << 20});
+    ASSERT_TRUE(fits.exited);
+    EXPECT_EQ(fits.status, 0) << fits.err;
+    EXPECT_TRUE(isWholePng(readAll(png)));
+#endif
 }
 
 TEST_F(RendererProcess, AGridWrittenBeforeAFailingPictureIsKeptWhole)
