@@ -183,9 +183,11 @@ void PrinterEndToEnd::initTestCase()
 void PrinterEndToEnd::printsTitleMapAndFooterOnTheDefaultPrinter()
 {
     const QStringList before = pdfs();
+    const int jobs = jobCount(cups.queue);
     QImage printBitmap;
     PrintMap(view, page(), printBitmap);
     expectNormalCursor();
+    QCOMPARE(jobCount(cups.queue), jobs + 1); // one job, handed over once
     QCOMPARE(printBitmap.format(), QImage::Format_Indexed8);
     QCOMPARE(printBitmap.size(), view.size());
 
