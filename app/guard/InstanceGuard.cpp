@@ -47,7 +47,7 @@ QString displayKey()
     if (display.isEmpty()) {
         kind = QStringLiteral("x11");
         display = qEnvironmentVariable("DISPLAY");
-        // ":0" and ":0.1" are screens of one session.
+        // ":0" and ":0.1" are two screens of one display.
         const int colon = display.lastIndexOf(QLatin1Char(':'));
         const int dot = display.lastIndexOf(QLatin1Char('.'));
         if (colon >= 0 && dot > colon)
@@ -176,6 +176,8 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
         lock.reset();
 
         const Outcome outcome = forward(socketPath, std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
+        if (outcome == Outcome::NoAnswer)
+            m_error = QStringLiteral("the running instance did not answer within %1 ms").arg(answerBound.count());
         if (outcome != Outcome::Unguarded)
             return outcome;
         // No channel yet (the holder is still starting) or it went away
@@ -214,10 +216,8 @@ InstanceGuard::Outcome InstanceGuard::forward(const QString &socketPath, std::ch
                                 char(guardwire::Handled);
     if (answer == expected)
         return Outcome::Forwarded;
-    if (socket.state() == QLocalSocket::ConnectedState) {
-        m_error = QStringLiteral("the running instance did not answer within %1 ms").arg(bound.count());
+    if (socket.state() == QLocalSocket::ConnectedState)
         return Outcome::NoAnswer;
-    }
     return Outcome::Unguarded;
 }
 
