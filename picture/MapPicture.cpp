@@ -20,6 +20,12 @@ QImage allocate(int width, int height, QImage::Format format)
 
 } // namespace
 
+QString mapCaption(const QString &title)
+{
+    // Only an empty title is untitled: a title of blanks is kept as typed.
+    return QStringLiteral("Terralume - ") + (title.isEmpty() ? QStringLiteral("Untitled") : title);
+}
+
 ConstPixelView565 pixelView(const QImage &picture565)
 {
     return {reinterpret_cast<const std::uint16_t *>(picture565.constBits()), picture565.width(), picture565.height(),

@@ -6,6 +6,7 @@
 #include "Colouring.h"
 
 #include <QImage>
+#include <QString>
 
 namespace terralume {
 
@@ -22,6 +23,10 @@ QImage zoomMapPicture(const QImage &base, int zoom);
 
 // 5-6-5 widened to 8 bits a component by bit replication.
 QImage widenToRgb888(const QImage &picture565);
+
+// The map window's caption for a title, which is also the printed page's
+// title: "Terralume - " and the title exactly as typed, or "Untitled".
+QString mapCaption(const QString &title);
 
 ConstPixelView565 pixelView(const QImage &picture565);
 PixelView565 pixelView(QImage &picture565);

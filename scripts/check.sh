@@ -52,10 +52,10 @@ stage "build with AddressSanitizer + UndefinedBehaviorSanitizer"
 if scripts/setup.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTERRALUME_SANITIZE=ON -DTERRALUME_BENCH=OFF; then
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
   stage "tests under sanitizers, leak checking for the core and the renderer"
-  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 run_ctest build-asan -L 'core|render'
+  ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 run_ctest build-asan -L '^(core|render)$'
   stage "tests under sanitizers, the rest"
   # Qt's platform plugins and font caches keep allocations until exit.
-  ASAN_OPTIONS=halt_on_error=1:detect_leaks=0 run_ctest build-asan -LE 'core|render'
+  ASAN_OPTIONS=halt_on_error=1:detect_leaks=0 run_ctest build-asan -LE '^(core|render)$'
   unset UBSAN_OPTIONS
 else
   echo "sanitizer build failed"

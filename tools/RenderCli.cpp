@@ -3,11 +3,17 @@
 #include "Colouring.h"
 #include "Generator.h"
 #include "MapPicture.h"
+#include "MapPrinter.h"
+#include "PrintError.h"
 #include "Messages.h"
 #include "OutputFile.h"
 #include "SeededRandom.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QTemporaryFile>
 #include <QByteArray>
 #include <QImage>
 #include <QIODevice>
@@ -15,6 +21,8 @@
 #include <QtGlobal>
 
 #include <charconv>
+#include <cstdio>
+#include <memory>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -38,6 +46,11 @@ constexpr std::string_view kUsage =
     "  --zoom Z        write the view at zoom 1..5 instead of the full map picture\n"
     "  --png FILE      write the map picture as an 8-bit RGB PNG\n"
     "  --heights FILE  write the height grid as a binary PGM (column x, row y = cell [x][y])\n"
+    "  --pdf FILE      write the printed page as a PDF: the title, the view (at --zoom,\n"
+    "                  else as the map window first shows it) and the settings footer\n"
+    "  --title TEXT    the map's title on the page (default: Untitled)\n"
+    "  --paper NAME    A4 or Letter (default A4)\n"
+    "  --landscape     lay the page out across the paper\n"
     "  --help          show this help and exit\n"
     "  --version       show the version and exit\n"
     "\n"
@@ -52,6 +65,9 @@ struct Options {
     std::optional<int> zoom;
     std::optional<std::string> png;
     std::optional<std::string> heights;
+    std::optional<std::string> pdf;
+    std::string title;
+    print::PdfOptions page;
 };
 
 struct UsageError {
@@ -119,12 +135,25 @@ Action parse(int argc, const char *const *argv, Options &options)
             options.png = takeValue();
         } else if (name == "--heights") {
             options.heights = takeValue();
+        } else if (name == "--pdf") {
+            options.pdf = takeValue();
+        } else if (name == "--title") {
+            options.title = takeValue();
+        } else if (name == "--paper") {
+            const std::string_view paper = takeValue();
+            if (paper != "A4" && paper != "Letter")
+                throw UsageError{"unknown paper '" + std::string(paper) + "' (use A4 or Letter)"};
+            options.page.paper = paper == "A4" ? print::Paper::A4 : print::Paper::Letter;
+        } else if (name == "--landscape" && !value) {
+            options.page.landscape = true;
         } else {
             throw UsageError{"unknown option '" + std::string(arg) + "'"};
         }
     }
-    if (!options.png && !options.heights)
-        throw UsageError{"nothing to write: give --png FILE and/or --heights FILE"};
+    if (!options.png && !options.heights && !options.pdf)
+        throw UsageError{"nothing to write: give --png FILE, --heights FILE or --pdf FILE"};
+    if (options.pdf && options.pdf->empty())
+        throw UsageError{"--pdf needs a file name"};
     if (options.png && options.png->empty())
         throw UsageError{"--png needs a file name"};
     if (options.heights && options.heights->empty())
@@ -171,6 +200,57 @@ bool writeHeights(QIODevice &device, const World &world)
             return false;
     }
     return true;
+}
+
+// Fonts need a GUI application; the renderer never needs a display.
+class PageFonts {
+public:
+    PageFonts()
+    {
+        if (QCoreApplication::instance())
+            return;
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+    }
+
+private:
+    int argc_ = 1;
+    char name_[17] = "terralume-render";
+    char *argv_[2] = {name_, nullptr};
+    std::unique_ptr<QGuiApplication> app_;
+};
+
+// The page goes to a temporary file beside the target, which replaces the
+// target only once the page is complete; devices are written in place.
+bool writePdf(const QString &path, const QImage &view, const print::PageDescription &page,
+              const print::PdfOptions &paper, QString &failure)
+{
+    const PageFonts fonts;
+    const QFileInfo target(path);
+    try {
+        if (target.exists() && !target.isFile() && !target.isDir()) {
+            print::composePdf(path, view, page, paper);
+            return true;
+        }
+        QTemporaryFile temporary(target.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(target.fileName())));
+        if (!temporary.open()) {
+            failure = QStringLiteral("cannot write '%1': %2").arg(path, temporary.errorString());
+            return false;
+        }
+        temporary.close();
+        print::composePdf(temporary.fileName(), view, page, paper);
+        if (QFileInfo(temporary.fileName()).size() == 0 ||
+            std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
+            failure = QStringLiteral("cannot write '%1'").arg(path);
+            return false;
+        }
+        temporary.setAutoRemove(false);
+        return true;
+    } catch (const print::PrintError &error) {
+        failure = QStringLiteral("cannot write '%1': %2").arg(path, QString::fromUtf8(error.what()));
+        return false;
+    }
 }
 
 } // namespace
@@ -231,6 +311,17 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
             const QString path = QString::fromStdString(*options.png);
             if (!writeFileAtomically(
                     path, [&](QIODevice &device) { return device.write(encoded) == encoded.size(); }, failure)) {
+                err << kProgram << ": " << failure.toStdString() << "\n";
+                return 1;
+            }
+        }
+        if (options.pdf) {
+            const QImage base = drawMapPicture(world, tintFromHeatPosition(options.heat));
+            const QImage shown = options.zoom ? zoomMapPicture(base, *options.zoom) : base;
+            const print::PageDescription page{mapCaption(QString::fromStdString(options.title)),
+                                              QString::fromStdString(options.size), options.water, options.heat, {}};
+            const QString path = QString::fromStdString(*options.pdf);
+            if (!writePdf(path, shown, page, options.page, failure)) {
                 err << kProgram << ": " << failure.toStdString() << "\n";
                 return 1;
             }
