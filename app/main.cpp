@@ -7,7 +7,6 @@ int main(int argc, char *argv[])
 {
     terralume::ui::TerralumeApplication application(argc, argv);
     terralume::ui::TerralumeApplication::setApplicationName(QStringLiteral("Terralume"));
-    terralume::ui::TerralumeApplication::setApplicationDisplayName(QStringLiteral("Terralume"));
 
     // The one seeded source of the run, shared by every Generate.
     terralume::SeededRandom random;

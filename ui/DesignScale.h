@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QSize>
 
+class QWidget;
+
 namespace terralume::ui {
 
 inline constexpr int kDesignDpi = 120;
@@ -39,5 +41,10 @@ private:
 
 // The scale of the screen the application starts on.
 DesignScale primaryScreenScale();
+
+// Puts the window's outer frame, title bar included, at `position`. Some
+// window managers take a position given before the first show as the
+// client area's, which would push the title bar off the top of the screen.
+void placeFrameAt(QWidget &window, QPoint position);
 
 } // namespace terralume::ui

@@ -27,6 +27,8 @@ constexpr QSize kClientSize{368, 280};
 constexpr QPoint kWindowPosition{43, 113};
 constexpr int kLabelHeight = 16;
 constexpr int kSeedMaxLength = 8;
+// The design's font size; the face is the system's own.
+constexpr int kFontPointSize = 8;
 
 struct LabelPlace {
     const char *name;
@@ -126,6 +128,9 @@ TWorld1::TWorld1(SeededRandom &random, QWidget *parent)
 void TWorld1::buildControls()
 {
     const DesignScale scale = primaryScreenScale();
+    QFont designFont = font();
+    designFont.setPointSize(kFontPointSize);
+    setFont(designFont);
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("ClientArea"));
@@ -181,7 +186,7 @@ void TWorld1::buildControls()
     // The window takes the size of its client area plus the menu bar and
     // cannot be resized by the user.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
-    move(scale.point(kWindowPosition.x(), kWindowPosition.y()));
+    placeFrameAt(*this, scale.point(kWindowPosition.x(), kWindowPosition.y()));
     lstSize->setFocus();
 }
 

@@ -138,7 +138,7 @@ void TWorldScr::buildControls()
     Exit1->setObjectName(QStringLiteral("Exit1"));
     connect(Exit1, &QAction::triggered, this, guarded(this, &TWorldScr::Exit1Click));
 
-    move(primaryScreenScale().point(kWindowPosition.x(), kWindowPosition.y()));
+    placeFrameAt(*this, primaryScreenScale().point(kWindowPosition.x(), kWindowPosition.y()));
 }
 
 void TWorldScr::setPixelAllocator(PixelAllocator allocator)
