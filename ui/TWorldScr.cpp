@@ -177,8 +177,7 @@ void TWorldScr::closeEvent(QCloseEvent *event)
 
 void TWorldScr::FormShow()
 {
-    setWindowTitle(settings_.Title.isEmpty() ? QStringLiteral("Terralume - Untitled")
-                                             : QStringLiteral("Terralume - ") + settings_.Title);
+    setWindowTitle(mapCaption(settings_.Title));
     setWindowState(windowState() & ~Qt::WindowMaximized);
     ZoomFactor = 1;
     tint_ = tintFromHeatPosition(settings_.HeatPosition);
