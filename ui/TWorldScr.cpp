@@ -19,9 +19,14 @@
 #include <QShowEvent>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 namespace terralume::ui {
 
@@ -41,8 +46,22 @@ QImage imageOver(const SharedPixels &storage, int side, qsizetype bytesPerLine)
         [](void *holder) { delete static_cast<SharedPixels *>(holder); }, new SharedPixels(storage));
 }
 
-std::unique_ptr<std::uint16_t[]> allocatePixels(std::size_t count)
+// A fresh x5 view is tens of megabytes touched for the first time; in
+// huge pages that costs a few hundred page faults instead of thousands.
+SharedPixels allocatePixels(std::size_t count)
 {
+#ifdef __linux__
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    const std::size_t bytes = count * sizeof(std::uint16_t);
+    if (bytes >= kHugePage) {
+        const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        void *memory = std::aligned_alloc(kHugePage, rounded);
+        if (!memory)
+            throw std::bad_alloc();
+        madvise(memory, rounded, MADV_HUGEPAGE);
+        return SharedPixels(static_cast<std::uint16_t *>(memory), [](std::uint16_t *pixels) { std::free(pixels); });
+    }
+#endif
     return std::make_unique_for_overwrite<std::uint16_t[]>(count);
 }
 
@@ -178,7 +197,6 @@ void TWorldScr::closeEvent(QCloseEvent *event)
 void TWorldScr::FormShow()
 {
     setWindowTitle(mapCaption(settings_.Title));
-    setWindowState(windowState() & ~Qt::WindowMaximized);
     ZoomFactor = 1;
     tint_ = tintFromHeatPosition(settings_.HeatPosition);
     const WaitCursor hourglass;
@@ -204,7 +222,6 @@ void TWorldScr::DrawMap()
             std::memcpy(target.row(y), source.row(y), rowBytes);
     });
     BaseBitmap = std::move(drawing);
-    autoSizeToPicture();
     FitToScreen();
 }
 
@@ -216,7 +233,6 @@ void TWorldScr::ZoomMap()
     const int zoom = ZoomFactor;
     replaceView((BaseBitmap.width() - 1) * zoom,
                 [this, zoom](PixelView565 target) { zoomView(pixelView(std::as_const(BaseBitmap)), zoom, target); });
-    autoSizeToPicture();
     FitToScreen();
 }
 
@@ -231,10 +247,9 @@ void TWorldScr::replaceView(int side, const std::function<void(PixelView565)> &f
     std::shared_ptr<std::uint16_t[]> storage = storage_;
     const bool reusable = storage && count <= storageCapacity_ && storage.use_count() <= 3 && view_.isDetached();
     if (!reusable) {
-        std::unique_ptr<std::uint16_t[]> fresh = allocator_(count);
-        if (!fresh)
+        storage = allocator_(count);
+        if (!storage)
             throw std::bad_alloc();
-        storage = std::shared_ptr<std::uint16_t[]>(std::move(fresh));
     }
     fill(PixelView565{storage.get(), side, side, bytesPerLine});
     view_ = imageOver(storage, side, bytesPerLine);
@@ -245,19 +260,10 @@ void TWorldScr::replaceView(int side, const std::function<void(PixelView565)> &f
     Image1->setPicture(&view_);
 }
 
-void TWorldScr::autoSizeToPicture()
+QSize TWorldScr::autoSizedScrollBox() const
 {
-    setWindowState(windowState() & ~Qt::WindowMaximized);
-    const qreal ratio = devicePixelRatioF();
-    const int logicalSide = static_cast<int>(std::ceil(view_.width() / ratio));
-    Image1->setFixedSize(logicalSide, logicalSide);
-    Image1->update();
     const int frame = 2 * ScrollBox1->frameWidth();
-    ScrollBox1->setFixedSize(logicalSide + frame, logicalSide + frame);
-    const int width = ScrollBox1->width();
-    const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(width)
-                                                          : menuBar()->sizeHint().height();
-    setFixedSize(width, menuHeight + ScrollBox1->height());
+    return Image1->size() + QSize(frame, frame);
 }
 
 QSize TWorldScr::screenSize() const
@@ -270,9 +276,24 @@ QSize TWorldScr::screenSize() const
 
 void TWorldScr::FitToScreen()
 {
+    const qreal ratio = devicePixelRatioF();
+    const int logicalSide = static_cast<int>(std::ceil(view_.width() / ratio));
+    Image1->setFixedSize(logicalSide, logicalSide);
+    Image1->update();
+
+    // The decision is made on the size the scroll box would take around the
+    // picture, before the window takes it: a window briefly 5000 pixels wide
+    // would cost more than the zoom itself.
+    const QSize box = autoSizedScrollBox();
     const QSize screen = screenSize();
-    if (ScrollBox1->width() < screen.width() && ScrollBox1->height() < screen.height())
+    if (box.width() < screen.width() && box.height() < screen.height()) {
+        setWindowState(windowState() & ~Qt::WindowMaximized);
+        ScrollBox1->setFixedSize(box);
+        const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(box.width())
+                                                              : menuBar()->sizeHint().height();
+        setFixedSize(box.width(), menuHeight + box.height());
         return;
+    }
     // Too big for the screen: the window is maximised and the scroll box
     // fills it and scrolls the picture.
     ScrollBox1->setMinimumSize(0, 0);

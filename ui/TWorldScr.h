@@ -49,8 +49,8 @@ class TWorldScr : public QMainWindow {
     Q_OBJECT
 public:
     // Where the view's pixel memory comes from: `count` 16-bit pixels, or a
-    // std::bad_alloc.
-    using PixelAllocator = std::function<std::unique_ptr<std::uint16_t[]>(std::size_t count)>;
+    // std::bad_alloc (or nothing).
+    using PixelAllocator = std::function<std::shared_ptr<std::uint16_t[]>(std::size_t count)>;
 
     explicit TWorldScr(SeededRandom &random, QWidget *parent = nullptr);
     ~TWorldScr() override;
@@ -93,11 +93,13 @@ private:
     void FormClose();
     void DrawMap();
     void ZoomMap();
+    // Sizes the window to the picture, or maximises it when the scroll box
+    // around the picture would be as wide or as high as the screen.
     void FitToScreen();
 
     void setZoom(int factor);
     void checkZoomEntry();
-    void autoSizeToPicture();
+    QSize autoSizedScrollBox() const;
     QSize screenSize() const;
 
     // Makes the view `side` pixels square and lets `fill` paint it. When the

@@ -304,7 +304,7 @@ private slots:
         Program program;
         // Enough for Small up to x4 (1024 square), not for x5.
         const std::size_t limit = 1024 * 1024;
-        program.map.setPixelAllocator([=](std::size_t count) -> std::unique_ptr<std::uint16_t[]> {
+        program.map.setPixelAllocator([=](std::size_t count) -> std::shared_ptr<std::uint16_t[]> {
             if (count <= limit)
                 return std::make_unique<std::uint16_t[]>(count);
             if (throws)
