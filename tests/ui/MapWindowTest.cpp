@@ -111,24 +111,12 @@ private slots:
         QVERIFY(rendered.convertToFormat(QImage::Format_RGB888) == widenToRgb888(shown));
     }
 
-    void sameSettingsSameMapAtEveryGenerate()
-    {
-        Program program;
-        QImage first, second;
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) { first = map.viewImage().copy(); }));
-        QVERIFY(withMapOpen(program.settings, program.map,
-                            [&](TWorldScr &map) { second = map.viewImage().copy(); }));
-        QVERIFY(!first.isNull());
-        QVERIFY(first == second);
-    }
-
     void captionFollowsTitle_data()
     {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("caption");
         QTest::newRow("empty") << "" << "Terralume - Untitled";
         QTest::newRow("blanks are kept") << "   " << "Terralume -    ";
-        QTest::newRow("not trimmed") << " Isles " << "Terralume -  Isles ";
         QTest::newRow("plain") << "Pangaea" << "Terralume - Pangaea";
     }
     void captionFollowsTitle()
@@ -150,8 +138,6 @@ private slots:
         QTest::newRow("hot -25") << -25 << 0 << 25;
         QTest::newRow("cold 10") << 10 << 10 << 0;
         QTest::newRow("normal") << 0 << 0 << 0;
-        QTest::newRow("very hot") << -40 << 0 << 40;
-        QTest::newRow("very cold") << 40 << 40 << 0;
     }
     void heatPositionTintsTheMap()
     {
