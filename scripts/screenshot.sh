@@ -5,12 +5,16 @@
 # netpbm.
 #
 #   scripts/screenshot.sh [BUILD_DIR] [OUTPUT_DIR]     (default: build docs)
+#
+# The program is built first when BUILD_DIR holds none.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$here/build}"
 out="${2:-$here/docs}"
 program="$build/app/terralume"
-[[ -x $program ]] || { echo "no program at $program; build the target terralume first" >&2; exit 1; }
+if [[ ! -x $program ]]; then
+  "$here/scripts/setup.sh" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
 for tool in Xvfb openbox xdotool xwd xwdtopnm pnmcut pnmtopng; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
 done
