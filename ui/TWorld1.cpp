@@ -151,7 +151,7 @@ void TWorld1::buildControls()
 
     edRandSeed = addEdit(client, scale, "edRandSeed", kSeedField);
     edRandSeed->setMaxLength(kSeedMaxLength);
-    edRandSeed->setText(QStringLiteral("42861244"));
+    edRandSeed->setText(WorldSettings{}.SeedText);
 
     trkWater = addSlider(client, scale, "trkWater", kWaterSlider);
     trkHeat = addSlider(client, scale, "trkHeat", kHeatSlider);
