@@ -114,7 +114,7 @@ void BM_GenerateAndColourLarge(benchmark::State &state)
 BENCHMARK(BM_GenerateAndColourLarge)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(15);
 
 // x1 then x5, the x5 handler timed: the view's storage is already there
-// from the previous x5, as in a session that zooms back and forth.
+// from the previous x5, as when the user zooms back and forth.
 void BM_ZoomToX5Large(benchmark::State &state)
 {
     Program program;
