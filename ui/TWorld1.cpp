@@ -1,8 +1,10 @@
 #include "TWorld1.h"
 
 #include "DesignScale.h"
+#include "HelpWindow.h"
 #include "SeededRandom.h"
 #include "TWorldScr.h"
+#include "TWorldSplash.h"
 #include "TerralumeApplication.h"
 
 #include <QAction>
@@ -217,9 +219,17 @@ void TWorld1::butExitClick()
     QCoreApplication::quit();
 }
 
-void TWorld1::Help2Click() {}
+void TWorld1::Help2Click()
+{
+    // One help window for the run, owned by this window, opened at its contents.
+    HelpWindow::openFor(this);
+}
 
-void TWorld1::About1Click() {}
+void TWorld1::About1Click()
+{
+    if (aboutWindow_)
+        aboutWindow_->exec();
+}
 
 void TWorld1::keyPressEvent(QKeyEvent *event)
 {

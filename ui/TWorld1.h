@@ -21,6 +21,7 @@ class SeededRandom;
 namespace terralume::ui {
 
 class TWorldScr;
+class TWorldSplash;
 
 class TWorld1 : public QMainWindow {
     Q_OBJECT
@@ -31,6 +32,8 @@ public:
 
     // The window Generate shows; created after this one, so handed in later.
     void setMapWindow(TWorldScr *mapWindow) { mapWindow_ = mapWindow; }
+    // The about window About shows; created after the map window.
+    void setAboutWindow(TWorldSplash *aboutWindow) { aboutWindow_ = aboutWindow; }
 
     // The controls' values as they stand now.
     WorldSettings currentSettings() const;
@@ -50,6 +53,7 @@ private:
 
     SeededRandom &random_;
     TWorldScr *mapWindow_ = nullptr;
+    TWorldSplash *aboutWindow_ = nullptr;
 
     QComboBox *lstSize = nullptr;
     QLineEdit *edRandSeed = nullptr;

@@ -2,6 +2,7 @@
 
 #include "DesignScale.h"
 #include "MapPicture.h"
+#include "MapPrinter.h"
 #include "SeededRandom.h"
 #include "TerralumeApplication.h"
 #include "WaitCursor.h"
@@ -197,6 +198,8 @@ void TWorldScr::closeEvent(QCloseEvent *event)
 void TWorldScr::FormShow()
 {
     setWindowTitle(mapCaption(settings_.Title));
+    // A new map never prints the picture converted for the one before it.
+    PrintBitmap = QImage();
     ZoomFactor = 1;
     tint_ = tintFromHeatPosition(settings_.HeatPosition);
     const WaitCursor hourglass;
@@ -336,6 +339,13 @@ void TWorldScr::Exit1Click()
     close();
 }
 
-void TWorldScr::PrintMap1Click() {}
+void TWorldScr::PrintMap1Click()
+{
+    // The page's title is the caption; the footer records the settings the
+    // shown map was made with.
+    const print::PageDescription page{windowTitle(), settings_.SizeName, settings_.WaterPosition,
+                                      settings_.HeatPosition, {}};
+    print::PrintMap(view_, page, PrintBitmap);
+}
 
 } // namespace terralume::ui

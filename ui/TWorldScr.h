@@ -63,6 +63,8 @@ public:
     // settings the map was made from.
     const QImage &viewImage() const { return view_; }
     const WorldSettings &shownSettings() const { return settings_; }
+    // The 8-bit copy of the view the last Print made; empty after a show.
+    const QImage &printBitmap() const { return PrintBitmap; }
 
     const QImage &baseImage() const { return BaseBitmap; }
     int zoomFactor() const { return ZoomFactor; }
@@ -112,6 +114,7 @@ private:
     Tint tint_;
     int ZoomFactor = 1;
     QImage BaseBitmap;
+    QImage PrintBitmap;
 
     // The view lives in storage kept from zoom to zoom: going back to a large
     // zoom then writes into memory already touched instead of fresh pages.

@@ -12,7 +12,6 @@
 
 namespace terralume::ui {
 
-TWorldSplash *WorldSplash = nullptr;
 
 namespace {
 

@@ -30,7 +30,4 @@ private:
     QPushButton *butOK = nullptr;
 };
 
-// The one about window of the run, created at start-up after the map window.
-extern TWorldSplash *WorldSplash;
-
 } // namespace terralume::ui
