@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace terralume {
 
@@ -82,22 +83,38 @@ void widenRow565ToRgb888(const std::uint16_t *source, int count, std::uint8_t *r
 void zoomView(ConstPixelView565 base, int zoom, PixelView565 target)
 {
     const int extent = base.width - 1;
-    const std::size_t rowBytes = static_cast<std::size_t>(extent) * static_cast<std::size_t>(zoom) * sizeof(std::uint16_t);
+    const std::size_t rowPixels = static_cast<std::size_t>(extent) * static_cast<std::size_t>(zoom);
+    const std::size_t rowBytes = rowPixels * sizeof(std::uint16_t);
+    // Each row is widened once, into a row with a little slack at its end,
+    // and then copied zoom times: each cell becomes a square block.
+    std::vector<std::uint16_t> widened(rowPixels + 8);
     for (int y = 0; y < extent; ++y) {
         const std::uint16_t *src = base.row(y);
-        std::uint16_t *first = target.row(y * zoom);
         if (zoom == 1) {
-            std::memcpy(first, src, rowBytes);
+            std::memcpy(target.row(y), src, rowBytes);
             continue;
         }
-        std::uint16_t *out = first;
-        for (int x = 0; x < extent; ++x) {
-            std::fill_n(out, zoom, src[x]);
-            out += zoom;
+        std::uint16_t *out = widened.data();
+        if (zoom <= 8) {
+            // Four copies of the pixel in one 64-bit word, stored at the start
+            // of the block and, for blocks wider than four, again ending at its
+            // end; the next block overwrites whatever runs past this one.
+            const bool wide = zoom > 4;
+            for (int x = 0; x < extent; ++x) {
+                const std::uint64_t four = 0x0001000100010001ull * src[x];
+                std::memcpy(out, &four, sizeof four);
+                if (wide)
+                    std::memcpy(out + zoom - 4, &four, sizeof four);
+                out += zoom;
+            }
+        } else {
+            for (int x = 0; x < extent; ++x) {
+                std::fill_n(out, zoom, src[x]);
+                out += zoom;
+            }
         }
-        // The row is widened once and repeated: each cell becomes a square block.
-        for (int k = 1; k < zoom; ++k)
-            std::memcpy(target.row(y * zoom + k), first, rowBytes);
+        for (int k = 0; k < zoom; ++k)
+            std::memcpy(target.row(y * zoom + k), widened.data(), rowBytes);
     }
 }
 
