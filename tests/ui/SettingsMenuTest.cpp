@@ -1,0 +1,61 @@
+// The settings window's Help menu: About shows the one about window modally,
+// as often as asked; Help opens one help window owned by the settings window.
+#include "HelpWindow.h"
+#include "SeededRandom.h"
+#include "TWorld1.h"
+#include "TWorldSplash.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace terralume;
+using namespace terralume::ui;
+
+class SettingsMenuTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aboutShowsTheSameWindowModallyEachTime()
+    {
+        SeededRandom random;
+        TWorld1 settings(random);
+        TWorldSplash about(&settings);
+        settings.setAboutWindow(&about);
+        auto *aboutEntry = settings.findChild<QAction *>(QStringLiteral("About1"));
+        QVERIFY(aboutEntry);
+
+        for (int showing = 0; showing < 2; ++showing) {
+            bool wasModal = false;
+            QTimer::singleShot(0, [&] {
+                wasModal = QApplication::activeModalWidget() == &about && about.isVisible();
+                QTest::mouseClick(about.findChild<QPushButton *>(QStringLiteral("butOK")), Qt::LeftButton);
+            });
+            aboutEntry->trigger(); // returns when OK has closed it
+            QVERIFY2(wasModal, "About must show the about window modally");
+            QVERIFY(!about.isVisible());
+        }
+        QCOMPARE(settings.findChildren<TWorldSplash *>().size(), 1);
+    }
+
+    void helpOpensOneWindowOwnedByTheSettingsWindow()
+    {
+        SeededRandom random;
+        TWorld1 settings(random);
+        auto *helpEntry = settings.findChild<QAction *>(QStringLiteral("Help2"));
+        QVERIFY(helpEntry);
+        helpEntry->trigger();
+        const auto opened = settings.findChildren<HelpWindow *>();
+        QCOMPARE(opened.size(), 1);
+        QVERIFY(opened.front()->isVisible());
+        QVERIFY(opened.front()->helpFound());
+        opened.front()->close();
+        helpEntry->trigger();
+        QCOMPARE(settings.findChildren<HelpWindow *>(), opened);
+        QVERIFY(opened.front()->isVisible());
+    }
+};
+
+QTEST_MAIN(SettingsMenuTest)
+#include "SettingsMenuTest.moc"
