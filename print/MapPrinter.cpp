@@ -70,11 +70,10 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     PrinterBusy busy;
 
     const QPrinterInfo info = QPrinterInfo::defaultPrinter();
-    if (info.isNull()) {
-        if (!spooler::reachable())
-            throw PrintError("The print spooler does not answer, so no printer can be found");
+    // Whether no queue is the default or no spooler answers at all, no
+    // default printer can be found, and the user is told so in those words.
+    if (info.isNull())
         throw PrintError("There is no default printer currently selected");
-    }
     QPrinter printer(info, QPrinter::HighResolution);
     const spooler::QueueState queue = spooler::queueState(info.printerName());
     if (!printer.isValid() || !queue.found)

@@ -21,7 +21,7 @@ namespace terralume::print {
 // - Failures throw PrintError with the message the user sees:
 //   "There is no default printer currently selected", "Printer selected is
 //   not valid", "Printing in progress" (another job of this process is open),
-//   the spooler being unreachable, the queue being stopped or rejecting jobs,
+//   the queue being stopped or rejecting jobs,
 //   or the spooler refusing the finished job.
 // - A failure while the page is being drawn drops the job: nothing reaches
 //   the spooler, and the next Print starts afresh.

@@ -6,15 +6,6 @@
 
 namespace terralume::print::spooler {
 
-bool reachable()
-{
-    http_t *http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 5000, nullptr);
-    if (http == nullptr)
-        return false;
-    httpClose(http);
-    return true;
-}
-
 QueueState queueState(const QString &queue)
 {
     QueueState state;

@@ -1,14 +1,10 @@
 #pragma once
 // The little the Print command asks of the print spooler directly, beyond
-// what QPrinter offers: whether it is there at all, whether a queue will take
-// a job now, and the hand-over of the finished page with the spooler's answer.
+// what QPrinter offers: whether a queue will take a job now, and the hand-over of the finished page with the spooler's answer.
 
 #include <QString>
 
 namespace terralume::print::spooler {
-
-// Whether the spooler answers at all (the configured server or socket).
-bool reachable();
 
 struct QueueState {
     bool found = false;

@@ -346,7 +346,7 @@ void PrinterEndToEnd::goneSchedulerIsReportedThenPrintsAgain()
     QImage printBitmap;
     const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
     QVERIFY(script(QStringLiteral("resume")));
-    QCOMPARE(failure, QStringLiteral("The print spooler does not answer, so no printer can be found"));
+    QCOMPARE(failure, QStringLiteral("There is no default printer currently selected"));
     expectNormalCursor();
 
     const QStringList before = pdfs();
