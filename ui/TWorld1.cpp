@@ -236,6 +236,12 @@ void TWorld1::keyPressEvent(QKeyEvent *event)
     // Enter is the default button's, unless a button has the focus, which
     // then presses that one; the fields pass the key on to here.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // Enter still held from the key that closed a box or a map repeats
+        // here once this window is active again; only a fresh press counts.
+        if (event->isAutoRepeat()) {
+            event->accept();
+            return;
+        }
         if (auto *focused = qobject_cast<QPushButton *>(focusWidget()))
             focused->click();
         else

@@ -8,7 +8,9 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSlider>
+#include <QKeyEvent>
 #include <QTest>
+#include <QTimer>
 
 using namespace terralume::ui;
 using namespace terralume::ui::testing;
@@ -56,6 +58,25 @@ private slots:
             [&] { QTest::keyClick(widget, static_cast<Qt::Key>(key)); });
         QVERIFY(opened);
         QCOMPARE(caption, QStringLiteral("Terralume - By keyboard"));
+    }
+
+    // Enter held down after it closed an error box or a map must not make a
+    // map again: only a fresh press generates.
+    void heldEnterDoesNotGenerateAgain()
+    {
+        Program program;
+        ShowCounter counter;
+        program.map.installEventFilter(&counter);
+        // Should the repeat generate after all, close the map it opened.
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (program.map.isVisible())
+                program.map.close();
+        });
+        closer.start(10);
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
+        QApplication::sendEvent(find<QLineEdit>(program.settings, "edTitle"), &repeat);
+        QCOMPARE(counter.shows, 0);
     }
 
     void seedFieldRefusesNinthCharacter_data()
