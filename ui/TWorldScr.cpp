@@ -197,7 +197,9 @@ void TWorldScr::closeEvent(QCloseEvent *event)
 
 void TWorldScr::FormShow()
 {
-    setWindowTitle(mapCaption(settings_.Title));
+    // Qt reads "[*]" in a title as its modified-document marker and hides it;
+    // doubled, it shows as typed.
+    setWindowTitle(mapCaption(settings_.Title).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
     // A new map never prints the picture converted for the one before it.
     PrintBitmap = QImage();
     ZoomFactor = 1;
@@ -290,11 +292,16 @@ void TWorldScr::FitToScreen()
     const QSize box = autoSizedScrollBox();
     const QSize screen = screenSize();
     if (box.width() < screen.width() && box.height() < screen.height()) {
+        const bool wasMaximised = windowState().testFlag(Qt::WindowMaximized);
         setWindowState(windowState() & ~Qt::WindowMaximized);
         ScrollBox1->setFixedSize(box);
         const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(box.width())
                                                               : menuBar()->sizeHint().height();
         setFixedSize(box.width(), menuHeight + box.height());
+        // Leaving the maximised state, Qt would put the window where the
+        // maximised one began, the screen's corner; it belongs at its place.
+        if (wasMaximised)
+            placeFrameAt(*this, primaryScreenScale().point(kWindowPosition.x(), kWindowPosition.y()));
         return;
     }
     // Too big for the screen: the window is maximised and the scroll box
@@ -343,7 +350,7 @@ void TWorldScr::PrintMap1Click()
 {
     // The page's title is the caption; the footer records the settings the
     // shown map was made with.
-    const print::PageDescription page{windowTitle(), settings_.SizeName, settings_.WaterPosition,
+    const print::PageDescription page{mapCaption(settings_.Title), settings_.SizeName, settings_.WaterPosition,
                                       settings_.HeatPosition, {}};
     print::PrintMap(view_, page, PrintBitmap);
 }

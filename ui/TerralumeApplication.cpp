@@ -24,6 +24,8 @@ void showErrorBox(const QString &message)
 {
     QMessageBox box(QMessageBox::Critical, kApplicationTitle, errorBoxText(message), QMessageBox::Ok,
                     QApplication::activeWindow());
+    // The message quotes what the user typed; it is text, never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

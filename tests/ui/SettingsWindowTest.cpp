@@ -103,6 +103,7 @@ private slots:
         QTest::newRow("empty") << "";
         QTest::newRow("trailing letter") << "12a";
         QTest::newRow("exponent") << "1e3";
+        QTest::newRow("looks like markup") << "<b>1</b>";
     }
     void rejectedSeedShowsErrorAndNoMap()
     {
@@ -125,6 +126,7 @@ private slots:
         const ShownBox &box = watcher.boxes().front();
         QCOMPARE(box.caption, QStringLiteral("Terralume"));
         QCOMPARE(box.text, QStringLiteral("'%1' is not a valid integer value.").arg(seed));
+        QCOMPARE(box.format, Qt::PlainText); // the seed is shown as typed, never as markup
         QCOMPARE(box.icon, QMessageBox::Critical);
         QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 

@@ -25,6 +25,7 @@ struct ShownBox {
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    Qt::TextFormat format = Qt::AutoText;
 };
 
 // Watches for message boxes while alive and answers each with OK.
@@ -46,7 +47,7 @@ private:
             auto *box = qobject_cast<QMessageBox *>(widget);
             if (!box || !box->isVisible())
                 continue;
-            boxes_.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+            boxes_.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons(), box->textFormat()});
             QAbstractButton *ok = box->button(QMessageBox::Ok);
             if (ok)
                 ok->click();
