@@ -118,30 +118,33 @@ void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitm
     printPage(printBitmap, page);
 }
 
+QImage composePdf(QIODevice &device, const QImage &view, const PageDescription &page, const PdfOptions &options)
+{
+    QImage printBitmap = ReJigPallete(view);
+    QPdfWriter writer(&device);
+    writer.setCreator(QStringLiteral("Terralume"));
+    writer.setResolution(kPdfDotsPerInch);
+    const QMarginsF margins(kPdfMarginMillimetres, kPdfMarginMillimetres, kPdfMarginMillimetres,
+                            kPdfMarginMillimetres);
+    writer.setPageLayout(QPageLayout(QPageSize(options.paper == Paper::A4 ? QPageSize::A4 : QPageSize::Letter),
+                                     options.landscape ? QPageLayout::Landscape : QPageLayout::Portrait, margins,
+                                     QPageLayout::Millimeter));
+    QPainter painter;
+    if (!painter.begin(&writer))
+        throw PrintError("Cannot write the PDF page");
+    composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
+                separatorsOf(QLocale::system()));
+    painter.end();
+    return printBitmap;
+}
+
 QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page,
                   const PdfOptions &options)
 {
-    QImage printBitmap = ReJigPallete(view);
-
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw PrintError("Cannot write the PDF file " + quoted(fileName) + ": " + file.errorString().toStdString());
-    {
-        QPdfWriter writer(&file);
-        writer.setCreator(QStringLiteral("Terralume"));
-        writer.setResolution(kPdfDotsPerInch);
-        const QMarginsF margins(kPdfMarginMillimetres, kPdfMarginMillimetres, kPdfMarginMillimetres,
-                                kPdfMarginMillimetres);
-        writer.setPageLayout(QPageLayout(QPageSize(options.paper == Paper::A4 ? QPageSize::A4 : QPageSize::Letter),
-                                         options.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
-                                         margins, QPageLayout::Millimeter));
-        QPainter painter;
-        if (!painter.begin(&writer))
-            throw PrintError("Cannot write the PDF file " + quoted(fileName));
-        composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
-                    separatorsOf(QLocale::system()));
-        painter.end();
-    }
+    QImage printBitmap = composePdf(file, view, page, options);
     if (!file.flush() || file.error() != QFileDevice::NoError)
         throw PrintError("Cannot write the PDF file " + quoted(fileName) + ": " + file.errorString().toStdString());
     return printBitmap;

@@ -5,6 +5,7 @@
 #include "PageComposer.h"
 
 #include <QImage>
+#include <QIODevice>
 #include <QString>
 
 namespace terralume::print {
@@ -63,5 +64,8 @@ inline constexpr double kPdfMarginMillimetres = 6.35;
 // PrintError for JPEG failures and when the file cannot be written.
 QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page,
                   const PdfOptions &options = {});
+// The same page written to an open device; the caller checks the device's
+// state afterwards.
+QImage composePdf(QIODevice &device, const QImage &view, const PageDescription &page, const PdfOptions &options = {});
 
 } // namespace terralume::print

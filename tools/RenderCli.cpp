@@ -10,10 +10,7 @@
 #include "SeededRandom.h"
 
 #include <QBuffer>
-#include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QTemporaryFile>
 #include <QByteArray>
 #include <QImage>
 #include <QIODevice>
@@ -21,7 +18,6 @@
 #include <QtGlobal>
 
 #include <charconv>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <optional>
@@ -221,32 +217,19 @@ private:
     std::unique_ptr<QGuiApplication> app_;
 };
 
-// The page goes to a temporary file beside the target, which replaces the
-// target only once the page is complete; devices are written in place.
+// The page goes through the same all-or-nothing write as every other file.
 bool writePdf(const QString &path, const QImage &view, const print::PageDescription &page,
               const print::PdfOptions &paper, QString &failure)
 {
     const PageFonts fonts;
-    const QFileInfo target(path);
     try {
-        if (target.exists() && !target.isFile() && !target.isDir()) {
-            print::composePdf(path, view, page, paper);
-            return true;
-        }
-        QTemporaryFile temporary(target.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(target.fileName())));
-        if (!temporary.open()) {
-            failure = QStringLiteral("cannot write '%1': %2").arg(path, temporary.errorString());
-            return false;
-        }
-        temporary.close();
-        print::composePdf(temporary.fileName(), view, page, paper);
-        if (QFileInfo(temporary.fileName()).size() == 0 ||
-            std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
-            failure = QStringLiteral("cannot write '%1'").arg(path);
-            return false;
-        }
-        temporary.setAutoRemove(false);
-        return true;
+        return writeFileAtomically(
+            path,
+            [&](QIODevice &device) {
+                print::composePdf(device, view, page, paper);
+                return device.isOpen();
+            },
+            failure);
     } catch (const print::PrintError &error) {
         failure = QStringLiteral("cannot write '%1': %2").arg(path, QString::fromUtf8(error.what()));
         return false;

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -55,6 +56,24 @@ TEST(RenderPdf, UntitledMapsSayUntitled)
     const std::string file = dir.filePath("page.pdf").toStdString();
     ASSERT_EQ(render({"--landscape", "--paper", "Letter", "--zoom", "2", "--pdf", file}), 0);
     EXPECT_TRUE(pdfText(QString::fromStdString(file)).contains(QStringLiteral("Terralume - Untitled")));
+}
+
+// Written like every other file: through a link to its target, and readable
+// as the user's file mask allows rather than private to the writer.
+TEST(RenderPdf, WritesThroughALinkWithTheUsualPermissions)
+{
+    QTemporaryDir dir;
+    const QString real = dir.filePath("real.pdf"), link = dir.filePath("link.pdf");
+    QFile target(real);
+    ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+    target.close();
+    ASSERT_TRUE(target.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    ASSERT_TRUE(QFile::link(real, link));
+    ASSERT_EQ(render({"--pdf", link.toStdString()}), 0);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    ASSERT_TRUE(target.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(target.read(5) == "%PDF-");
+    EXPECT_TRUE(target.permissions().testFlag(QFile::ReadOther));
 }
 
 TEST(RenderPdf, FailuresLeaveNothingBehind)
