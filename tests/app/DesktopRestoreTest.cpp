@@ -101,7 +101,7 @@ private slots:
         QVERIFY(m_windowManager->waitForStarted(5000));
         QTRY_VERIFY_WITH_TIMEOUT(run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
                                      .contains(QLatin1String("window id")),
-                                 10000);
+                                 30000); // a loaded machine can take its time
     }
 
     void cleanup()
