@@ -69,7 +69,14 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     WaitCursor cursor;
     PrinterBusy busy;
 
-    const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+    QPrinterInfo info = QPrinterInfo::defaultPrinter();
+    // The user's own option file can name queues without naming a default;
+    // the spooler then still has one, the one lp would use.
+    if (info.isNull()) {
+        const QString fallback = spooler::defaultDestination();
+        if (!fallback.isEmpty())
+            info = QPrinterInfo::printerInfo(fallback);
+    }
     // Whether no queue is the default or no spooler answers at all, no
     // default printer can be found, and the user is told so in those words.
     if (info.isNull())

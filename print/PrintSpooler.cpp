@@ -6,11 +6,35 @@
 
 namespace terralume::print::spooler {
 
+namespace {
+
+// A destination named "queue/instance" is the queue with a saved set of
+// options; the spooler knows the two parts apart.
+cups_dest_t *findDestination(const QString &destination)
+{
+    const QByteArray queue = destination.section(u'/', 0, 0).toLocal8Bit();
+    const QByteArray instance = destination.section(u'/', 1).toLocal8Bit();
+    return cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.constData(), instance.isEmpty() ? nullptr : instance.constData());
+}
+
+} // namespace
+
+QString defaultDestination()
+{
+    cups_dest_t *dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
+    if (dest == nullptr)
+        return QString();
+    QString name = QString::fromLocal8Bit(dest->name);
+    if (dest->instance != nullptr)
+        name += u'/' + QString::fromLocal8Bit(dest->instance);
+    cupsFreeDests(1, dest);
+    return name;
+}
+
 QueueState queueState(const QString &queue)
 {
     QueueState state;
-    const QByteArray name = queue.toLocal8Bit();
-    cups_dest_t *dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.constData(), nullptr);
+    cups_dest_t *dest = findDestination(queue);
     if (dest == nullptr)
         return state;
     state.found = true;
@@ -26,11 +50,18 @@ QueueState queueState(const QString &queue)
 
 int submit(const QString &queue, const QString &fileName, QString &error)
 {
-    const QByteArray name = queue.toLocal8Bit();
     const QByteArray file = QFile::encodeName(fileName);
-    const int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, name.constData(), file.constData(), "", 0, nullptr);
+    cups_dest_t *dest = findDestination(queue);
+    if (dest == nullptr) {
+        error = QString::fromUtf8(cupsLastErrorString());
+        return 0;
+    }
+    // The destination's own options (an instance's, the user's saved ones)
+    // go with the job, as they do with lp.
+    const int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, dest->name, file.constData(), "", dest->num_options, dest->options);
     if (job == 0)
         error = QString::fromUtf8(cupsLastErrorString());
+    cupsFreeDests(1, dest);
     return job;
 }
 

@@ -6,6 +6,11 @@
 
 namespace terralume::print::spooler {
 
+// The spooler's own default destination, as lp uses it: "queue", or
+// "queue/instance" for a saved set of options; empty when there is none.
+// It also counts when the user's option file names no default of its own.
+QString defaultDestination();
+
 struct QueueState {
     bool found = false;
     bool stopped = false;   // disabled: jobs would wait, nothing comes out

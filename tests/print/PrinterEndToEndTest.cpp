@@ -165,6 +165,8 @@ private slots:
     void goneSchedulerIsReportedThenPrintsAgain();
     void failureWhileDrawingDropsTheJob();
     void secondPrintWhileOneIsOpenIsRefused();
+    void userPrinterOptionsStillPrint_data();
+    void userPrinterOptionsStillPrint();
 };
 
 void PrinterEndToEnd::initTestCase()
@@ -383,6 +385,40 @@ void PrinterEndToEnd::secondPrintWhileOneIsOpenIsRefused()
     QCOMPARE(failure, QStringLiteral("Printing in progress"));
     expectNormalCursor();
     QCOMPARE(jobCount(cups.queue), jobs);
+}
+
+// The user's own option file (what lpoptions writes): naming the queue with
+// options but no default, or making a saved instance of it the default. lp
+// prints in both cases, and so must File > Print.
+void PrinterEndToEnd::userPrinterOptionsStillPrint_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::newRow("queue named, no default") << QStringLiteral("Dest %1 sides=one-sided\n");
+    QTest::newRow("an instance as the default") << QStringLiteral("Dest %1/single sides=one-sided\nDefault %1/single\n");
+}
+
+void PrinterEndToEnd::userPrinterOptionsStillPrint()
+{
+    QFETCH(QString, options);
+    // The test runs with a home folder of its own (see its CMake entry).
+    const QDir home(QDir::homePath());
+    QVERIFY(home.mkpath(QStringLiteral(".cups")));
+    QFile file(home.filePath(QStringLiteral(".cups/lpoptions")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(options.arg(cups.queue).toLocal8Bit());
+    file.close();
+    struct RemoveAfter {
+        QFile &file;
+        ~RemoveAfter() { file.remove(); }
+    } removeAfter{file};
+
+    const QStringList before = pdfs();
+    const int jobs = jobCount(cups.queue);
+    QImage printBitmap;
+    const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
+    QCOMPARE(failure, QStringLiteral("(no failure)"));
+    QCOMPARE(jobCount(cups.queue), jobs + 1);
+    QVERIFY(!waitForNewPdf(before).isEmpty());
 }
 
 QTEST_MAIN(PrinterEndToEnd)
