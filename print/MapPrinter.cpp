@@ -98,6 +98,9 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     QTemporaryFile spool(QDir::tempPath() + QStringLiteral("/terralume-page-XXXXXX.job"));
     if (!spool.open())
         throw PrintError("The page cannot be prepared for the printer: " + spool.errorString().toStdString());
+    // The page is laid out the way the printer's defaults turn the paper.
+    if (queue.landscape)
+        printer.setPageOrientation(QPageLayout::Landscape);
     printer.setOutputFileName(spool.fileName());
     printer.setDocName(QString());
 

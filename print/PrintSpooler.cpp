@@ -44,6 +44,18 @@ QueueState queueState(const QString &queue)
         state.accepting = qstricmp(s, "false") != 0;
     if (const char *s = cupsGetOption("printer-state-message", dest->num_options, dest->options))
         state.message = QString::fromUtf8(s);
+    // The user's saved choice first, then the queue's own default.
+    const char *orientation = cupsGetOption("orientation-requested", dest->num_options, dest->options);
+    cups_dinfo_t *info = orientation ? nullptr : cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest);
+    if (info != nullptr) {
+        if (ipp_attribute_t *value = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest, info, "orientation-requested")) {
+            const int code = ippGetInteger(value, 0);
+            state.landscape = code == IPP_ORIENT_LANDSCAPE || code == IPP_ORIENT_REVERSE_LANDSCAPE;
+        }
+        cupsFreeDestInfo(info);
+    } else if (orientation != nullptr) {
+        state.landscape = qstrcmp(orientation, "4") == 0 || qstrcmp(orientation, "5") == 0;
+    }
     cupsFreeDests(1, dest);
     return state;
 }

@@ -167,6 +167,7 @@ private slots:
     void secondPrintWhileOneIsOpenIsRefused();
     void userPrinterOptionsStillPrint_data();
     void userPrinterOptionsStillPrint();
+    void landscapeDefaultLaysThePageAcross();
 };
 
 void PrinterEndToEnd::initTestCase()
@@ -419,6 +420,44 @@ void PrinterEndToEnd::userPrinterOptionsStillPrint()
     QCOMPARE(failure, QStringLiteral("(no failure)"));
     QCOMPARE(jobCount(cups.queue), jobs + 1);
     QVERIFY(!waitForNewPdf(before).isEmpty());
+}
+
+// A queue whose pages run across the paper by default gets the page laid out
+// that way: on the portrait sheet that comes out, the title runs up the left
+// edge (its word boxes are taller than wide), not upside down at the foot.
+void PrinterEndToEnd::landscapeDefaultLaysThePageAcross()
+{
+    const auto orientation = [&](const char *code) {
+        return admin(QStringLiteral("lpadmin"), {QStringLiteral("-p"), cups.queue, QStringLiteral("-o"),
+                                                 QStringLiteral("orientation-requested-default=") + QLatin1String(code)});
+    };
+    QVERIFY(orientation("4"));
+    struct Restore {
+        std::function<bool(const char *)> set;
+        ~Restore() { set("3"); }
+    } restore{orientation};
+
+    const QStringList before = pdfs();
+    QImage printBitmap;
+    PrintMap(view, page(), printBitmap);
+    const QString pdf = waitForNewPdf(before);
+    QVERIFY(!pdf.isEmpty());
+    // The filters keep the words' places, not their letters: judge by the boxes.
+    const QList<Word> printed = words(pdf);
+    QVERIFY(printed.size() > 10);
+    qsizetype upright = 0;
+    double leftmost = 1e9;
+    for (const Word &word : printed) {
+        upright += word.box.height() > word.box.width();
+        leftmost = std::min(leftmost, word.box.center().x());
+    }
+    QVERIFY2(upright * 10 >= printed.size() * 8, "the lines of text should run up the sheet");
+    bool ok = false;
+    const QString info = QString::fromUtf8(tools::run(QStringLiteral("pdfinfo"), {pdf}, &ok));
+    const auto size = QRegularExpression(QStringLiteral("Page size:\\s+([0-9.]+) x ([0-9.]+)")).match(info);
+    QVERIFY2(size.hasMatch(), qPrintable(info));
+    // The title, at the top of the page laid across, is at the sheet's left.
+    QVERIFY(leftmost < 0.25 * size.captured(1).toDouble());
 }
 
 QTEST_MAIN(PrinterEndToEnd)
