@@ -12,18 +12,61 @@
 
 #include <QObject>
 
+#include <QByteArray>
+
 #include <cstdio>
+#include <vector>
+
+namespace {
+
+// The launcher's activation token. Qt's window-system connection takes it out
+// of the environment while the application starts, so it is read first and,
+// for a second start, handed back for the guard to pass on.
+class LaunchToken {
+public:
+    LaunchToken()
+    {
+        for (const char *name : kNames)
+            values_.push_back(qgetenv(name));
+    }
+    // Puts back what the application took, for the guard to read.
+    void restore()
+    {
+        for (std::size_t k = 0; k < values_.size(); ++k)
+            restored_.push_back(!values_[k].isEmpty() && !qEnvironmentVariableIsSet(kNames[k]) &&
+                                qputenv(kNames[k], values_[k]));
+    }
+    // Takes it out again: the running instance has used its token already,
+    // and programs it opens later must not inherit a stale one.
+    void forget() const
+    {
+        for (std::size_t k = 0; k < restored_.size(); ++k)
+            if (restored_[k])
+                qunsetenv(kNames[k]);
+    }
+
+private:
+    static constexpr const char *kNames[] = {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"};
+    std::vector<QByteArray> values_;
+    std::vector<bool> restored_;
+};
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     using namespace terralume;
+    LaunchToken launchToken;
     ui::TerralumeApplication application(argc, argv);
     ui::TerralumeApplication::setApplicationName(QStringLiteral("Terralume"));
 
     // A second start creates no window: it asks the running instance to come
     // forward, waits (a bounded time) until that was handled, and ends.
     InstanceGuard guard;
-    switch (guard.claim()) {
+    launchToken.restore();
+    const InstanceGuard::Outcome outcome = guard.claim();
+    launchToken.forget();
+    switch (outcome) {
     case InstanceGuard::Outcome::Forwarded:
         return 0;
     case InstanceGuard::Outcome::NoAnswer:
@@ -34,6 +77,9 @@ int main(int argc, char *argv[])
                      qPrintable(guard.errorString()));
         break;
     case InstanceGuard::Outcome::Primary:
+        // Running, but a later start will not reach this one (say why).
+        if (!guard.errorString().isEmpty())
+            std::fprintf(stderr, "terralume: %s\n", qPrintable(guard.errorString()));
         break;
     }
 
