@@ -199,11 +199,13 @@ std::string valuePart(const std::string &arg)
 
 bool namesAFileArgument(const std::string &message, const std::vector<std::string> &args)
 {
-    for (std::size_t k = 1; k < args.size(); ++k) {
-        const std::string name = QString::fromStdString(valuePart(args[k])).toStdString();
-        if (!name.empty() && message.find("'" + name + "'") != std::string::npos)
-            return true;
-    }
+    // A file name may itself look like --option=value when it follows --png.
+    for (std::size_t k = 1; k < args.size(); ++k)
+        for (const std::string &text : {valuePart(args[k]), args[k]}) {
+            const std::string name = QString::fromStdString(text).toStdString();
+            if (!name.empty() && message.find("'" + name + "'") != std::string::npos)
+                return true;
+        }
     return false;
 }
 
