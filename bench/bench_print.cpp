@@ -11,6 +11,7 @@
 #include "Colouring.h"
 #include "Generator.h"
 #include "JpegRoundTrip.h"
+#include "MapPicture.h"
 #include "MapPrinter.h"
 #include "SeededRandom.h"
 
@@ -41,17 +42,7 @@ QImage largeViewAtZoom5()
     SeededRandom random;
     random.LoadSeed("42861244");
     GenerateHeights(world, "Large", 0, random);
-    QImage base(world.GridExtent + 1, world.GridExtent + 1, QImage::Format_RGB16);
-    colourWorld(world, tintFromHeatPosition(0),
-                PixelView565{reinterpret_cast<std::uint16_t *>(base.bits()), base.width(), base.height(),
-                             base.bytesPerLine()});
-    QImage view(world.GridExtent * 5, world.GridExtent * 5, QImage::Format_RGB16);
-    zoomView(ConstPixelView565{reinterpret_cast<const std::uint16_t *>(base.constBits()), base.width(), base.height(),
-                               base.bytesPerLine()},
-             5,
-             PixelView565{reinterpret_cast<std::uint16_t *>(view.bits()), view.width(), view.height(),
-                          view.bytesPerLine()});
-    return view;
+    return zoomMapPicture(drawMapPicture(world, tintFromHeatPosition(0)), 5);
 }
 
 const QImage &view()

@@ -18,6 +18,7 @@
 #include <QtGlobal>
 
 #include <charconv>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -272,43 +273,44 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
 
         const QuietQtWarnings quiet;
         QString failure;
-        if (options.heights) {
-            const QString path = QString::fromStdString(*options.heights);
-            if (!writeFileAtomically(path, [&](QIODevice &device) { return writeHeights(device, world); }, failure)) {
-                err << kProgram << ": " << failure.toStdString() << "\n";
-                return 1;
-            }
+        const auto writeOrReport = [&](const std::optional<std::string> &file,
+                                       const std::function<bool(const QString &)> &write) {
+            if (!file || write(QString::fromStdString(*file)))
+                return true;
+            err << kProgram << ": " << failure.toStdString() << "\n";
+            return false;
+        };
+        if (!writeOrReport(options.heights, [&](const QString &path) {
+                return writeFileAtomically(path, [&](QIODevice &device) { return writeHeights(device, world); },
+                                           failure);
+            }))
+            return 1;
+
+        // The picture as the map window shows it, made once for the PNG and the page.
+        QImage shown;
+        if (options.png || options.pdf) {
+            shown = drawMapPicture(world, tintFromHeatPosition(options.heat));
+            if (options.zoom)
+                shown = zoomMapPicture(shown, *options.zoom);
         }
-        if (options.png) {
-            // Encoded in memory first: the PNG writer cannot fail half-way on
-            // the disk then, and the file is written in one go.
-            QByteArray encoded;
-            {
-                const QImage base = drawMapPicture(world, tintFromHeatPosition(options.heat));
-                const QImage shown = options.zoom ? zoomMapPicture(base, *options.zoom) : base;
+        if (!writeOrReport(options.png, [&](const QString &path) {
+                // Encoded in memory first: the PNG writer cannot fail half-way
+                // on the disk then, and the file is written in one go.
+                QByteArray encoded;
                 QBuffer buffer(&encoded);
                 buffer.open(QIODevice::WriteOnly);
                 if (!widenToRgb888(shown).save(&buffer, "PNG"))
                     throw std::bad_alloc();
-            }
-            const QString path = QString::fromStdString(*options.png);
-            if (!writeFileAtomically(
-                    path, [&](QIODevice &device) { return device.write(encoded) == encoded.size(); }, failure)) {
-                err << kProgram << ": " << failure.toStdString() << "\n";
-                return 1;
-            }
-        }
-        if (options.pdf) {
-            const QImage base = drawMapPicture(world, tintFromHeatPosition(options.heat));
-            const QImage shown = options.zoom ? zoomMapPicture(base, *options.zoom) : base;
-            const print::PageDescription page{mapCaption(QString::fromStdString(options.title)),
-                                              QString::fromStdString(options.size), options.water, options.heat, {}};
-            const QString path = QString::fromStdString(*options.pdf);
-            if (!writePdf(path, shown, page, options.page, failure)) {
-                err << kProgram << ": " << failure.toStdString() << "\n";
-                return 1;
-            }
-        }
+                return writeFileAtomically(
+                    path, [&](QIODevice &device) { return device.write(encoded) == encoded.size(); }, failure);
+            }))
+            return 1;
+        if (!writeOrReport(options.pdf, [&](const QString &path) {
+                const print::PageDescription page{mapCaption(QString::fromStdString(options.title)),
+                                                  QString::fromStdString(options.size), options.water, options.heat, {}};
+                return writePdf(path, shown, page, options.page, failure);
+            }))
+            return 1;
     } catch (const std::bad_alloc &) {
         err << kProgram << ": not enough memory for a " << options.size << " map"
             << (options.zoom ? " at zoom " + std::to_string(*options.zoom) : std::string()) << "\n";
