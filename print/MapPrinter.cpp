@@ -1,13 +1,14 @@
 #include "MapPrinter.h"
 
 #include "JpegRoundTrip.h"
+#include "OutputFile.h"
 #include "PrintError.h"
 #include "PrintSpooler.h"
 
+#include <QBuffer>
 #include <QCursor>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMarginsF>
 #include <QPageLayout>
@@ -19,6 +20,7 @@
 #include <QTemporaryFile>
 
 #include <atomic>
+#include <utility>
 
 namespace terralume::print {
 
@@ -49,6 +51,39 @@ public:
 std::string quoted(const QString &name)
 {
     return "\"" + name.toStdString() + "\"";
+}
+
+// The whole one-page PDF, or nothing when the page did not run to its end.
+QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout,
+                   int dotsPerInch, const QString &creator)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        if (!creator.isEmpty())
+            writer.setCreator(creator);
+        writer.setResolution(dotsPerInch);
+        writer.setPageLayout(layout);
+        QPainter painter;
+        if (!painter.begin(&writer))
+            return {};
+        try {
+            composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
+                        separatorsOf(QLocale::system()));
+        } catch (...) {
+            painter.end(); // the half-drawn page goes with the buffer
+            throw;
+        }
+        if (!painter.end())
+            return {};
+    }
+    // The engine says nothing when a write falls short; a whole file starts
+    // with its header and ends with the end-of-file marker.
+    if (!bytes.startsWith("%PDF-") || !bytes.trimmed().endsWith("%%EOF"))
+        return {};
+    return bytes;
 }
 
 } // namespace
@@ -92,30 +127,23 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     if (!queue.accepting)
         throw PrintError("The printer " + quoted(info.printerName()) + " is not accepting jobs, so nothing was printed");
 
-    // Qt's print engine writes the page into this file instead of handing it
-    // to the spooler itself: it would not tell us when the spooler refuses the
-    // job, and it cannot take back a page once drawing has failed.
-    QTemporaryFile spool(QDir::tempPath() + QStringLiteral("/terralume-page-XXXXXX.job"));
-    if (!spool.open())
-        throw PrintError("The page cannot be prepared for the printer: " + spool.errorString().toStdString());
     // The page is laid out the way the printer's defaults turn the paper.
     if (queue.landscape)
         printer.setPageOrientation(QPageLayout::Landscape);
-    printer.setOutputFileName(spool.fileName());
-    printer.setDocName(QString());
-
-    QPainter painter;
-    if (!painter.begin(&printer))
-        throw PrintError("Printer selected is not valid");
-    try {
-        composePage(painter, printer.width(), printer.height(), printer.logicalDpiY(), page, printBitmap,
-                    separatorsOf(QLocale::system()));
-    } catch (...) {
-        painter.end(); // the half-drawn page goes with the temporary file
-        throw;
-    }
-    if (!painter.end() || QFileInfo(spool.fileName()).size() == 0)
+    // The page is composed in memory, where a page cut short shows, and the
+    // spool file then written all or nothing: Qt's print engine would stop
+    // quietly on a full disk and hand the spooler a truncated job. The job
+    // goes through a file rather than Qt's own spooling, which would not tell
+    // us when the spooler refuses it.
+    const QByteArray job = pdfPage(printBitmap, page, printer.pageLayout(), printer.resolution(), QString());
+    if (job.isEmpty())
         throw PrintError("The page cannot be prepared for the printer");
+    QTemporaryFile spool(QDir::tempPath() + QStringLiteral("/terralume-page-XXXXXX.job"));
+    if (!spool.open())
+        throw PrintError("The page cannot be prepared for the printer: " + spool.errorString().toStdString());
+    QString written;
+    if (!writeFileAtomically(QFile::encodeName(spool.fileName()), job, written))
+        throw PrintError("The page cannot be prepared for the printer: " + written.toStdString());
 
     QString reason;
     if (spooler::submit(info.printerName(), spool.fileName(), reason) == 0)
@@ -128,36 +156,32 @@ void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitm
     printPage(printBitmap, page);
 }
 
-QImage composePdf(QIODevice &device, const QImage &view, const PageDescription &page, const PdfOptions &options)
-{
-    QImage printBitmap = ReJigPallete(view);
-    QPdfWriter writer(&device);
-    writer.setCreator(QStringLiteral("Terralume"));
-    writer.setResolution(kPdfDotsPerInch);
-    const QMarginsF margins(kPdfMarginMillimetres, kPdfMarginMillimetres, kPdfMarginMillimetres,
-                            kPdfMarginMillimetres);
-    writer.setPageLayout(QPageLayout(QPageSize(options.paper == Paper::A4 ? QPageSize::A4 : QPageSize::Letter),
-                                     options.landscape ? QPageLayout::Landscape : QPageLayout::Portrait, margins,
-                                     QPageLayout::Millimeter));
-    QPainter painter;
-    if (!painter.begin(&writer))
-        throw PrintError("Cannot write the PDF page");
-    composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
-                separatorsOf(QLocale::system()));
-    painter.end();
-    return printBitmap;
-}
-
 QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page,
                   const PdfOptions &options)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw PrintError("Cannot write the PDF file " + quoted(fileName) + ": " + file.errorString().toStdString());
-    QImage printBitmap = composePdf(file, view, page, options);
-    if (!file.flush() || file.error() != QFileDevice::NoError)
-        throw PrintError("Cannot write the PDF file " + quoted(fileName) + ": " + file.errorString().toStdString());
+    QImage printBitmap;
+    const QByteArray bytes = composePdfBytes(view, page, options, &printBitmap);
+    QString reason;
+    if (!writeFileAtomically(QFile::encodeName(fileName), bytes, reason))
+        throw PrintError("Cannot write the PDF file " + quoted(fileName) + ": " + reason.toStdString());
     return printBitmap;
+}
+
+QByteArray composePdfBytes(const QImage &view, const PageDescription &page, const PdfOptions &options,
+                           QImage *printBitmap)
+{
+    QImage converted = ReJigPallete(view);
+    const QMarginsF margins(kPdfMarginMillimetres, kPdfMarginMillimetres, kPdfMarginMillimetres,
+                            kPdfMarginMillimetres);
+    const QPageLayout layout(QPageSize(options.paper == Paper::A4 ? QPageSize::A4 : QPageSize::Letter),
+                             options.landscape ? QPageLayout::Landscape : QPageLayout::Portrait, margins,
+                             QPageLayout::Millimeter);
+    const QByteArray bytes = pdfPage(converted, page, layout, kPdfDotsPerInch, QStringLiteral("Terralume"));
+    if (bytes.isEmpty())
+        throw PrintError("Cannot write the PDF page");
+    if (printBitmap != nullptr)
+        *printBitmap = std::move(converted);
+    return bytes;
 }
 
 } // namespace terralume::print

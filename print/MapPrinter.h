@@ -5,7 +5,7 @@
 #include "PageComposer.h"
 
 #include <QImage>
-#include <QIODevice>
+#include <QByteArray>
 #include <QString>
 
 namespace terralume::print {
@@ -23,7 +23,8 @@ namespace terralume::print {
 //   "There is no default printer currently selected", "Printer selected is
 //   not valid", "Printing in progress" (another job of this process is open),
 //   the queue being stopped or rejecting jobs,
-//   or the spooler refusing the finished job.
+//   or the spooler refusing the finished job, or the page not fitting in
+//   the temporary folder (with the system's reason; nothing is submitted).
 // - A failure while the page is being drawn drops the job: nothing reaches
 //   the spooler, and the next Print starts afresh.
 // `page.printedAt`, when not valid, becomes the local time of the footer.
@@ -57,15 +58,17 @@ inline constexpr int kPdfDotsPerInch = 600;
 inline constexpr double kPdfMarginMillimetres = 6.35;
 
 // Writes the same page as PrintMap would print into the PDF file `fileName`
-// (replacing it): converts `view` with ReJigPallete and composes the page.
+// all or nothing (an existing file is replaced only by a whole page):
+// converts `view` with ReJigPallete and composes the page.
 // Needs a QGuiApplication for the fonts (the offscreen platform will do).
 // The footer's date and time use the system locale's separators. Returns the
 // PrintBitmap that was drawn; its pixels are embedded without loss. Throws
 // PrintError for JPEG failures and when the file cannot be written.
 QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page,
                   const PdfOptions &options = {});
-// The same page written to an open device; the caller checks the device's
-// state afterwards.
-QImage composePdf(QIODevice &device, const QImage &view, const PageDescription &page, const PdfOptions &options = {});
+// The same page as the bytes of a whole PDF file, composed in memory; the
+// PrintBitmap drawn goes to `printBitmap` when given. Throws PrintError.
+QByteArray composePdfBytes(const QImage &view, const PageDescription &page, const PdfOptions &options = {},
+                           QImage *printBitmap = nullptr);
 
 } // namespace terralume::print

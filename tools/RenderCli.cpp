@@ -13,11 +13,13 @@
 #include <QGuiApplication>
 #include <QByteArray>
 #include <QImage>
-#include <QIODevice>
 #include <QString>
 #include <QtGlobal>
 
+#include <sys/stat.h>
+
 #include <charconv>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <new>
@@ -25,19 +27,23 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace terralume {
 
 namespace {
 
 constexpr std::string_view kProgram = "terralume-render";
+constexpr int kSeedLimit = 8;
 
 constexpr std::string_view kUsage =
     "Usage: terralume-render [OPTION]...\n"
     "Generate a Terralume world map without opening a window.\n"
     "\n"
     "  --size NAME     Small, Medium or Large (default Small)\n"
-    "  --seed TEXT     random seed, as typed in the settings window (default 42861244)\n"
+    "  --seed TEXT     random seed, as typed in the settings window: at most 8\n"
+    "                  characters (default 42861244)\n"
     "  --water N       water level -40 (very dry) .. 40 (very wet) (default 0)\n"
     "  --heat N        heat level -40 (very hot) .. 40 (very cold) (default 0)\n"
     "  --zoom Z        write the view at zoom 1..5 instead of the full map picture\n"
@@ -90,6 +96,39 @@ int parseRanged(std::string_view option, std::string_view text, int low, int hig
     return *value;
 }
 
+// What a name stands for on the disk: the file itself when it exists (so a
+// link and its target are one), else the name in its folder (so ./map.png
+// and map.png are one). A name whose folder is missing cannot be written.
+std::string fileIdentity(const std::string &name)
+{
+    namespace fs = std::filesystem;
+    const auto of = [](const struct stat &info) {
+        return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    };
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0)
+        return "file " + of(info);
+    const fs::path path(name);
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    if (::stat(folder.c_str(), &info) == 0)
+        return "entry " + of(info) + "/" + path.filename().string();
+    return "name " + name;
+}
+
+// Two results in one file would leave only the last one written.
+void refuseSharedTargets(const Options &options)
+{
+    const std::pair<const char *, const std::optional<std::string> *> outputs[] = {
+        {"--heights", &options.heights}, {"--png", &options.png}, {"--pdf", &options.pdf}};
+    for (std::size_t a = 0; a < std::size(outputs); ++a)
+        for (std::size_t b = a + 1; b < std::size(outputs); ++b) {
+            const auto &first = *outputs[a].second, &second = *outputs[b].second;
+            if (first && second && fileIdentity(*first) == fileIdentity(*second))
+                throw UsageError{std::string(outputs[a].first) + " and " + outputs[b].first +
+                                 " name the same file '" + *second + "'"};
+        }
+}
+
 enum class Action { Render, Help, Version };
 
 Action parse(int argc, const char *const *argv, Options &options)
@@ -122,6 +161,11 @@ Action parse(int argc, const char *const *argv, Options &options)
             options.size = size;
         } else if (name == "--seed") {
             options.seed = takeValue();
+            // The settings window's field holds no more, so no window could
+            // make the world of a longer seed again.
+            if (QString::fromUtf8(options.seed.data(), qsizetype(options.seed.size())).size() > kSeedLimit)
+                throw UsageError{"--seed takes at most " + std::to_string(kSeedLimit) + " characters, not '" +
+                                 options.seed + "'"};
         } else if (name == "--water") {
             options.water = parseRanged(name, takeValue(), -40, 40);
         } else if (name == "--heat") {
@@ -155,6 +199,7 @@ Action parse(int argc, const char *const *argv, Options &options)
         throw UsageError{"--png needs a file name"};
     if (options.heights && options.heights->empty())
         throw UsageError{"--heights needs a file name"};
+    refuseSharedTargets(options);
     return Action::Render;
 }
 
@@ -168,76 +213,102 @@ int finishOutput(std::ostream &out, std::ostream &err)
     return 1;
 }
 
-// The image writers report their own failures as Qt warnings ("libpng error:
-// Write Error"); the renderer says what went wrong itself, once, naming the file.
-class QuietQtWarnings {
-public:
-    QuietQtWarnings() : previous_(qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {})) {}
-    ~QuietQtWarnings() { qInstallMessageHandler(previous_); }
-    QuietQtWarnings(const QuietQtWarnings &) = delete;
-    QuietQtWarnings &operator=(const QuietQtWarnings &) = delete;
-
-private:
-    QtMessageHandler previous_;
-};
-
 // Rows top to bottom, so the picture shows cell [x][y] at column x, row y.
-bool writeHeights(QIODevice &device, const World &world)
+QByteArray heightsFile(const World &world)
 {
     const int side = world.Heights.side();
-    const QByteArray header = QByteArrayLiteral("P5\n") + QByteArray::number(side) + ' ' + QByteArray::number(side) +
-                              QByteArrayLiteral("\n255\n");
-    if (device.write(header) != header.size())
-        return false;
-    QByteArray row(side, '\0');
-    for (int y = 0; y < side; ++y) {
+    QByteArray bytes = QByteArrayLiteral("P5\n") + QByteArray::number(side) + ' ' + QByteArray::number(side) +
+                       QByteArrayLiteral("\n255\n");
+    bytes.reserve(bytes.size() + qsizetype(side) * side);
+    for (int y = 0; y < side; ++y)
         for (int x = 0; x < side; ++x)
-            row[x] = static_cast<char>(world.Heights.at(x, y));
-        if (device.write(row) != side)
-            return false;
-    }
-    return true;
+            bytes.append(static_cast<char>(world.Heights.at(x, y)));
+    return bytes;
 }
 
-// Fonts need a GUI application; the renderer never needs a display.
+// Fonts need a GUI application. The renderer never needs a display, so it
+// takes the offscreen platform whatever QT_QPA_PLATFORM names: a platform
+// that cannot start would end the program.
 class PageFonts {
 public:
     PageFonts()
     {
         if (QCoreApplication::instance())
             return;
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = std::make_unique<QGuiApplication>(argc_, argv_);
     }
 
 private:
-    int argc_ = 1;
+    int argc_ = 3;
     char name_[17] = "terralume-render";
-    char *argv_[2] = {name_, nullptr};
+    char option_[10] = "-platform";
+    char platform_[10] = "offscreen";
+    char *argv_[4] = {name_, option_, platform_, nullptr};
     std::unique_ptr<QGuiApplication> app_;
 };
 
-// The page goes through the same all-or-nothing write as every other file.
-bool writePdf(const QString &path, const QImage &view, const print::PageDescription &page,
-              const print::PdfOptions &paper, QString &failure)
+void report(std::ostream &err, const std::string &message)
 {
-    const PageFonts fonts;
-    try {
-        return writeFileAtomically(
-            path,
-            [&](QIODevice &device) {
-                print::composePdf(device, view, page, paper);
-                return device.isOpen();
-            },
-            failure);
-    } catch (const print::PrintError &error) {
-        failure = QStringLiteral("cannot write '%1': %2").arg(path, QString::fromUtf8(error.what()));
-        return false;
-    }
+    err << kProgram << ": " << printableText(message) << "\n";
+}
+
+std::string cannotWrite(const std::string &path, const QString &reason)
+{
+    return "cannot write '" + path + "': " + reason.toStdString();
 }
 
 } // namespace
+
+std::string printableText(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t k = 0; k < text.size();) {
+        const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+        const unsigned char lead = byte(k);
+        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3 : (lead >> 3) == 0x1e ? 4 : 0;
+        char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1f : length == 3 ? lead & 0x0f : lead & 0x07;
+        bool whole = length != 0 && k + length <= text.size();
+        for (std::size_t n = 1; whole && n < length; ++n) {
+            whole = (byte(k + n) & 0xc0) == 0x80;
+            code = (code << 6) | (byte(k + n) & 0x3f);
+        }
+        static constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+        whole = whole && code >= kShortest[length] && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff);
+        // C0 and C1 controls and DEL steer a terminal; bytes that are no
+        // character at all are shown as they are, by number.
+        if (whole && code >= 0x20 && code != 0x7f && (code < 0x80 || code >= 0xa0)) {
+            shown.append(text.substr(k, length));
+            k += length;
+        } else {
+            shown += "\\x";
+            shown += kHex[lead >> 4];
+            shown += kHex[lead & 0xf];
+            ++k;
+        }
+    }
+    return shown;
+}
+
+QuietQtWarnings::QuietQtWarnings() : previous_(qInstallMessageHandler(&quiet))
+{
+    if (previous_ != &quiet)
+        forwardTo = previous_;
+}
+
+QuietQtWarnings::~QuietQtWarnings()
+{
+    qInstallMessageHandler(previous_);
+}
+
+QtMessageHandler QuietQtWarnings::forwardTo = nullptr;
+
+void QuietQtWarnings::quiet(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        forwardTo(type, context, text);
+}
 
 int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
 {
@@ -254,7 +325,8 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
             break;
         }
     } catch (const UsageError &error) {
-        err << kProgram << ": " << error.message << "\nTry '" << kProgram << " --help' for more information.\n";
+        report(err, error.message);
+        err << "Try '" << kProgram << " --help' for more information.\n";
         return 2;
     }
 
@@ -263,7 +335,7 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
         random.LoadSeed(options.seed);
     } catch (const ConvertError &error) {
         // The same words the settings window's error box shows.
-        err << withFullStop(error.what()) << "\n";
+        err << printableText(withFullStop(error.what())) << "\n";
         return 2;
     }
 
@@ -272,45 +344,51 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
         GenerateHeights(world, options.size, options.water, random);
 
         const QuietQtWarnings quiet;
-        QString failure;
-        const auto writeOrReport = [&](const std::optional<std::string> &file,
-                                       const std::function<bool(const QString &)> &write) {
-            if (!file || write(QString::fromStdString(*file)))
+        // Each file is made whole in memory first, so nothing can fail
+        // half-way on the disk, and then written all or nothing.
+        std::string failure;
+        const auto write = [&](const std::optional<std::string> &file, const std::function<QByteArray()> &make) {
+            if (!file)
                 return true;
-            err << kProgram << ": " << failure.toStdString() << "\n";
+            QString reason;
+            try {
+                if (writeFileAtomically(QByteArray::fromStdString(*file), make(), reason))
+                    return true;
+            } catch (const print::PrintError &error) {
+                reason = QString::fromUtf8(error.what());
+            }
+            failure = cannotWrite(*file, reason);
             return false;
         };
-        if (!writeOrReport(options.heights, [&](const QString &path) {
-                return writeFileAtomically(path, [&](QIODevice &device) { return writeHeights(device, world); },
-                                           failure);
-            }))
-            return 1;
 
         // The picture as the map window shows it, made once for the PNG and the page.
         QImage shown;
-        if (options.png || options.pdf) {
-            shown = drawMapPicture(world, tintFromHeatPosition(options.heat));
-            if (options.zoom)
-                shown = zoomMapPicture(shown, *options.zoom);
-        }
-        if (!writeOrReport(options.png, [&](const QString &path) {
-                // Encoded in memory first: the PNG writer cannot fail half-way
-                // on the disk then, and the file is written in one go.
+        const auto picture = [&]() -> const QImage & {
+            if (shown.isNull()) {
+                shown = drawMapPicture(world, tintFromHeatPosition(options.heat));
+                if (options.zoom)
+                    shown = zoomMapPicture(shown, *options.zoom);
+            }
+            return shown;
+        };
+        const bool written =
+            write(options.heights, [&] { return heightsFile(world); }) && write(options.png, [&] {
                 QByteArray encoded;
                 QBuffer buffer(&encoded);
                 buffer.open(QIODevice::WriteOnly);
-                if (!widenToRgb888(shown).save(&buffer, "PNG"))
+                if (!widenToRgb888(picture()).save(&buffer, "PNG"))
                     throw std::bad_alloc();
-                return writeFileAtomically(
-                    path, [&](QIODevice &device) { return device.write(encoded) == encoded.size(); }, failure);
-            }))
-            return 1;
-        if (!writeOrReport(options.pdf, [&](const QString &path) {
+                return encoded;
+            }) && write(options.pdf, [&] {
+                const PageFonts fonts;
                 const print::PageDescription page{mapCaption(QString::fromStdString(options.title)),
                                                   QString::fromStdString(options.size), options.water, options.heat, {}};
-                return writePdf(path, shown, page, options.page, failure);
-            }))
+                return print::composePdfBytes(picture(), page, options.page);
+            });
+        if (!written) {
+            report(err, failure);
             return 1;
+        }
     } catch (const std::bad_alloc &) {
         err << kProgram << ": not enough memory for a " << options.size << " map"
             << (options.zoom ? " at zoom " + std::to_string(*options.zoom) : std::string()) << "\n";

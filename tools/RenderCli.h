@@ -4,10 +4,35 @@
 // Returns the process exit code: 0 done, 1 a file could not be written,
 // 2 a bad command line (unknown option, bad value, rejected seed).
 
+#include <QtGlobal>
+
 #include <iosfwd>
+#include <string>
+#include <string_view>
 
 namespace terralume {
 
 int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream &err);
+
+// `text` as it may be shown on a terminal: control characters and bytes that
+// are not UTF-8 become \xNN, everything else is kept.
+std::string printableText(std::string_view text);
+
+// While alive, Qt's warnings and lesser messages are dropped: the picture and
+// image code report failures (a null image when memory runs out) that the
+// renderer then states once in its own words. Critical and fatal messages
+// still reach the handler that was installed before.
+class QuietQtWarnings {
+public:
+    QuietQtWarnings();
+    ~QuietQtWarnings();
+    QuietQtWarnings(const QuietQtWarnings &) = delete;
+    QuietQtWarnings &operator=(const QuietQtWarnings &) = delete;
+
+private:
+    static void quiet(QtMsgType type, const QMessageLogContext &context, const QString &text);
+    static QtMessageHandler forwardTo;
+    QtMessageHandler previous_;
+};
 
 } // namespace terralume

@@ -9,6 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,14 +59,27 @@ struct BadLine {
 
 class RenderCliRejects : public RenderCli, public testing::WithParamInterface<BadLine> {};
 
+bool hasControlBytes(const std::string &text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\n') || byte == 0x7f;
+    });
+}
+
 TEST_P(RenderCliRejects, WithExitTwoAMessageAndNoFile)
 {
     std::vector<std::string> args = GetParam().args;
+    // "@name" stands for a name in the test's own folder.
+    for (auto &arg : args)
+        if (arg.rfind('@', 0) == 0)
+            arg = path(arg.c_str() + 1);
     args.push_back("--png");
     args.push_back(path("map.png"));
     const Outcome run = render(args);
     EXPECT_EQ(run.code, 2);
     EXPECT_NE(run.err.find(GetParam().mentions), std::string::npos) << run.err;
+    EXPECT_FALSE(hasControlBytes(run.err)) << "raw control characters reach the terminal: " << run.err;
     EXPECT_TRUE(files().isEmpty());
 }
 
@@ -71,7 +93,129 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLine{{"--heat", "x"}, "--heat"}, BadLine{{"--heat", "1.5"}, "--heat"},
                     BadLine{{"--zoom", "0"}, "--zoom"}, BadLine{{"--zoom", "6"}, "--zoom"},
                     BadLine{{"--colour"}, "unknown option '--colour'"}, BadLine{{"--water"}, "--water needs a whole number"},
-                    BadLine{{"stray"}, "unknown option 'stray'"}));
+                    BadLine{{"stray"}, "unknown option 'stray'"},
+                    BadLine{{"--seed", "123456789"}, "--seed takes at most 8 characters, not '123456789'"},
+                    BadLine{{"--seed", "\x1b]0;x\x07"}, "'\\x1b]0;x\\x07' is not a valid integer value."},
+                    BadLine{{"--size", "\x1b[2J\x9b\xc2\x9b"}, "unknown size '\\x1b[2J\\x9b\\xc2\\x9b'"},
+                    BadLine{{"--bad\r\x7f=1"}, "unknown option '--bad\\x0d\\x7f=1'"},
+                    BadLine{{"--heights", "@map.png"}, "--heights and --png name the same file"},
+                    BadLine{{"--pdf", "@./map.png"}, "--png and --pdf name the same file"}));
+
+// A name that is not UTF-8 is still a name: written byte for byte, it can
+// never land on another request's file.
+TEST_F(RenderCli, WritesFileNamesByteForByte)
+{
+    const std::string latin = path("") + "\xe9t\xe9.pgm", mended = path("") + "\xef\xbf\xbdt\xef\xbf\xbd.pgm";
+    ASSERT_EQ(render({"--heights", latin}).code, 0);
+    struct stat info {};
+    EXPECT_EQ(::stat(latin.c_str(), &info), 0) << "the file is not under the name given";
+    EXPECT_NE(::stat(mended.c_str(), &info), 0);
+
+    const std::string folder = path("") + "no\x1b[2Jsuch/map.png";
+    const Outcome run = render({"--png", folder});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("no\\x1b[2Jsuch/map.png"), std::string::npos) << run.err;
+    EXPECT_FALSE(hasControlBytes(run.err)) << run.err;
+}
+
+// The kernel's rule for links in shared folders: in a sticky folder anyone
+// may write to, a link is followed only when it belongs to the one following
+// it or to the folder's owner. "other" is a user id that is neither.
+struct SharedFolderLink {
+    const char *name;
+    bool sticky;
+    bool folderOfOther;
+    bool linkOfOther;
+    bool followed;
+};
+
+class RenderCliLink : public RenderCli, public testing::WithParamInterface<SharedFolderLink> {};
+
+TEST_P(RenderCliLink, InASharedFolderFollowsOnlyTrustedLinks)
+{
+    const SharedFolderLink c = GetParam();
+    constexpr uid_t other = 54321;
+    if ((c.folderOfOther || c.linkOfOther) && ::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a link or a folder to another user";
+    const std::string shared = path("shared"), victim = path("victim.png"), link = shared + "/map.png";
+    ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
+    ASSERT_EQ(::chmod(shared.c_str(), c.sticky ? 01777 : 0777), 0);
+    std::ofstream(victim) << "precious";
+    ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
+    if (c.linkOfOther) {
+        ASSERT_EQ(::lchown(link.c_str(), other, other), 0);
+    }
+    if (c.folderOfOther) {
+        ASSERT_EQ(::chown(shared.c_str(), other, other), 0);
+    }
+
+    const Outcome run = render({"--png", link});
+    std::ifstream in(victim, std::ios::binary);
+    const std::string victimBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    struct stat info {};
+    ASSERT_EQ(::lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link itself stays";
+    if (c.followed) {
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(victimBytes.rfind("\x89PNG", 0), 0u) << "the link's target holds the picture";
+    } else {
+        EXPECT_EQ(run.code, 1);
+        EXPECT_NE(run.err.find("cannot write '" + link + "': it is a link that another user made in a shared folder"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(victimBytes, "precious");
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(shared), {}), 1) << "no leftover next to the link";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SharedFolder, RenderCliLink,
+    testing::Values(SharedFolderLink{"OwnLinkInOwnStickyFolder", true, false, false, true},
+                    SharedFolderLink{"OthersLinkInOwnStickyFolder", true, false, true, false},
+                    SharedFolderLink{"FolderOwnersLink", true, true, true, true},
+                    SharedFolderLink{"OwnLinkInOthersStickyFolder", true, true, false, true},
+                    SharedFolderLink{"OthersLinkInAFolderWithoutStickyBit", false, false, true, true}),
+    [](const testing::TestParamInfo<SharedFolderLink> &info) { return std::string(info.param.name); });
+
+// Whoever reads the help page learns every option the program itself lists.
+TEST_F(RenderCli, HelpPageListsEveryOption)
+{
+    std::ifstream page(TERRALUME_HELP_DIR "/renderer.html");
+    ASSERT_TRUE(page) << "no help page on the renderer";
+    const std::string html((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+    const std::string usage = render({"--help"}).out;
+    const std::regex option("\\n  (--[a-z]+)");
+    std::set<std::string> listed;
+    for (auto it = std::sregex_iterator(usage.begin(), usage.end(), option); it != std::sregex_iterator(); ++it)
+        listed.insert((*it)[1]);
+    EXPECT_GE(listed.size(), 12u) << usage;
+    for (const std::string &name : listed)
+        EXPECT_NE(html.find("<code>" + name), std::string::npos) << name << " is missing from the help page";
+}
+
+// The renderer quiets the warnings of the picture code, never a fatal message.
+TEST(QuietQtWarnings, DropsWarningsAndPassesOnWhatEndsTheProgram)
+{
+    static std::vector<std::pair<QtMsgType, QString>> seen;
+    const QtMessageHandler before = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &, const QString &text) { seen.emplace_back(type, text); });
+    {
+        const QuietQtWarnings quiet;
+        qWarning("a warning");
+        qCritical("a critical message");
+    }
+    qWarning("after");
+    qInstallMessageHandler(before);
+    const std::vector<std::pair<QtMsgType, QString>> expected = {{QtCriticalMsg, "a critical message"},
+                                                                 {QtWarningMsg, "after"}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_DEATH(
+        {
+            const QuietQtWarnings quiet;
+            qFatal("the platform cannot start");
+        },
+        "the platform cannot start");
+}
 
 TEST_F(RenderCli, OptionWithoutItsValueIsNamed)
 {

@@ -1,12 +1,15 @@
 // Failures injected into real runs of the renderer program: a full device, a
-// folder that cannot take a file, a write that stops half-way because of a
-// file-size cap. Each must end with exit status 1, one message naming the
-// file, and the target folder exactly as it was; a later run must still work.
+// full file system, a folder that cannot take a file, a write that stops
+// half-way because of a file-size cap. Each must end with exit status 1, one
+// message naming the file, and the target folder exactly as it was; a later
+// run must still work.
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,7 +24,9 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -48,6 +53,8 @@ struct Outcome {
 struct Limits {
     std::optional<rlim_t> fileSize;     // bytes any one file may grow to
     std::optional<rlim_t> addressSpace; // bytes of memory the process may map
+    // Variables to set, or with no value to remove, in the renderer's environment.
+    std::vector<std::pair<std::string, std::optional<std::string>>> environment = {};
 };
 
 // Runs the renderer as its own process, as a user or a script would.
@@ -68,10 +75,16 @@ Outcome runRenderer(const std::vector<std::string> &args, const fs::path &scratc
         const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
             _exit(126);
+        // As a shell starts it: a write past a file-size cap sends the
+        // signal that kills a program that does not see to it itself.
+        signal(SIGXFSZ, SIG_DFL);
+        for (const auto &[name, value] : limits.environment) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
         if (limits.fileSize) {
-            // A write past the cap must fail with EFBIG, as on a full disk,
-            // rather than kill the process.
-            signal(SIGXFSZ, SIG_IGN);
             const rlimit cap{*limits.fileSize, *limits.fileSize};
             if (setrlimit(RLIMIT_FSIZE, &cap) != 0)
                 _exit(126);
@@ -117,6 +130,11 @@ bool isWholePng(const std::string &bytes)
     static const std::string end = std::string("IEND") + "\xae\x42\x60\x82";
     return bytes.size() > signature.size() + end.size() && bytes.compare(0, signature.size(), signature) == 0 &&
            bytes.compare(bytes.size() - end.size(), end.size(), end) == 0;
+}
+
+bool isWholePdf(const std::string &bytes)
+{
+    return bytes.rfind("%PDF-", 0) == 0 && bytes.find("%%EOF", bytes.size() > 8 ? bytes.size() - 8 : 0) != std::string::npos;
 }
 
 bool isWholeSmallGrid(const std::string &bytes)
@@ -166,7 +184,7 @@ class RendererFileFault : public RendererProcess, public testing::WithParamInter
 TEST_P(RendererFileFault, ExitsOneNamingTheFileAndLeavesTheFolderAsItWas)
 {
     const auto [option, fault] = GetParam();
-    const std::string name = std::string(option) == "--png" ? "map.png" : "map.pgm";
+    const std::string name = std::string(option) == "--png" ? "map.png" : std::string(option) == "--pdf" ? "map.pdf" : "map.pgm";
     std::string path = (target / name).string();
     Limits limits;
     // An earlier result that a failed run must not spoil.
@@ -216,7 +234,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"--png", Fault::ParentIsAFile}, FaultCase{"--heights", Fault::ParentIsAFile},
                     FaultCase{"--png", Fault::SystemFolder}, FaultCase{"--heights", Fault::SystemFolder},
                     FaultCase{"--png", Fault::NoPermission}, FaultCase{"--heights", Fault::NoPermission},
-                    FaultCase{"--png", Fault::CutShort}, FaultCase{"--heights", Fault::CutShort}),
+                    FaultCase{"--png", Fault::CutShort}, FaultCase{"--heights", Fault::CutShort},
+                    FaultCase{"--pdf", Fault::FullDevice}, FaultCase{"--pdf", Fault::ParentIsAFile},
+                    FaultCase{"--pdf", Fault::CutShort}),
     describe);
 
 TEST_F(RendererProcess, WorksAgainOnceTheSpaceIsBack)
@@ -234,6 +254,96 @@ TEST_F(RendererProcess, WorksAgainOnceTheSpaceIsBack)
     EXPECT_TRUE(isWholeSmallGrid(readAll(grid)));
     EXPECT_EQ(contentsOf(target).size(), 2u) << "no temporary file may stay behind";
 }
+
+// A file system too small for the page: the renderer runs in a mount
+// namespace of its own (a user namespace too when not root) with a 64 KiB
+// file system on the target folder, first full, then with room again.
+TEST_F(RendererProcess, AFullDiskKeepsTheOldPageAndTheNextRunWritesItWhole)
+{
+    const std::string page = (target / "map.pdf").string(), old = "%PDF-1.4 the page from last time %%EOF\n";
+    const fs::path report = scratch / "report";
+    const pid_t child = fork();
+    if (child == 0) {
+        const uid_t uid = geteuid();
+        const gid_t gid = getegid();
+        const auto writeFile = [](const char *file, const std::string &text) {
+            std::ofstream out(file);
+            out << text;
+            return bool(out.flush());
+        };
+        bool isolated = false;
+        if (uid == 0)
+            isolated = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        else
+            isolated = unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 && writeFile("/proc/self/setgroups", "deny") &&
+                       writeFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") &&
+                       writeFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+        if (!isolated || mount("tmpfs", target.c_str(), "tmpfs", 0, "size=64k") != 0)
+            _exit(77);
+        writeAll(page, old);
+        std::ostringstream out;
+        const Outcome full = runRenderer({"--size", "Medium", "--pdf", page}, scratch);
+        out << full.exited << ' ' << full.status << '\n' << full.err << "--\n";
+        out << (readAll(page) == old) << ' ' << contentsOf(target).size() << '\n';
+        if (mount("tmpfs", target.c_str(), "tmpfs", MS_REMOUNT, "size=16m") != 0)
+            _exit(78);
+        const Outcome roomy = runRenderer({"--size", "Medium", "--pdf", page}, scratch);
+        out << roomy.exited << ' ' << roomy.status << '\n' << roomy.err << "--\n";
+        out << isWholePdf(readAll(page)) << ' ' << contentsOf(target).size() << '\n';
+        writeAll(report, out.str());
+        _exit(0);
+    }
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+    ASSERT_TRUE(WIFEXITED(wstatus));
+    if (WEXITSTATUS(wstatus) == 77)
+        GTEST_SKIP() << "no private mount of a small file system is allowed here";
+    ASSERT_EQ(WEXITSTATUS(wstatus), 0);
+
+    std::istringstream in(readAll(report));
+    const auto runOf = [&in] {
+        std::pair<std::string, std::string> run; // status, message
+        std::string line;
+        std::getline(in, run.first);
+        while (std::getline(in, line) && line != "--")
+            run.second += line + "\n";
+        return run;
+    };
+    const auto [fullStatus, fullMessage] = runOf();
+    int oldKept = 0, entries = 0;
+    in >> oldKept >> entries;
+    in.ignore();
+    EXPECT_EQ(fullStatus, "1 1") << "exited, with status 1";
+    EXPECT_EQ(fullMessage, "terralume-render: cannot write '" + page + "': No space left on device\n");
+    EXPECT_TRUE(oldKept) << "the page from last time was replaced";
+    EXPECT_EQ(entries, 1) << "no temporary file may stay behind";
+
+    const auto [roomyStatus, roomyMessage] = runOf();
+    int whole = 0;
+    in >> whole >> entries;
+    EXPECT_EQ(roomyStatus, "1 0") << roomyMessage;
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(entries, 1);
+}
+
+// The renderer draws on no screen, whatever platform the environment names
+// and even with no display to be had.
+class RendererPlatform : public RendererProcess, public testing::WithParamInterface<const char *> {};
+
+TEST_P(RendererPlatform, WritesThePageWithoutADisplay)
+{
+    const std::string page = (target / "map.pdf").string();
+    const Outcome run = runRenderer({"--pdf", page}, scratch,
+                                    Limits{std::nullopt, std::nullopt,
+                                           {{"QT_QPA_PLATFORM", GetParam()},
+                                            {"DISPLAY", std::nullopt},
+                                            {"WAYLAND_DISPLAY", std::nullopt}}});
+    ASSERT_TRUE(run.exited) << "killed by signal " << run.status << "\n" << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(isWholePdf(readAll(page)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Renderer, RendererPlatform, testing::Values("xcb", "wayland", "no-such-platform"));
 
 TEST_F(RendererProcess, RunningOutOfMemoryIsReportedAndLeavesNoFile)
 {

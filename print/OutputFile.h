@@ -1,0 +1,23 @@
+#pragma once
+// Writing a result file all or nothing: the bytes go to a temporary file in
+// the target's folder, which replaces the target only once every byte is on
+// the disk. Device files (/dev/stdout, /dev/full...) are written in place,
+// since renaming over them would replace the device itself.
+//
+// The name is taken byte for byte as the file system sees it, whatever the
+// locale. A link as the last part of the name is followed to its target, but
+// not a link that another user planted in a shared sticky folder such as the
+// system's temporary folder (the rule the kernel applies with its symlink
+// protection, applied here whatever that setting is).
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+namespace terralume {
+
+// On any failure the target is left as it was and `reason` says why, in the
+// system's words where the system gave one ("No space left on device").
+bool writeFileAtomically(const QByteArray &path, QByteArrayView bytes, QString &reason);
+
+} // namespace terralume
