@@ -1,7 +1,8 @@
 // Fuzzes the renderer's whole command: the input is an argument list, one
 // argument per NUL-separated piece. Whatever the list, the command must end
-// with 0, 1 or 2, explain every failure on the error stream, write nothing on
-// a rejected command line, and never leave a partial or stray file behind.
+// with 0, 1 or 2, explain every failure on the error stream without raw
+// control characters, write nothing on a rejected command line, and never
+// leave a partial or stray file behind.
 //
 // Every run happens inside a private scratch folder. Slashes are dropped from
 // the arguments so that no file can land outside it; a few tokens stand for
@@ -15,7 +16,6 @@
 
 #include <QByteArray>
 #include <QImage>
-#include <QString>
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -180,12 +180,11 @@ bool isWholeResult(const fs::path &file)
     return picture.width() == picture.height() && isMapSide(picture.width());
 }
 
-// The renderer hands names to the file system through Qt, which mends
-// invalid UTF-8; compare against the names as they come out of that.
+// Names reach the file system byte for byte, as given.
 bool namedByAnArgument(const std::string &name, const std::vector<std::string> &args)
 {
     for (const auto &arg : args)
-        if (QString::fromStdString(arg).toStdString().find(name) != std::string::npos)
+        if (arg.find(name) != std::string::npos)
             return true;
     return false;
 }
@@ -200,9 +199,10 @@ std::string valuePart(const std::string &arg)
 bool namesAFileArgument(const std::string &message, const std::vector<std::string> &args)
 {
     // A file name may itself look like --option=value when it follows --png.
+    // Messages show control characters and stray bytes by number.
     for (std::size_t k = 1; k < args.size(); ++k)
         for (const std::string &text : {valuePart(args[k]), args[k]}) {
-            const std::string name = QString::fromStdString(text).toStdString();
+            const std::string name = terralume::printableText(text);
             if (!name.empty() && message.find("'" + name + "'") != std::string::npos)
                 return true;
         }
@@ -281,6 +281,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         fail(args, "a write failure that does not name the file");
     if (code == 0 && out.str().empty() && !writesSomething(args))
         fail(args, "exit code 0 with neither output nor a file to write");
+    for (const char c : message)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7f)
+            fail(args, "a raw control character in the message");
 
     std::vector<fs::path> written;
     for (const auto &entry : fs::directory_iterator(runFolder))
