@@ -78,7 +78,7 @@ QLabel *addLabel(QWidget *parent, const DesignScale &scale, const char *name, co
     label->setObjectName(QString::fromLatin1(name));
     label->setTextFormat(Qt::PlainText);
     label->move(scale.point(left, top));
-    label->resize(label->sizeHint().width(), scale(kLabelHeight));
+    label->resize(label->sizeHint().width(), scale.y(kLabelHeight));
     return label;
 }
 
@@ -153,10 +153,13 @@ TWorld1::TWorld1(SeededRandom &random, QWidget *parent)
 
 void TWorld1::buildControls()
 {
-    const DesignScale scale = primaryScreenScale();
+    const DesignScale screen = primaryScreenScale();
     QFont designFont = font();
     designFont.setPointSize(kFontPointSize);
     setFont(designFont);
+    // The controls are laid out for the face they are really drawn in, so
+    // that none cuts its text; the window keeps its place on the screen.
+    const DesignScale scale(screen.dpi(), faceStretch(designFont, screen.dpi()));
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("ClientArea"));
@@ -214,7 +217,7 @@ void TWorld1::buildControls()
     // The window takes the size of its client area plus the menu bar and
     // cannot be resized by the user.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
-    placeFrameAt(*this, scale.point(kWindowPosition.x(), kWindowPosition.y()));
+    placeFrameAt(*this, screen.point(kWindowPosition.x(), kWindowPosition.y()));
     lstSize->setFocus();
 }
 
