@@ -87,8 +87,14 @@ void showOutOfMemoryBox()
     if (prepared.showing)
         return;
     prepared.reserve.release();
-    if (!prepared.box)
-        prepared.prepare();
+    if (!prepared.box) {
+        // Only an application object other than ours gets here unprepared.
+        try {
+            prepared.prepare();
+        } catch (const std::bad_alloc &) {
+            return;
+        }
+    }
     prepared.showing = true;
     QMessageBox &box = *prepared.box;
     box.setParent(QApplication::activeWindow(), box.windowFlags());
