@@ -2,14 +2,37 @@
 
 #include <QGuiApplication>
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 
 namespace terralume::ui {
+
+int DesignScale::stretched(int designPixels, double factor) const
+{
+    if (factor == 1.0)
+        return (*this)(designPixels);
+    return static_cast<int>(std::lround(designPixels * factor * dpi_ / kDesignDpi));
+}
+
+FaceStretch faceStretch(const QFont &font, int screenDpi)
+{
+    const double dpi = screenDpi > 0 ? screenDpi : kDesignDpi;
+    const QFontMetricsF metrics(font);
+    static const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const double letterWidth = metrics.horizontalAdvance(letters) / letters.size();
+    const double designLetterWidth = kDesignLetterWidth * dpi / kDesignDpi;
+    const double designLineHeight = kDesignLineHeight * dpi / kDesignDpi;
+    // Text is laid out in whole pixels: a line takes the pixel rows its
+    // ascent and descent cover.
+    const double lineHeight = std::ceil(metrics.ascent()) + std::ceil(metrics.descent());
+    return {std::max(1.0, letterWidth / designLetterWidth), std::max(1.0, lineHeight / designLineHeight)};
+}
 
 DesignScale primaryScreenScale()
 {

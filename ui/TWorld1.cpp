@@ -19,6 +19,7 @@
 #include <QSlider>
 
 #include <array>
+#include <limits>
 
 namespace terralume::ui {
 
@@ -77,13 +78,36 @@ QLabel *addLabel(QWidget *parent, const DesignScale &scale, const char *name, co
     label->setObjectName(QString::fromLatin1(name));
     label->setTextFormat(Qt::PlainText);
     label->move(scale.point(left, top));
-    label->resize(label->sizeHint().width(), scale(kLabelHeight));
+    label->resize(label->sizeHint().width(), scale.y(kLabelHeight));
     return label;
 }
 
+// A vertical slider keyed as the platform's trackbar is: Left goes with Up
+// towards the top end and Right with Down towards the bottom. Qt's own slider
+// ties Left to the decreasing direction of the screen, which on a slider
+// drawn upside down is the bottom.
+class TrackBar : public QSlider {
+public:
+    using QSlider::QSlider;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (orientation() == Qt::Vertical && (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
+            const Qt::Key alongTheTrack = event->key() == Qt::Key_Left ? Qt::Key_Up : Qt::Key_Down;
+            QKeyEvent translated(event->type(), alongTheTrack, event->modifiers(), event->text(),
+                                 event->isAutoRepeat(), event->count());
+            QSlider::keyPressEvent(&translated);
+            event->setAccepted(translated.isAccepted());
+            return;
+        }
+        QSlider::keyPressEvent(event);
+    }
+};
+
 QSlider *addSlider(QWidget *parent, const DesignScale &scale, const char *name, QRect design)
 {
-    auto *slider = new QSlider(Qt::Vertical, parent);
+    auto *slider = new TrackBar(Qt::Vertical, parent);
     slider->setObjectName(QString::fromLatin1(name));
     slider->setRange(-kSliderEnd, kSliderEnd);
     slider->setValue(0);
@@ -129,10 +153,13 @@ TWorld1::TWorld1(SeededRandom &random, QWidget *parent)
 
 void TWorld1::buildControls()
 {
-    const DesignScale scale = primaryScreenScale();
+    const DesignScale screen = primaryScreenScale();
     QFont designFont = font();
     designFont.setPointSize(kFontPointSize);
     setFont(designFont);
+    // The controls are laid out for the face they are really drawn in, so
+    // that none cuts its text; the window keeps its place on the screen.
+    const DesignScale scale(screen.dpi(), faceStretch(designFont, screen.dpi()));
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("ClientArea"));
@@ -159,6 +186,8 @@ void TWorld1::buildControls()
     trkHeat = addSlider(client, scale, "trkHeat", kHeatSlider);
 
     edTitle = addEdit(client, scale, "edTitle", kTitleField);
+    // The title has no length limit; Qt's default would cut a pasted one.
+    edTitle->setMaxLength(std::numeric_limits<int>::max());
 
     butGenerate = addButton(client, scale, "butGenerate", "Generate", kGenerateButton);
     butGenerate->setDefault(true);
@@ -188,7 +217,7 @@ void TWorld1::buildControls()
     // The window takes the size of its client area plus the menu bar and
     // cannot be resized by the user.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
-    placeFrameAt(*this, scale.point(kWindowPosition.x(), kWindowPosition.y()));
+    placeFrameAt(*this, screen.point(kWindowPosition.x(), kWindowPosition.y()));
     lstSize->setFocus();
 }
 
@@ -229,6 +258,15 @@ void TWorld1::About1Click()
 {
     if (aboutWindow_)
         aboutWindow_->exec();
+}
+
+void TWorld1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // The focus frame shows from the start, not only once Tab has been
+    // pressed: a keyboard user must see where typing goes. Qt hides it again
+    // each time a window is shown, so it is asked for here.
+    setAttribute(Qt::WA_KeyboardFocusChange);
 }
 
 void TWorld1::keyPressEvent(QKeyEvent *event)

@@ -46,6 +46,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void buildControls();

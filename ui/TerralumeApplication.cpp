@@ -1,15 +1,108 @@
 #include "TerralumeApplication.h"
 
 #include <QMessageBox>
+#include <QPixmap>
 
 #include <exception>
+#include <memory>
 #include <new>
+
+#include <sys/mman.h>
 
 namespace terralume::ui {
 
 namespace {
 
 const QString kApplicationTitle = QStringLiteral("Terralume");
+const QString kOutOfMemory = QStringLiteral("Out of memory");
+
+QMessageBox *makeErrorBox(const QString &message, QWidget *parent)
+{
+    auto *box =
+        new QMessageBox(QMessageBox::Critical, kApplicationTitle, errorBoxText(message), QMessageBox::Ok, parent);
+    // The message quotes what the user typed; it is text, never markup.
+    box->setTextFormat(Qt::PlainText);
+    return box;
+}
+
+// Address space held back while there is plenty and given up the moment it
+// runs out, so that the box saying so can still be drawn. Reserved, never
+// touched: it costs no memory.
+class RainyDayReserve {
+public:
+    void hold()
+    {
+        if (block_)
+            return;
+        void *block = mmap(nullptr, kBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        block_ = block == MAP_FAILED ? nullptr : block;
+    }
+    void release()
+    {
+        if (block_)
+            munmap(block_, kBytes);
+        block_ = nullptr;
+    }
+
+private:
+    static constexpr std::size_t kBytes = std::size_t{8} << 20;
+    void *block_ = nullptr;
+};
+
+// The out-of-memory box is made, and drawn once, while memory is still to
+// be had: its icon is decoded and its text's glyphs are cached by then.
+struct OutOfMemoryBox {
+    std::unique_ptr<QMessageBox> box;
+    RainyDayReserve reserve;
+    bool showing = false;
+
+    void prepare();
+};
+
+OutOfMemoryBox &outOfMemoryBox()
+{
+    static OutOfMemoryBox prepared;
+    return prepared;
+}
+
+void OutOfMemoryBox::prepare()
+{
+    reserve.hold();
+    if (box)
+        return;
+    box.reset(makeErrorBox(kOutOfMemory, nullptr));
+    box->grab();
+    // A window must go before the application does.
+    qAddPostRoutine([] {
+        outOfMemoryBox().box.reset();
+        outOfMemoryBox().reserve.release();
+    });
+}
+
+void showOutOfMemoryBox()
+{
+    OutOfMemoryBox &prepared = outOfMemoryBox();
+    // A failure while the box is up is the same shortage: it is already
+    // being told.
+    if (prepared.showing)
+        return;
+    prepared.reserve.release();
+    if (!prepared.box) {
+        // Only an application object other than ours gets here unprepared.
+        try {
+            prepared.prepare();
+        } catch (const std::bad_alloc &) {
+            return;
+        }
+    }
+    prepared.showing = true;
+    QMessageBox &box = *prepared.box;
+    box.setParent(QApplication::activeWindow(), box.windowFlags());
+    box.exec();
+    box.setParent(nullptr, box.windowFlags());
+    prepared.showing = false;
+    prepared.reserve.hold();
+}
 
 } // namespace
 
@@ -22,14 +115,14 @@ QString errorBoxText(const QString &message)
 
 void showErrorBox(const QString &message)
 {
-    QMessageBox box(QMessageBox::Critical, kApplicationTitle, errorBoxText(message), QMessageBox::Ok,
-                    QApplication::activeWindow());
-    // The message quotes what the user typed; it is text, never markup.
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    const std::unique_ptr<QMessageBox> box(makeErrorBox(message, QApplication::activeWindow()));
+    box->exec();
 }
 
-TerralumeApplication::TerralumeApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+TerralumeApplication::TerralumeApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    outOfMemoryBox().prepare();
+}
 
 void reportError(std::exception_ptr error)
 {
@@ -37,7 +130,8 @@ void reportError(std::exception_ptr error)
     try {
         std::rethrow_exception(error);
     } catch (const std::bad_alloc &) {
-        message = QStringLiteral("Out of memory");
+        showOutOfMemoryBox();
+        return;
     } catch (const std::exception &failure) {
         message = QString::fromUtf8(failure.what());
     } catch (...) {

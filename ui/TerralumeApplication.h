@@ -40,6 +40,7 @@ template <class Receiver> auto guarded(Receiver *receiver, void (Receiver::*hand
 class TerralumeApplication : public QApplication {
     Q_OBJECT
 public:
+    // Prepares the out-of-memory box while memory is plentiful.
     TerralumeApplication(int &argc, char **argv);
 
     bool notify(QObject *receiver, QEvent *event) override;

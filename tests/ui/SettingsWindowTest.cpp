@@ -1,17 +1,22 @@
 // The settings window: keyboard use, the seed field's limit, and what a
 // rejected seed leaves behind.
 
+#include "JpegRoundTrip.h"
+#include "PageComposer.h"
 #include "SeededRandom.h"
 #include "TerralumeApplication.h"
 #include "UiTestSupport.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSlider>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QTest>
 #include <QTimer>
 
+using namespace terralume;
 using namespace terralume::ui;
 using namespace terralume::ui::testing;
 
@@ -186,6 +191,104 @@ private slots:
         for (int i = 0; i < 20; ++i)
             QTest::keyClick(track, Qt::Key_PageDown);
         QCOMPARE(track->value(), 40);
+    }
+
+    void sliderKeysMoveAsATrackbar_data()
+    {
+        QTest::addColumn<QString>("slider");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("position");
+        for (const char *slider : {"trkWater", "trkHeat"}) {
+            const QString name = QString::fromLatin1(slider);
+            // Towards the top, the minimum ("Very Dry", "Very Hot").
+            QTest::addRow("%s Up", slider) << name << int(Qt::Key_Up) << -1;
+            QTest::addRow("%s Left", slider) << name << int(Qt::Key_Left) << -1;
+            QTest::addRow("%s Page Up", slider) << name << int(Qt::Key_PageUp) << -5;
+            // Towards the bottom.
+            QTest::addRow("%s Down", slider) << name << int(Qt::Key_Down) << 1;
+            QTest::addRow("%s Right", slider) << name << int(Qt::Key_Right) << 1;
+            QTest::addRow("%s Page Down", slider) << name << int(Qt::Key_PageDown) << 5;
+        }
+    }
+    void sliderKeysMoveAsATrackbar()
+    {
+        QFETCH(QString, slider);
+        QFETCH(int, key);
+        QFETCH(int, position);
+        Program program;
+        program.settings.show();
+        QApplication::setActiveWindow(&program.settings);
+        QVERIFY(QTest::qWaitForWindowActive(&program.settings));
+        auto *track = program.settings.findChild<QSlider *>(slider);
+        track->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key));
+        QCOMPARE(track->value(), position);
+        // Twice: a second press goes on in the same direction.
+        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key));
+        QCOMPARE(track->value(), 2 * position);
+    }
+
+    // The size list has the focus from the start and shows its focus frame
+    // before any key is pressed: drawn with the focus, it differs from the
+    // same list drawn once the focus has gone elsewhere by a mouse click.
+    void focusFrameShowsFromTheStart()
+    {
+        Program program;
+        program.settings.show();
+        QApplication::setActiveWindow(&program.settings);
+        QVERIFY(QTest::qWaitForWindowActive(&program.settings));
+        auto *list = find<QComboBox>(program.settings, "lstSize");
+        QVERIFY(list->hasFocus());
+        const QImage focused = list->grab().toImage();
+
+        auto *seed = find<QLineEdit>(program.settings, "edRandSeed");
+        QTest::mouseClick(seed, Qt::LeftButton);
+        QVERIFY(seed->hasFocus());
+        QVERIFY(list->grab().toImage() != focused);
+    }
+
+    // A pasted title of any length is kept whole and becomes the caption.
+    void titleTakesAnyLength()
+    {
+        Program program;
+        QString title;
+        for (int i = 0; title.size() < 100000; ++i)
+            title += QStringLiteral("%1 ").arg(i);
+        title.truncate(100000);
+        QApplication::clipboard()->setText(title);
+        auto *field = find<QLineEdit>(program.settings, "edTitle");
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(field->text().size(), title.size());
+        QCOMPARE(program.settings.currentSettings().Title, title);
+
+        QString caption;
+        QImage view;
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+            caption = map.windowTitle();
+            view = map.viewImage();
+        }));
+        QCOMPARE(caption, QStringLiteral("Terralume - ") + title);
+
+        // On the page the caption is one line centred on the page: far wider
+        // than the page, it starts far to its left and covers it edge to edge.
+        QImage page(850, 1100, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        QPainter painter(&page);
+        const print::PageLayout layout = print::composePage(painter, page.width(), page.height(), 100,
+                                                            {caption, QStringLiteral("Small"), 0, 0, {}},
+                                                            print::ReJigPallete(view), {});
+        painter.end();
+        QVERIFY(layout.titleAt.x() < -100 * page.width());
+        const QRect band(0, layout.titleAt.y(), page.width(), layout.titleHeight);
+        for (const QRect edge : {QRect(band.topLeft(), QSize(40, band.height())),
+                                 QRect(band.topRight() - QPoint(39, 0), QSize(40, band.height()))}) {
+            bool inked = false;
+            for (int y = edge.top(); y <= edge.bottom() && !inked; ++y)
+                for (int x = edge.left(); x <= edge.right() && !inked; ++x)
+                    inked = page.pixel(x, y) != qRgb(255, 255, 255);
+            QVERIFY2(inked, "the title does not reach this edge of the page");
+        }
     }
 
     void focusStartsOnSizeListAndTabsInOrder()
