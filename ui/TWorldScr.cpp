@@ -357,9 +357,8 @@ void TWorldScr::changeEvent(QEvent *event)
     // maximised state.
     const auto *change = static_cast<const QWindowStateChangeEvent *>(event);
     const Qt::WindowStates sized = Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen;
-    if (change->oldState().testFlag(Qt::WindowMaximized) && !(windowState() & sized) && !view_.isNull()) {
+    if (change->oldState().testFlag(Qt::WindowMaximized) && !(windowState() & sized) && !view_.isNull())
         fixNormalSize();
-    }
 }
 
 void TWorldScr::checkZoomEntry()
