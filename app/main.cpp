@@ -88,7 +88,7 @@ int main(int argc, char *argv[])
     // The one seeded source of the run, shared by every Generate.
     SeededRandom random;
     ui::TWorld1 World1(random);
-    ui::TWorldScr WorldScr(random);
+    ui::TWorldScr WorldScr(random, &World1);
     ui::TWorldSplash WorldSplash(&World1);
     World1.setMapWindow(&WorldScr);
     World1.setAboutWindow(&WorldSplash);

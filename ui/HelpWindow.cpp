@@ -2,6 +2,7 @@
 
 #include "Assets.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -21,8 +22,16 @@ QUrl urlOf(const QString &file)
 } // namespace
 
 HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
-    : QWidget(owner, Qt::Window), contentsFile_(contentsFile)
+    : QWidget(nullptr, Qt::Window), owner_(owner), contentsFile_(contentsFile)
 {
+    // A window of its own, neither parented to nor transient for its owner:
+    // the owner's modal windows (a map, the about window) block their owner
+    // and everything it owns, and help is read while they are open.
+    if (owner)
+        connect(owner, &QObject::destroyed, this, [this] { delete this; });
+    // Help left open does not keep the program running once the settings
+    // window has closed.
+    setAttribute(Qt::WA_QuitOnClose, false);
     loadAssets();
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QStringLiteral("Terralume Help"));
@@ -62,9 +71,19 @@ QString HelpWindow::defaultContentsFile()
     return HelpContentsResource;
 }
 
+HelpWindow *HelpWindow::of(const QWidget *owner)
+{
+    if (!owner)
+        return nullptr;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (auto *help = qobject_cast<HelpWindow *>(window); help && help->owner() == owner)
+            return help;
+    return nullptr;
+}
+
 HelpWindow *HelpWindow::openFor(QWidget *owner)
 {
-    auto *window = owner ? owner->findChild<HelpWindow *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    auto *window = of(owner);
     if (!window)
         window = new HelpWindow(owner);
     window->showContents();

@@ -1,7 +1,8 @@
 #pragma once
 // The help viewer: the program's help pages in a window of their own,
-// owned by the settings window and reused for every request.
+// reused for every request and closed with the window that opened it.
 
+#include <QPointer>
 #include <QWidget>
 
 class QTextBrowser;
@@ -19,6 +20,10 @@ public:
     // What Help > Help does: the owner's help window (made on first use)
     // comes forward at its contents page.
     static HelpWindow *openFor(QWidget *owner);
+    // The help window opened for `owner`, if there is one yet.
+    static HelpWindow *of(const QWidget *owner);
+
+    QWidget *owner() const { return owner_; }
 
     static QString defaultContentsFile();
 
@@ -27,6 +32,7 @@ public:
     QTextBrowser *browser() const { return browser_; }
 
 private:
+    QPointer<QWidget> owner_;
     QString contentsFile_;
     QTextBrowser *browser_ = nullptr;
     QPushButton *back_ = nullptr;

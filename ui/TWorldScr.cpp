@@ -16,8 +16,10 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QScrollBar>
 #include <QScrollArea>
 #include <QShowEvent>
+#include <QWindowStateChangeEvent>
 
 #include <cmath>
 #include <cstdlib>
@@ -92,8 +94,12 @@ void MapImage::paintEvent(QPaintEvent *event)
     painter.drawImage(target, *picture_, source);
 }
 
+// A dialog-type window: on X11 only such a window is marked transient for
+// its owner, which is what makes the window manager treat the owner and the
+// map as one application (one taskbar entry, minimised and restored
+// together, the map kept above its owner).
 TWorldScr::TWorldScr(SeededRandom &random, QWidget *parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    : QMainWindow(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       random_(random), allocator_(allocatePixels)
 {
@@ -169,7 +175,9 @@ void TWorldScr::setPixelAllocator(PixelAllocator allocator)
 void TWorldScr::ShowModal(const WorldSettings &settings)
 {
     settings_ = settings;
-    setWindowModality(Qt::ApplicationModal);
+    // Modal to the settings window that owns it, not to the whole program:
+    // the help window stays usable beside a map.
+    setWindowModality(Qt::WindowModal);
     QEventLoop loop;
     modalLoop_ = &loop;
     show();
@@ -208,6 +216,9 @@ void TWorldScr::FormShow()
     checkZoomEntry();
     GenerateHeights(world_, settings_.SizeName.toStdString(), settings_.WaterPosition, random_);
     DrawMap();
+    // A new map starts at its top-left corner, whatever the last one showed.
+    ScrollBox1->horizontalScrollBar()->setValue(0);
+    ScrollBox1->verticalScrollBar()->setValue(0);
 }
 
 void TWorldScr::FormClose()
@@ -291,13 +302,11 @@ void TWorldScr::FitToScreen()
     // would cost more than the zoom itself.
     const QSize box = autoSizedScrollBox();
     const QSize screen = screenSize();
-    if (box.width() < screen.width() && box.height() < screen.height()) {
+    pictureFits_ = box.width() < screen.width() && box.height() < screen.height();
+    if (pictureFits_) {
         const bool wasMaximised = windowState().testFlag(Qt::WindowMaximized);
         setWindowState(windowState() & ~Qt::WindowMaximized);
-        ScrollBox1->setFixedSize(box);
-        const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(box.width())
-                                                              : menuBar()->sizeHint().height();
-        setFixedSize(box.width(), menuHeight + box.height());
+        fixNormalSize();
         // Leaving the maximised state, Qt would put the window where the
         // maximised one began, the screen's corner; it belongs at its place.
         if (wasMaximised)
@@ -311,6 +320,45 @@ void TWorldScr::FitToScreen()
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TWorldScr::fixNormalSize()
+{
+    if (pictureFits_) {
+        const QSize box = autoSizedScrollBox();
+        ScrollBox1->setFixedSize(box);
+        const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(box.width())
+                                                              : menuBar()->sizeHint().height();
+        setFixedSize(box.width(), menuHeight + box.height());
+        return;
+    }
+    // A picture too big for the screen, in a window the window manager has
+    // taken out of the maximised state: the window keeps to the largest size
+    // that fits the screen's free area, frame included, and scrolls.
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // Right after the restore this window's frame may still be the thinner
+    // one of the maximised state; the owner's is a normal window's frame.
+    const QWidget *framed = parentWidget() ? parentWidget()->window() : this;
+    const QSize frame = framed->frameGeometry().size() - framed->geometry().size();
+    setFixedSize(screen->availableGeometry().size() - frame);
+    placeFrameAt(*this, screen->availableGeometry().topLeft());
+}
+
+void TWorldScr::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    // Restored from maximised by the window manager (a double-click on the
+    // title bar, say), not by the fitting rule: the border stays fixed
+    // rather than becoming freely draggable with the limits of the
+    // maximised state.
+    const auto *change = static_cast<const QWindowStateChangeEvent *>(event);
+    const Qt::WindowStates sized = Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen;
+    if (change->oldState().testFlag(Qt::WindowMaximized) && !(windowState() & sized) && !view_.isNull())
+        fixNormalSize();
 }
 
 void TWorldScr::checkZoomEntry()

@@ -88,6 +88,7 @@ public slots:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void buildControls();
@@ -98,6 +99,9 @@ private:
     // Sizes the window to the picture, or maximises it when the scroll box
     // around the picture would be as wide or as high as the screen.
     void FitToScreen();
+    // The fixed size of the window in its normal state for the picture now
+    // shown; the user never drags the border.
+    void fixNormalSize();
 
     void setZoom(int factor);
     void checkZoomEntry();
@@ -124,6 +128,7 @@ private:
     PixelAllocator allocator_;
 
     QSize screenSize_;
+    bool pictureFits_ = true;
     QEventLoop *modalLoop_ = nullptr;
 
     QScrollArea *ScrollBox1 = nullptr;

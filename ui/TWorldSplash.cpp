@@ -63,7 +63,8 @@ TWorldSplash::TWorldSplash(QWidget *parent)
     setObjectName(QStringLiteral("WorldSplash"));
     setWindowTitle(QStringLiteral("Terralume"));
     setWindowIcon(programIcon());
-    setModal(true);
+    // Modal to its owner only, so that help stays usable while it is open.
+    setWindowModality(Qt::WindowModal);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
     QFont designFont = font();

@@ -7,11 +7,14 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
+
+#include <memory>
 
 using terralume::ui::HelpWindow;
 using terralume::ui::TWorldSplash;
@@ -113,13 +116,13 @@ private slots:
 
     void helpOpensOnceAndIsReused()
     {
-        QWidget owner;
-        owner.show();
-        HelpWindow *first = HelpWindow::openFor(&owner);
+        auto owner = std::make_unique<QWidget>();
+        owner->show();
+        HelpWindow *first = HelpWindow::openFor(owner.get());
         QVERIFY(first);
         QVERIFY(first->isVisible());
         QVERIFY(first->isWindow());
-        QCOMPARE(first->parentWidget(), &owner);
+        QCOMPARE(HelpWindow::of(owner.get()), first);
         QVERIFY(first->helpFound());
         QCOMPARE(first->browser()->documentTitle(), QStringLiteral("Terralume Help"));
 
@@ -127,11 +130,15 @@ private slots:
         first->browser()->setSource(QUrl(QStringLiteral("qrc:/terralume/help/seeds.html")));
         QCOMPARE(first->browser()->documentTitle(), QStringLiteral("How seeds work"));
         first->close();
-        HelpWindow *second = HelpWindow::openFor(&owner);
+        HelpWindow *second = HelpWindow::openFor(owner.get());
         QCOMPARE(second, first);
         QVERIFY(second->isVisible());
         QCOMPARE(second->browser()->documentTitle(), QStringLiteral("Terralume Help"));
-        QCOMPARE(owner.findChildren<HelpWindow *>().size(), 1);
+
+        // Not a child of its owner, yet it goes with it.
+        const QPointer<HelpWindow> help(first);
+        owner.reset();
+        QVERIFY(help.isNull());
     }
 
     void missingHelpIsReportedInItsWindow()

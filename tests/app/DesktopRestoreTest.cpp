@@ -1,51 +1,27 @@
 // A second start against a first one on a real X server with a window
 // manager: the minimised first instance comes back, and a modal window of
 // it keeps the focus.
+#include "XDesktop.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+#include <vector>
 
 class DesktopRestoreTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_runtime;
-    std::unique_ptr<QProcess> m_server;
-    std::unique_ptr<QProcess> m_windowManager;
+    XDesktop m_desktop;
     std::vector<std::unique_ptr<QProcess>> m_probes;
-    QString m_display;
 
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime->path());
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
-        env.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
-        return env;
-    }
-
-    QString run(const QString &program, const QStringList &args)
-    {
-        QProcess process;
-        process.setProcessEnvironment(environment());
-        process.start(program, args);
-        if (!process.waitForFinished(3000)) {
-            process.kill();
-            process.waitForFinished(1000);
-        }
-        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    }
+    QString run(const QString &program, const QStringList &args) { return m_desktop.run(program, args); }
 
     QProcess *probe(const QStringList &args)
     {
         auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(environment());
+        process->setProcessEnvironment(m_desktop.environment());
         process->start(QStringLiteral(TERRALUME_GUARD_PROBE), args);
         m_probes.push_back(std::move(process));
         return m_probes.back().get();
@@ -75,68 +51,15 @@ class DesktopRestoreTest : public QObject {
     QString windowManagerState(const QString &title)
     {
         const QString id = windowId(title);
-        return id.isEmpty() ? QString() : run(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("WM_STATE")});
-    }
-
-    // The server picks a free display itself and names it on stdout; then the
-    // window manager, ready once it has announced itself on the root window.
-    bool startDesktop()
-    {
-        m_server = std::make_unique<QProcess>();
-        m_server->start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                                 QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                                                 QStringLiteral("tcp")});
-        QByteArray number;
-        while (!number.contains('\n') && m_server->waitForReadyRead(10000))
-            number += m_server->readAllStandardOutput();
-        if (!number.contains('\n'))
-            return false;
-        m_display = QLatin1Char(':') + QString::fromLatin1(number).trimmed();
-
-        m_windowManager = std::make_unique<QProcess>();
-        m_windowManager->setProcessEnvironment(environment());
-        m_windowManager->start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        if (!m_windowManager->waitForStarted(5000))
-            return false;
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 15000) {
-            if (run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-                    .contains(QLatin1String("window id")))
-                return true;
-            QTest::qWait(100);
-        }
-        return false;
-    }
-
-    void stopDesktop()
-    {
-        for (QProcess *process : {m_windowManager.get(), m_server.get()}) {
-            if (process && process->state() != QProcess::NotRunning) {
-                process->terminate();
-                if (!process->waitForFinished(5000))
-                    process->kill();
-            }
-        }
+        return id.isEmpty() ? QString() : m_desktop.property(id, QStringLiteral("WM_STATE"));
     }
 
 private slots:
     void initTestCase()
     {
-        for (const char *tool : {"Xvfb", "openbox", "xdotool", "xprop"})
-            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-                QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(QString::fromLatin1(tool))));
-        m_runtime = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_runtime->isValid());
-
-        // Now and then a fresh server and window manager do not settle (the
-        // manager's first grab of the server never ends); start them anew then.
-        bool ready = false;
-        for (int attempt = 0; attempt < 3 && !ready; ++attempt) {
-            stopDesktop();
-            ready = startDesktop();
-        }
-        QVERIFY2(ready, "no X server with a window manager could be started");
+        if (const QString missing = XDesktop::missingTool(); !missing.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(missing)));
+        QVERIFY2(m_desktop.start(), "no X server with a window manager could be started");
     }
 
     void cleanup()
@@ -148,7 +71,7 @@ private slots:
         m_probes.clear();
     }
 
-    void cleanupTestCase() { stopDesktop(); }
+    void cleanupTestCase() { m_desktop.stop(); }
 
     void secondStartBringsTheFirstForward_data()
     {

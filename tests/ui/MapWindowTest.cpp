@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -279,6 +280,27 @@ private slots:
             QCOMPARE(map.zoomFactor(), 1);
             QCOMPARE(checkedZooms(map), QList<int>{1});
             QVERIFY(map.viewImage() == firstShow);
+        }));
+    }
+
+    void newMapOpensAtItsTopLeftCorner()
+    {
+        Program program;
+        program.map.setScreenSize(QSize(800, 600));
+        enterSettings(program.settings, QStringLiteral("Large"), QStringLiteral("42861244"), 0, 0);
+        const auto scrollBars = [&program] {
+            const auto *box = find<QScrollArea>(program.map, "ScrollBox1");
+            return std::pair{box->horizontalScrollBar(), box->verticalScrollBar()};
+        };
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &) {
+            for (QScrollBar *bar : {scrollBars().first, scrollBars().second}) {
+                QVERIFY(bar->maximum() > 0);
+                bar->setValue(bar->maximum());
+            }
+        }));
+        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &) {
+            QCOMPARE(scrollBars().first->value(), 0);
+            QCOMPARE(scrollBars().second->value(), 0);
         }));
     }
 
