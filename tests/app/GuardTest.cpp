@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -35,6 +36,7 @@ class GuardTest : public QObject {
     std::unique_ptr<QTemporaryDir> m_runtime;
     std::vector<std::unique_ptr<QProcess>> m_processes;
     QHash<QProcess *, QByteArray> m_output;
+    QStringList m_launcher;  // runs the probe through another program when set
 
     QProcess *start(const QStringList &args = {}, const QList<QPair<QString, QString>> &env = {})
     {
@@ -43,11 +45,13 @@ class GuardTest : public QObject {
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime->path());
         environment.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
         environment.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
+        // A null value takes the variable out.
         for (const auto &[name, value] : env)
-            environment.insert(name, value);
+            value.isNull() ? environment.remove(name) : environment.insert(name, value);
         process->setProcessEnvironment(environment);
-        process->setProgram(QStringLiteral(TERRALUME_GUARD_PROBE));
-        process->setArguments(args);
+        const QStringList command = m_launcher + QStringList{QStringLiteral(TERRALUME_GUARD_PROBE)} + args;
+        process->setProgram(command.first());
+        process->setArguments(command.mid(1));
         process->start();
         m_processes.push_back(std::move(process));
         return m_processes.back().get();
@@ -116,6 +120,7 @@ private slots:
         }
         m_processes.clear();
         m_output.clear();
+        m_launcher.clear();
         m_runtime.reset();
     }
 
@@ -165,6 +170,125 @@ private slots:
         QVERIFY2(waitForLine(next, "primary", 5000), output(next).constData());
         finishSecondStart(start(), "forwarded");
         QVERIFY(waitForLine(next, "activation-end"));
+    }
+
+    void leftoverLockNeverKeepsAStartOut_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("empty") << "empty";
+        QTest::newRow("garbage") << "garbage";
+        QTest::newRow("dead process") << "dead";
+        QTest::newRow("live process of another program") << "live";
+        QTest::newRow("unreadable") << "unreadable";
+    }
+
+    // Several starts at once find the lock a dead start left: one of them
+    // runs at once, the others reach it.
+    void leftoverLockNeverKeepsAStartOut()
+    {
+        QFETCH(QString, kind);
+        // Root reads any file unless it gives up the capabilities for it.
+        if (kind == QLatin1String("unreadable") && ::geteuid() == 0)
+            m_launcher = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set"),
+                                     QStringLiteral("-dac_override,-dac_read_search")};
+        QProcess *dead = startPrimary();
+        const qint64 deadPid = dead->processId();
+        dead->kill();
+        QVERIFY(dead->waitForFinished(5000));
+        const QStringList locks = QDir(guardFolder()).entryList({QStringLiteral("*.lock")}, QDir::Files);
+        QCOMPARE(locks.size(), 1);
+        QFile lock(QDir(guardFolder()).filePath(locks.first()));
+        QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const QString holder = QStringLiteral("%1\nterralume-guard-probe\n%2\n");
+        if (kind == QLatin1String("garbage"))
+            lock.write("\x01\xffnot a lock\n\n");
+        else if (kind == QLatin1String("dead"))
+            lock.write(holder.arg(deadPid).arg(QSysInfo::machineHostName()).toUtf8());
+        else if (kind == QLatin1String("live"))
+            lock.write(holder.arg(QCoreApplication::applicationPid()).arg(QSysInfo::machineHostName()).toUtf8());
+        lock.close();
+        if (kind == QLatin1String("unreadable"))
+            QVERIFY(lock.setPermissions(QFile::Permissions()));
+
+        constexpr int starts = 6;
+        std::vector<QProcess *> all;
+        for (int i = 0; i < starts; ++i)
+            all.push_back(start());
+        auto finished = [&all] {
+            return std::count_if(all.begin(), all.end(), [](QProcess *p) { return p->state() == QProcess::NotRunning; });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(finished(), starts - 1, 15000);
+        for (QProcess *process : all) {
+            if (process->state() == QProcess::NotRunning) {
+                QCOMPARE(process->exitCode(), 0);
+                QCOMPARE(output(process).trimmed(), QByteArray("forwarded"));
+            } else {
+                QVERIFY2(waitForLine(process, "primary"), output(process).constData());
+            }
+        }
+    }
+
+    void channelWorksWhateverTheFolderLength_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("40") << 40;
+        QTest::newRow("75") << 75;
+        QTest::newRow("100") << 100;
+        QTest::newRow("500") << 500;
+    }
+
+    void channelWorksWhateverTheFolderLength()
+    {
+        QFETCH(int, length);
+        QString folder = m_runtime->path();
+        QVERIFY(folder.size() < length - 2);
+        while (folder.size() < length)
+            folder += folder.size() % 100 ? QLatin1Char('r') : QLatin1Char('/');
+        QVERIFY(QDir().mkpath(folder));
+        const QList<QPair<QString, QString>> env{{QStringLiteral("XDG_RUNTIME_DIR"), folder}};
+
+        QProcess *first = start({}, env);
+        QVERIFY2(waitForLine(first, "primary"), output(first).constData());
+        finishSecondStart(start({QStringLiteral("--wait-ms"), QStringLiteral("5000")}, env), "forwarded");
+        QVERIFY(waitForLine(first, "activation-end"));
+    }
+
+    void oneInstancePerDisplay_data()
+    {
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<QString>("firstName");
+        QTest::addColumn<QString>("secondName");
+        QTest::addColumn<bool>("sameDisplay");
+        const QString x11 = QStringLiteral("DISPLAY");
+        const QString wayland = QStringLiteral("WAYLAND_DISPLAY");
+        QTest::newRow("unix host") << x11 << ":71" << "unix:71" << true;
+        QTest::newRow("screen number") << x11 << ":71" << ":71.0" << true;
+        QTest::newRow("unix host, other screen, leading zero") << x11 << "unix:71.1" << ":071" << true;
+        QTest::newRow("localhost is TCP") << x11 << ":71" << "localhost:71" << false;
+        QTest::newRow("other display") << x11 << ":71" << ":72" << false;
+        QTest::newRow("wayland path in the runtime folder") << wayland << "wayland-9" << "<runtime>/wayland-9" << true;
+        QTest::newRow("other wayland display") << wayland << "wayland-9" << "wayland-1" << false;
+    }
+
+    void oneInstancePerDisplay()
+    {
+        QFETCH(QString, variable);
+        QFETCH(QString, firstName);
+        QFETCH(QString, secondName);
+        QFETCH(bool, sameDisplay);
+        secondName.replace(QLatin1String("<runtime>"), m_runtime->path());
+        auto on = [&variable](const QString &name) {
+            return QList<QPair<QString, QString>>{{QStringLiteral("DISPLAY"), QString()},
+                                                  {QStringLiteral("WAYLAND_DISPLAY"), QString()},
+                                                  {variable, name}};
+        };
+        QProcess *first = start({}, on(firstName));
+        QVERIFY2(waitForLine(first, "primary"), output(first).constData());
+        QProcess *second = start({QStringLiteral("--wait-ms"), QStringLiteral("5000")}, on(secondName));
+        if (sameDisplay)
+            finishSecondStart(second, "forwarded");
+        else
+            QVERIFY2(waitForLine(second, "primary"), output(second).constData());
     }
 
     void busyInstanceAnswersOnceHandled_data()
