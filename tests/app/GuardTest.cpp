@@ -124,8 +124,48 @@ private slots:
         m_runtime.reset();
     }
 
+    // What a dead start may leave in the lock file: <dead> stands for its
+    // number, <live> for that of a process that runs another program.
+    void thirtySimultaneousStartsLeaveOneInstance_data()
+    {
+        QTest::addColumn<bool>("leftover");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("unreadable");
+        const QByteArray holder = "\nterralume-guard-probe\n" + QSysInfo::machineHostName().toUtf8() + '\n';
+        QTest::newRow("no lock file") << false << QByteArray() << false;
+        QTest::newRow("empty lock") << true << QByteArray() << false;
+        QTest::newRow("garbage lock") << true << QByteArray("\x01\xffnot a lock\n\n") << false;
+        QTest::newRow("lock of a dead process") << true << "<dead>" + holder << false;
+        QTest::newRow("lock of a live process of another program") << true << "<live>" + holder << false;
+        QTest::newRow("unreadable lock") << true << QByteArray() << true;
+    }
+
+    // However a dead start left the lock, one start runs at once and the
+    // others reach it.
     void thirtySimultaneousStartsLeaveOneInstance()
     {
+        QFETCH(bool, leftover);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, unreadable);
+        // Root reads any file unless it gives up the capabilities for it.
+        if (unreadable && ::geteuid() == 0)
+            m_launcher = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set"),
+                                     QStringLiteral("-dac_override,-dac_read_search")};
+        if (leftover) {
+            QProcess *dead = startPrimary();
+            content.replace("<dead>", QByteArray::number(dead->processId()))
+                .replace("<live>", QByteArray::number(QCoreApplication::applicationPid()));
+            dead->kill();
+            QVERIFY(dead->waitForFinished(5000));
+            const QStringList locks = QDir(guardFolder()).entryList({QStringLiteral("*.lock")}, QDir::Files);
+            QCOMPARE(locks.size(), 1);
+            QFile lock(QDir(guardFolder()).filePath(locks.first()));
+            QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(lock.write(content), content.size());
+            lock.close();
+            QVERIFY(!unreadable || lock.setPermissions(QFile::Permissions()));
+        }
+
         constexpr int starts = 30;
         std::vector<QProcess *> all;
         for (int i = 0; i < starts; ++i)
@@ -172,62 +212,6 @@ private slots:
         QVERIFY(waitForLine(next, "activation-end"));
     }
 
-    void leftoverLockNeverKeepsAStartOut_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("empty") << "empty";
-        QTest::newRow("garbage") << "garbage";
-        QTest::newRow("dead process") << "dead";
-        QTest::newRow("live process of another program") << "live";
-        QTest::newRow("unreadable") << "unreadable";
-    }
-
-    // Several starts at once find the lock a dead start left: one of them
-    // runs at once, the others reach it.
-    void leftoverLockNeverKeepsAStartOut()
-    {
-        QFETCH(QString, kind);
-        // Root reads any file unless it gives up the capabilities for it.
-        if (kind == QLatin1String("unreadable") && ::geteuid() == 0)
-            m_launcher = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set"),
-                                     QStringLiteral("-dac_override,-dac_read_search")};
-        QProcess *dead = startPrimary();
-        const qint64 deadPid = dead->processId();
-        dead->kill();
-        QVERIFY(dead->waitForFinished(5000));
-        const QStringList locks = QDir(guardFolder()).entryList({QStringLiteral("*.lock")}, QDir::Files);
-        QCOMPARE(locks.size(), 1);
-        QFile lock(QDir(guardFolder()).filePath(locks.first()));
-        QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        const QString holder = QStringLiteral("%1\nterralume-guard-probe\n%2\n");
-        if (kind == QLatin1String("garbage"))
-            lock.write("\x01\xffnot a lock\n\n");
-        else if (kind == QLatin1String("dead"))
-            lock.write(holder.arg(deadPid).arg(QSysInfo::machineHostName()).toUtf8());
-        else if (kind == QLatin1String("live"))
-            lock.write(holder.arg(QCoreApplication::applicationPid()).arg(QSysInfo::machineHostName()).toUtf8());
-        lock.close();
-        if (kind == QLatin1String("unreadable"))
-            QVERIFY(lock.setPermissions(QFile::Permissions()));
-
-        constexpr int starts = 6;
-        std::vector<QProcess *> all;
-        for (int i = 0; i < starts; ++i)
-            all.push_back(start());
-        auto finished = [&all] {
-            return std::count_if(all.begin(), all.end(), [](QProcess *p) { return p->state() == QProcess::NotRunning; });
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(finished(), starts - 1, 15000);
-        for (QProcess *process : all) {
-            if (process->state() == QProcess::NotRunning) {
-                QCOMPARE(process->exitCode(), 0);
-                QCOMPARE(output(process).trimmed(), QByteArray("forwarded"));
-            } else {
-                QVERIFY2(waitForLine(process, "primary"), output(process).constData());
-            }
-        }
-    }
-
     void channelWorksWhateverTheFolderLength_data()
     {
         QTest::addColumn<int>("length");
@@ -241,7 +225,8 @@ private slots:
     {
         QFETCH(int, length);
         QString folder = m_runtime->path();
-        QVERIFY(folder.size() < length - 2);
+        if (folder.size() >= length)
+            QSKIP("the temporary folder is longer already");
         while (folder.size() < length)
             folder += folder.size() % 100 ? QLatin1Char('r') : QLatin1Char('/');
         QVERIFY(QDir().mkpath(folder));
@@ -255,40 +240,36 @@ private slots:
 
     void oneInstancePerDisplay_data()
     {
-        QTest::addColumn<QString>("variable");
-        QTest::addColumn<QString>("firstName");
-        QTest::addColumn<QString>("secondName");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
         QTest::addColumn<bool>("sameDisplay");
-        const QString x11 = QStringLiteral("DISPLAY");
-        const QString wayland = QStringLiteral("WAYLAND_DISPLAY");
-        QTest::newRow("unix host") << x11 << ":71" << "unix:71" << true;
-        QTest::newRow("screen number") << x11 << ":71" << ":71.0" << true;
-        QTest::newRow("unix host, other screen, leading zero") << x11 << "unix:71.1" << ":071" << true;
-        QTest::newRow("localhost is TCP") << x11 << ":71" << "localhost:71" << false;
-        QTest::newRow("other display") << x11 << ":71" << ":72" << false;
-        QTest::newRow("wayland path in the runtime folder") << wayland << "wayland-9" << "<runtime>/wayland-9" << true;
-        QTest::newRow("other wayland display") << wayland << "wayland-9" << "wayland-1" << false;
+        QTest::newRow("unix host") << "DISPLAY=:71" << "DISPLAY=unix:71" << true;
+        QTest::newRow("screen number") << "DISPLAY=:71" << "DISPLAY=:71.0" << true;
+        QTest::newRow("unix host, other screen, leading zero") << "DISPLAY=unix:71.1" << "DISPLAY=:071" << true;
+        QTest::newRow("localhost is TCP") << "DISPLAY=:71" << "DISPLAY=localhost:71" << false;
+        QTest::newRow("other display") << "DISPLAY=:71" << "DISPLAY=:72" << false;
+        QTest::newRow("wayland path in the runtime folder")
+            << "WAYLAND_DISPLAY=wayland-9" << "WAYLAND_DISPLAY=<runtime>/wayland-9" << true;
+        QTest::newRow("other wayland display") << "WAYLAND_DISPLAY=wayland-9" << "WAYLAND_DISPLAY=wayland-1" << false;
     }
 
     void oneInstancePerDisplay()
     {
-        QFETCH(QString, variable);
-        QFETCH(QString, firstName);
-        QFETCH(QString, secondName);
+        QFETCH(QString, first);
+        QFETCH(QString, second);
         QFETCH(bool, sameDisplay);
-        secondName.replace(QLatin1String("<runtime>"), m_runtime->path());
-        auto on = [&variable](const QString &name) {
-            return QList<QPair<QString, QString>>{{QStringLiteral("DISPLAY"), QString()},
-                                                  {QStringLiteral("WAYLAND_DISPLAY"), QString()},
-                                                  {variable, name}};
+        auto on = [this](QString setting) {
+            const QStringList pair = setting.replace(QLatin1String("<runtime>"), m_runtime->path()).split(u'=');
+            return QList<QPair<QString, QString>>{
+                {QStringLiteral("DISPLAY"), QString()}, {QStringLiteral("WAYLAND_DISPLAY"), QString()}, {pair[0], pair[1]}};
         };
-        QProcess *first = start({}, on(firstName));
-        QVERIFY2(waitForLine(first, "primary"), output(first).constData());
-        QProcess *second = start({QStringLiteral("--wait-ms"), QStringLiteral("5000")}, on(secondName));
+        QProcess *firstStart = start({}, on(first));
+        QVERIFY2(waitForLine(firstStart, "primary"), output(firstStart).constData());
+        QProcess *secondStart = start({QStringLiteral("--wait-ms"), QStringLiteral("5000")}, on(second));
         if (sameDisplay)
-            finishSecondStart(second, "forwarded");
+            finishSecondStart(secondStart, "forwarded");
         else
-            QVERIFY2(waitForLine(second, "primary"), output(second).constData());
+            QVERIFY2(waitForLine(secondStart, "primary"), output(secondStart).constData());
     }
 
     void busyInstanceAnswersOnceHandled_data()
