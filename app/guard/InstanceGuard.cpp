@@ -4,10 +4,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -18,8 +19,13 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+#else
+#include <QLockFile>
 #endif
 
 namespace terralume {
@@ -38,20 +44,46 @@ bool isPlainToken(const QByteArray &bytes)
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c > 0x20 && c < 0x7f; });
 }
 
+QString waylandDisplay()
+{
+    const QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
+    // A bare name is looked up in the runtime folder, so the full path of
+    // the same socket there is the same display.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QFileInfo socket(display);
+    if (socket.isAbsolute() && !runtime.isEmpty() &&
+        QDir::cleanPath(socket.absolutePath()) == QDir::cleanPath(runtime))
+        return socket.fileName();
+    return display;
+}
+
+QString x11Display()
+{
+    QString display = qEnvironmentVariable("DISPLAY");
+    // ":0" and ":0.1" are two screens of one display.
+    const int colon = display.lastIndexOf(QLatin1Char(':'));
+    const int dot = display.lastIndexOf(QLatin1Char('.'));
+    if (colon >= 0 && dot > colon)
+        display.truncate(dot);
+    // ":71", "unix:71" and ":071" all reach display 71 through its local
+    // socket. A host name, even "localhost", means TCP, which can lead to
+    // another server (a forwarded display, say), so it stays in the name.
+    static const QRegularExpression local(QStringLiteral("^(?:unix)?:(\\d+)$"));
+    const QRegularExpressionMatch match = local.match(display);
+    bool ok = false;
+    const uint number = match.hasMatch() ? match.captured(1).toUInt(&ok) : 0;
+    return ok ? QLatin1Char(':') + QString::number(number) : display;
+}
+
 // One instance per user and display: the display name becomes part of the
 // lock and socket names, reduced to characters that are safe in a file name.
 QString displayKey()
 {
     QString kind = QStringLiteral("wayland");
-    QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
+    QString display = waylandDisplay();
     if (display.isEmpty()) {
         kind = QStringLiteral("x11");
-        display = qEnvironmentVariable("DISPLAY");
-        // ":0" and ":0.1" are two screens of one display.
-        const int colon = display.lastIndexOf(QLatin1Char(':'));
-        const int dot = display.lastIndexOf(QLatin1Char('.'));
-        if (colon >= 0 && dot > colon)
-            display.truncate(dot);
+        display = x11Display();
     }
     if (display.isEmpty())
         return QStringLiteral("console");
@@ -63,6 +95,29 @@ QString displayKey()
         key = kind + QLatin1Char('-') +
               QString::fromLatin1(QCryptographicHash::hash(display.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
     return key;
+}
+
+// Where the socket is bound and reached. A socket address holds a path of
+// about a hundred bytes (Qt keeps two of sun_path for itself), which a deep
+// runtime folder leaves no room in. The folder is then named through the
+// descriptor this process holds on it: the socket stays in the private
+// folder, as private as before, whatever the folder's length.
+QString channelAddress(const QString &folder, int folderFd, const QString &name)
+{
+    const QString direct = QDir(folder).filePath(name);
+#ifdef Q_OS_UNIX
+    constexpr qsizetype room = qsizetype(sizeof(sockaddr_un::sun_path)) - 2;
+    if (QFile::encodeName(direct).size() <= room)
+        return direct;
+    const QString viaDescriptor = QStringLiteral("/proc/self/fd/%1").arg(folderFd);
+    if (folderFd < 0 || !QFileInfo(viaDescriptor).isDir())
+        return QString();
+    const QString address = viaDescriptor + QLatin1Char('/') + name;
+    return QFile::encodeName(address).size() <= room ? address : QString();
+#else
+    Q_UNUSED(folderFd);
+    return direct;
+#endif
 }
 
 void dropConnection(QLocalSocket *socket)
@@ -86,6 +141,77 @@ QByteArray guardwire::encodeRequest(const QString &token)
     return request;
 }
 
+#ifdef Q_OS_UNIX
+// A lock that the kernel keeps for this process and drops when it ends,
+// however it ends. What the file holds never counts, so nothing a dead start
+// left behind (an empty or half-written file, the number of a process long
+// gone or now another program's) can keep the next start out. The file is
+// never removed: two starts exclude each other only by locking one file.
+class InstanceGuard::Lock {
+public:
+    enum class State { Taken, HeldElsewhere, Failed };
+
+    ~Lock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    State take(const QString &path, QString *why)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        // Non-blocking, so that a pipe left in its place cannot hang the start.
+        constexpr int flags = O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+        m_fd = ::open(name.constData(), flags, 0600);
+        // Only this user writes in the private folder, so a file that cannot
+        // be read is ours: make it readable again. Removing it instead would
+        // let a start that opened it a moment ago lock a file nobody else sees.
+        if (m_fd < 0 && errno == EACCES && ::chmod(name.constData(), 0600) == 0)
+            m_fd = ::open(name.constData(), flags, 0600);
+        if (m_fd < 0)
+            return fail(why, QString::fromLocal8Bit(std::strerror(errno)));
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))
+            return fail(why, QStringLiteral("%1 is not a plain file").arg(path));
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+            return State::Taken;
+        if (errno == EWOULDBLOCK)
+            return State::HeldElsewhere;
+        return fail(why, QString::fromLocal8Bit(std::strerror(errno)));
+    }
+
+private:
+    State fail(QString *why, const QString &reason)
+    {
+        *why = reason;
+        return State::Failed;
+    }
+
+    int m_fd = -1;
+};
+#else
+class InstanceGuard::Lock {
+public:
+    enum class State { Taken, HeldElsewhere, Failed };
+
+    State take(const QString &path, QString *why)
+    {
+        m_file = std::make_unique<QLockFile>(path);
+        // Only a live holder counts, however recently another one died.
+        m_file->setStaleLockTime(0);
+        if (m_file->tryLock(0))
+            return State::Taken;
+        if (m_file->error() == QLockFile::LockFailedError)
+            return State::HeldElsewhere;
+        *why = QStringLiteral("cannot lock %1").arg(path);
+        return State::Failed;
+    }
+
+private:
+    std::unique_ptr<QLockFile> m_file;
+};
+#endif
+
 InstanceGuard::InstanceGuard(QObject *parent) : QObject(parent) {}
 
 InstanceGuard::~InstanceGuard()
@@ -95,6 +221,10 @@ InstanceGuard::~InstanceGuard()
     delete m_server;
     m_server = nullptr;
     m_lock.reset();
+#ifdef Q_OS_UNIX
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
+#endif
 }
 
 QString InstanceGuard::privateFolder(QString *why)
@@ -154,28 +284,45 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
         m_error = why;
         return Outcome::Unguarded;
     }
-    const QString stem = QDir(folder).filePath(QStringLiteral("Terralume-") + displayKey());
-    const QString socketPath = stem + QStringLiteral(".socket");
+    const QString stem = QStringLiteral("Terralume-") + displayKey();
+#ifdef Q_OS_UNIX
+#ifdef O_PATH
+    m_folderFd = ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+#else
+    m_folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+#endif
+#endif
+    const QString address = channelAddress(folder, m_folderFd, stem + QStringLiteral(".socket"));
+    const QString noAddress = QStringLiteral("the running instance cannot be reached: the path of %1 is too long "
+                                             "for a local socket")
+                                  .arg(folder);
 
     const QDeadlineTimer deadline(answerBound);
     for (;;) {
-        auto lock = std::make_unique<QLockFile>(stem + QStringLiteral(".lock"));
-        // Only a live holder counts: a crashed or killed instance must never
-        // keep the next start out, however recently it died.
-        lock->setStaleLockTime(0);
-        if (lock->tryLock(0)) {
+        auto lock = std::make_unique<Lock>();
+        QString failure;
+        switch (lock->take(QDir(folder).filePath(stem + QStringLiteral(".lock")), &failure)) {
+        case Lock::State::Taken:
             m_lock = std::move(lock);
-            if (!listen(socketPath))
+            if (address.isEmpty())
+                m_error = noAddress;
+            else if (!listen(address))
                 m_error = QStringLiteral("the running instance cannot be reached: ") + m_error;
             return Outcome::Primary;
-        }
-        if (lock->error() != QLockFile::LockFailedError) {
-            m_error = QStringLiteral("cannot take the lock in %1").arg(folder);
+        case Lock::State::Failed:
+            m_error = QStringLiteral("cannot take the lock in %1: %2").arg(folder, failure);
             return Outcome::Unguarded;
+        case Lock::State::HeldElsewhere:
+            break;
         }
         lock.reset();
+        // The running instance has no channel either; waiting would not help.
+        if (address.isEmpty()) {
+            m_error = noAddress;
+            return Outcome::NoAnswer;
+        }
 
-        const Outcome outcome = forward(socketPath, std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
+        const Outcome outcome = forward(address, std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
         if (outcome == Outcome::NoAnswer)
             m_error = QStringLiteral("the running instance did not answer within %1 ms").arg(answerBound.count());
         if (outcome != Outcome::Unguarded)
@@ -192,13 +339,13 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
 
 // Returns Unguarded when no conversation took place, so that the caller
 // tries the lock again.
-InstanceGuard::Outcome InstanceGuard::forward(const QString &socketPath, std::chrono::milliseconds bound)
+InstanceGuard::Outcome InstanceGuard::forward(const QString &address, std::chrono::milliseconds bound)
 {
     const QDeadlineTimer deadline(bound);
     auto remaining = [&deadline] { return int(std::max<qint64>(0, deadline.remainingTime())); };
 
     QLocalSocket socket;
-    socket.connectToServer(socketPath);
+    socket.connectToServer(address);
     if (!socket.waitForConnected(remaining()))
         return Outcome::Unguarded;
     socket.write(guardwire::encodeRequest(activationTokenFromEnvironment()));
@@ -221,17 +368,17 @@ InstanceGuard::Outcome InstanceGuard::forward(const QString &socketPath, std::ch
     return Outcome::Unguarded;
 }
 
-bool InstanceGuard::listen(const QString &socketPath)
+bool InstanceGuard::listen(const QString &address)
 {
     // We hold the lock, so a socket file left here belongs to a dead
     // instance and would only make listen() fail.
-    QLocalServer::removeServer(socketPath);
+    QLocalServer::removeServer(address);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     m_server->setMaxPendingConnections(MaxConnections);
     m_server->setListenBacklogSize(MaxConnections);
     connect(m_server, &QLocalServer::newConnection, this, &InstanceGuard::acceptPending);
-    if (!m_server->listen(socketPath)) {
+    if (!m_server->listen(address)) {
         m_error = m_server->errorString();
         delete m_server;
         m_server = nullptr;

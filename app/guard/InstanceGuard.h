@@ -8,14 +8,13 @@
 
 class QLocalServer;
 class QLocalSocket;
-class QLockFile;
 
 namespace terralume {
 
 // One running instance per user and display. The first start takes a lock
-// file in a private runtime folder and listens on a local socket next to it;
-// a later start finds the lock taken, hands its launcher's activation token
-// to the running instance and waits until that instance has dealt with it.
+// in a private runtime folder and listens on a local socket next to it; a
+// later start finds the lock taken, hands its launcher's activation token to
+// the running instance and waits until that instance has dealt with it.
 class InstanceGuard : public QObject {
     Q_OBJECT
 public:
@@ -56,13 +55,16 @@ signals:
     void activationRequested(const QString &token);
 
 private:
-    Outcome forward(const QString &socketPath, std::chrono::milliseconds bound);
-    bool listen(const QString &socketPath);
+    class Lock;
+
+    Outcome forward(const QString &address, std::chrono::milliseconds bound);
+    bool listen(const QString &address);
     void acceptPending();
     void readRequest(QLocalSocket *socket);
 
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<Lock> m_lock;
     QLocalServer *m_server = nullptr;
+    int m_folderFd = -1;  // keeps the socket reachable however deep the folder
     QString m_error;
 };
 

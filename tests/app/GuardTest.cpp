@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -35,6 +36,7 @@ class GuardTest : public QObject {
     std::unique_ptr<QTemporaryDir> m_runtime;
     std::vector<std::unique_ptr<QProcess>> m_processes;
     QHash<QProcess *, QByteArray> m_output;
+    QStringList m_launcher;  // runs the probe through another program when set
 
     QProcess *start(const QStringList &args = {}, const QList<QPair<QString, QString>> &env = {})
     {
@@ -43,11 +45,13 @@ class GuardTest : public QObject {
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime->path());
         environment.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
         environment.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
+        // A null value takes the variable out.
         for (const auto &[name, value] : env)
-            environment.insert(name, value);
+            value.isNull() ? environment.remove(name) : environment.insert(name, value);
         process->setProcessEnvironment(environment);
-        process->setProgram(QStringLiteral(TERRALUME_GUARD_PROBE));
-        process->setArguments(args);
+        const QStringList command = m_launcher + QStringList{QStringLiteral(TERRALUME_GUARD_PROBE)} + args;
+        process->setProgram(command.first());
+        process->setArguments(command.mid(1));
         process->start();
         m_processes.push_back(std::move(process));
         return m_processes.back().get();
@@ -116,11 +120,52 @@ private slots:
         }
         m_processes.clear();
         m_output.clear();
+        m_launcher.clear();
         m_runtime.reset();
     }
 
+    // What a dead start may leave in the lock file: <dead> stands for its
+    // number, <live> for that of a process that runs another program.
+    void thirtySimultaneousStartsLeaveOneInstance_data()
+    {
+        QTest::addColumn<bool>("leftover");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("unreadable");
+        const QByteArray holder = "\nterralume-guard-probe\n" + QSysInfo::machineHostName().toUtf8() + '\n';
+        QTest::newRow("no lock file") << false << QByteArray() << false;
+        QTest::newRow("empty lock") << true << QByteArray() << false;
+        QTest::newRow("garbage lock") << true << QByteArray("\x01\xffnot a lock\n\n") << false;
+        QTest::newRow("lock of a dead process") << true << "<dead>" + holder << false;
+        QTest::newRow("lock of a live process of another program") << true << "<live>" + holder << false;
+        QTest::newRow("unreadable lock") << true << QByteArray() << true;
+    }
+
+    // However a dead start left the lock, one start runs at once and the
+    // others reach it.
     void thirtySimultaneousStartsLeaveOneInstance()
     {
+        QFETCH(bool, leftover);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, unreadable);
+        // Root reads any file unless it gives up the capabilities for it.
+        if (unreadable && ::geteuid() == 0)
+            m_launcher = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set"),
+                                     QStringLiteral("-dac_override,-dac_read_search")};
+        if (leftover) {
+            QProcess *dead = startPrimary();
+            content.replace("<dead>", QByteArray::number(dead->processId()))
+                .replace("<live>", QByteArray::number(QCoreApplication::applicationPid()));
+            dead->kill();
+            QVERIFY(dead->waitForFinished(5000));
+            const QStringList locks = QDir(guardFolder()).entryList({QStringLiteral("*.lock")}, QDir::Files);
+            QCOMPARE(locks.size(), 1);
+            QFile lock(QDir(guardFolder()).filePath(locks.first()));
+            QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(lock.write(content), content.size());
+            lock.close();
+            QVERIFY(!unreadable || lock.setPermissions(QFile::Permissions()));
+        }
+
         constexpr int starts = 30;
         std::vector<QProcess *> all;
         for (int i = 0; i < starts; ++i)
@@ -165,6 +210,66 @@ private slots:
         QVERIFY2(waitForLine(next, "primary", 5000), output(next).constData());
         finishSecondStart(start(), "forwarded");
         QVERIFY(waitForLine(next, "activation-end"));
+    }
+
+    void channelWorksWhateverTheFolderLength_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("40") << 40;
+        QTest::newRow("75") << 75;
+        QTest::newRow("100") << 100;
+        QTest::newRow("500") << 500;
+    }
+
+    void channelWorksWhateverTheFolderLength()
+    {
+        QFETCH(int, length);
+        QString folder = m_runtime->path();
+        if (folder.size() >= length)
+            QSKIP("the temporary folder is longer already");
+        while (folder.size() < length)
+            folder += folder.size() % 100 ? QLatin1Char('r') : QLatin1Char('/');
+        QVERIFY(QDir().mkpath(folder));
+        const QList<QPair<QString, QString>> env{{QStringLiteral("XDG_RUNTIME_DIR"), folder}};
+
+        QProcess *first = start({}, env);
+        QVERIFY2(waitForLine(first, "primary"), output(first).constData());
+        finishSecondStart(start({QStringLiteral("--wait-ms"), QStringLiteral("5000")}, env), "forwarded");
+        QVERIFY(waitForLine(first, "activation-end"));
+    }
+
+    void oneInstancePerDisplay_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<bool>("sameDisplay");
+        QTest::newRow("unix host") << "DISPLAY=:71" << "DISPLAY=unix:71" << true;
+        QTest::newRow("screen number") << "DISPLAY=:71" << "DISPLAY=:71.0" << true;
+        QTest::newRow("unix host, other screen, leading zero") << "DISPLAY=unix:71.1" << "DISPLAY=:071" << true;
+        QTest::newRow("localhost is TCP") << "DISPLAY=:71" << "DISPLAY=localhost:71" << false;
+        QTest::newRow("other display") << "DISPLAY=:71" << "DISPLAY=:72" << false;
+        QTest::newRow("wayland path in the runtime folder")
+            << "WAYLAND_DISPLAY=wayland-9" << "WAYLAND_DISPLAY=<runtime>/wayland-9" << true;
+        QTest::newRow("other wayland display") << "WAYLAND_DISPLAY=wayland-9" << "WAYLAND_DISPLAY=wayland-1" << false;
+    }
+
+    void oneInstancePerDisplay()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(bool, sameDisplay);
+        auto on = [this](QString setting) {
+            const QStringList pair = setting.replace(QLatin1String("<runtime>"), m_runtime->path()).split(u'=');
+            return QList<QPair<QString, QString>>{
+                {QStringLiteral("DISPLAY"), QString()}, {QStringLiteral("WAYLAND_DISPLAY"), QString()}, {pair[0], pair[1]}};
+        };
+        QProcess *firstStart = start({}, on(first));
+        QVERIFY2(waitForLine(firstStart, "primary"), output(firstStart).constData());
+        QProcess *secondStart = start({QStringLiteral("--wait-ms"), QStringLiteral("5000")}, on(second));
+        if (sameDisplay)
+            finishSecondStart(secondStart, "forwarded");
+        else
+            QVERIFY2(waitForLine(secondStart, "primary"), output(secondStart).constData());
     }
 
     void busyInstanceAnswersOnceHandled_data()
