@@ -95,7 +95,7 @@ void checkStillServing()
         },
         3000);
     const QByteArray expected =
-        QByteArray(terralume::guardwire::Magic, 4) + char(terralume::guardwire::Version) + char(terralume::guardwire::Handled);
+        QByteArray(terralume::guardwire::kMagic, 4) + char(terralume::guardwire::kVersion) + char(terralume::guardwire::kHandled);
     if (!answered || answer != expected)
         fail("a well-formed request is no longer answered");
     if (requestsHandled != before + 1 || lastToken != QStringLiteral("still-serving"))
@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     QObject::connect(guard, &terralume::InstanceGuard::activationRequested, [](const QString &token) {
         // The token ends up in the environment of the running instance's
         // windowing calls: only short, plain printable ASCII may get through.
-        if (token.size() > terralume::InstanceGuard::MaxTokenLength)
+        if (token.size() > terralume::InstanceGuard::kMaxTokenLength)
             fail("an over-long token was passed on");
         for (const QChar c : token)
             if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)

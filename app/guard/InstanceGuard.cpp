@@ -1,6 +1,7 @@
 #include "InstanceGuard.h"
 
 #include <QCryptographicHash>
+#include <QDataStream>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -12,11 +13,11 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <list>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -32,14 +33,11 @@ namespace terralume {
 
 namespace {
 
-constexpr int AnswerSize = 4 + 1 + 1;  // magic, version, status
-constexpr int MaxRequestSize = guardwire::HeaderSize + InstanceGuard::MaxTokenLength;
-
 // Tokens travel into another process's environment, so only plain
 // printable ASCII is passed on; anything else is dropped, not repaired.
 bool isPlainToken(const QByteArray &bytes)
 {
-    if (bytes.size() > InstanceGuard::MaxTokenLength)
+    if (bytes.size() > InstanceGuard::kMaxTokenLength)
         return false;
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c > 0x20 && c < 0x7f; });
 }
@@ -120,6 +118,12 @@ QString channelAddress(const QString &folder, int folderFd, const QString &name)
 #endif
 }
 
+QByteArray handledAnswer()
+{
+    return QByteArray(guardwire::kMagic, sizeof guardwire::kMagic) + char(guardwire::kVersion) +
+           char(guardwire::kHandled);
+}
+
 void dropConnection(QLocalSocket *socket)
 {
     socket->abort();
@@ -133,11 +137,11 @@ QByteArray guardwire::encodeRequest(const QString &token)
     QByteArray bytes = token.toLatin1();
     if (!isPlainToken(bytes) || bytes != token.toUtf8())
         bytes.clear();
-    QByteArray request(Magic, sizeof Magic);
-    request.append(char(Version));
-    quint16 length = qToBigEndian(quint16(bytes.size()));
-    request.append(reinterpret_cast<const char *>(&length), sizeof length);
-    request.append(bytes);
+    QByteArray request;
+    QDataStream out(&request, QIODevice::WriteOnly);
+    out.writeRawData(kMagic, sizeof kMagic);
+    out << kVersion << quint16(bytes.size());
+    out.writeRawData(bytes.constData(), int(bytes.size()));
     return request;
 }
 
@@ -153,8 +157,8 @@ public:
 
     ~Lock()
     {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
 
     State take(const QString &path, QString *why)
@@ -162,18 +166,18 @@ public:
         const QByteArray name = QFile::encodeName(path);
         // Non-blocking, so that a pipe left in its place cannot hang the start.
         constexpr int flags = O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-        m_fd = ::open(name.constData(), flags, 0600);
+        fd_ = ::open(name.constData(), flags, 0600);
         // Only this user writes in the private folder, so a file that cannot
         // be read is ours: make it readable again. Removing it instead would
         // let a start that opened it a moment ago lock a file nobody else sees.
-        if (m_fd < 0 && errno == EACCES && ::chmod(name.constData(), 0600) == 0)
-            m_fd = ::open(name.constData(), flags, 0600);
-        if (m_fd < 0)
+        if (fd_ < 0 && errno == EACCES && ::chmod(name.constData(), 0600) == 0)
+            fd_ = ::open(name.constData(), flags, 0600);
+        if (fd_ < 0)
             return fail(why, QString::fromLocal8Bit(std::strerror(errno)));
         struct stat info {};
-        if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))
+        if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
             return fail(why, QStringLiteral("%1 is not a plain file").arg(path));
-        if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0)
             return State::Taken;
         if (errno == EWOULDBLOCK)
             return State::HeldElsewhere;
@@ -187,7 +191,7 @@ private:
         return State::Failed;
     }
 
-    int m_fd = -1;
+    int fd_ = -1;
 };
 #else
 class InstanceGuard::Lock {
@@ -196,21 +200,127 @@ public:
 
     State take(const QString &path, QString *why)
     {
-        m_file = std::make_unique<QLockFile>(path);
+        file_ = std::make_unique<QLockFile>(path);
         // Only a live holder counts, however recently another one died.
-        m_file->setStaleLockTime(0);
-        if (m_file->tryLock(0))
+        file_->setStaleLockTime(0);
+        if (file_->tryLock(0))
             return State::Taken;
-        if (m_file->error() == QLockFile::LockFailedError)
+        if (file_->error() == QLockFile::LockFailedError)
             return State::HeldElsewhere;
         *why = QStringLiteral("cannot lock %1").arg(path);
         return State::Failed;
     }
 
 private:
-    std::unique_ptr<QLockFile> m_file;
+    std::unique_ptr<QLockFile> file_;
 };
 #endif
+
+// The running instance's end: one request per connection, each read whole
+// before it counts, within a deadline, and answered once it was handled.
+class InstanceGuard::Channel {
+public:
+    explicit Channel(InstanceGuard *guard) : guard_(guard) {}
+    // The connections' sockets are children of the server and go with it.
+    ~Channel() { delete server_; }
+
+    bool listen(const QString &address, QString *why)
+    {
+        // We hold the lock, so a socket file left here belongs to a dead
+        // instance and would only make listen() fail.
+        QLocalServer::removeServer(address);
+        server_ = new QLocalServer(guard_);
+        server_->setSocketOptions(QLocalServer::UserAccessOption);
+        server_->setMaxPendingConnections(kMaxConnections);
+        server_->setListenBacklogSize(kMaxConnections);
+        QObject::connect(server_, &QLocalServer::newConnection, server_, [this] { acceptPending(); });
+        if (server_->listen(address))
+            return true;
+        *why = server_->errorString();
+        return false;
+    }
+
+private:
+    struct Connection {
+        explicit Connection(QLocalSocket *peer) : socket(peer), stream(peer) {}
+        QLocalSocket *socket;
+        QTimer timer;  // cuts off a peer that leaves its request unfinished
+        // Reads in transactions: a request not yet whole stays in the socket.
+        QDataStream stream;
+        bool handled = false;
+    };
+
+    void acceptPending();
+    void read(Connection &connection);
+
+    InstanceGuard *guard_;
+    QLocalServer *server_ = nullptr;
+    std::list<Connection> connections_;  // each one lives as long as its socket
+};
+
+void InstanceGuard::Channel::acceptPending()
+{
+    while (QLocalSocket *socket = server_->nextPendingConnection()) {
+        // A flood beyond the limit is turned away instead of piling up.
+        if (connections_.size() >= std::size_t(kMaxConnections)) {
+            dropConnection(socket);
+            continue;
+        }
+        Connection &connection = connections_.emplace_back(socket);
+        QObject::connect(socket, &QObject::destroyed, server_,
+                         [this, at = std::prev(connections_.end())] { connections_.erase(at); });
+        QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, &connection] { read(connection); });
+        QObject::connect(&connection.timer, &QTimer::timeout, socket, [socket] { dropConnection(socket); });
+        connection.timer.setSingleShot(true);
+        connection.timer.start(kRequestDeadline);
+        read(connection);
+    }
+}
+
+void InstanceGuard::Channel::read(Connection &connection)
+{
+    if (connection.handled)
+        return;
+    QLocalSocket *const socket = connection.socket;
+    QDataStream &in = connection.stream;
+    in.startTransaction();
+    // Each part is judged as soon as it is in, so that a stranger speaking
+    // another protocol is cut off at its first wrong byte.
+    char magic[sizeof guardwire::kMagic] = {};
+    const int got = in.readRawData(magic, sizeof magic);
+    const bool magicFits = std::memcmp(magic, guardwire::kMagic, std::max(got, 0)) == 0;
+    quint8 version = 0;
+    in >> version;
+    const bool versionFits = in.status() != QDataStream::Ok || version == guardwire::kVersion;
+    quint16 length = 0;
+    in >> length;
+    const bool lengthFits = in.status() != QDataStream::Ok || length <= kMaxTokenLength;
+    if (!magicFits || !versionFits || !lengthFits) {
+        dropConnection(socket);
+        return;
+    }
+    QByteArray token(length, Qt::Uninitialized);
+    in.readRawData(token.data(), length);
+    if (!in.commitTransaction())
+        return;
+    // One request per connection: anything after it is not ours.
+    if (socket->bytesAvailable() > 0 || !isPlainToken(token)) {
+        dropConnection(socket);
+        return;
+    }
+
+    connection.handled = true;
+    connection.timer.stop();
+    // The handler may open a nested event loop in which the peer goes away,
+    // and the connection with it.
+    const QPointer<QLocalSocket> peer(socket);
+    emit guard_->activationRequested(QString::fromLatin1(token));
+    if (!peer || peer->state() != QLocalSocket::ConnectedState)
+        return;
+    peer->write(handledAnswer());
+    peer->disconnectFromServer();
+}
 
 InstanceGuard::InstanceGuard(QObject *parent) : QObject(parent) {}
 
@@ -218,12 +328,11 @@ InstanceGuard::~InstanceGuard()
 {
     // Close the channel before the lock goes, so that the next instance
     // never finds our socket in use while it already holds the lock.
-    delete m_server;
-    m_server = nullptr;
-    m_lock.reset();
+    channel_.reset();
+    lock_.reset();
 #ifdef Q_OS_UNIX
-    if (m_folderFd >= 0)
-        ::close(m_folderFd);
+    if (folderFd_ >= 0)
+        ::close(folderFd_);
 #endif
 }
 
@@ -277,22 +386,22 @@ QString InstanceGuard::activationTokenFromEnvironment()
 
 InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBound)
 {
-    m_error.clear();
+    error_.clear();
     QString why;
     const QString folder = privateFolder(&why);
     if (folder.isEmpty()) {
-        m_error = why;
+        error_ = why;
         return Outcome::Unguarded;
     }
     const QString stem = QStringLiteral("Terralume-") + displayKey();
 #ifdef Q_OS_UNIX
 #ifdef O_PATH
-    m_folderFd = ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    folderFd_ = ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
 #else
-    m_folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    folderFd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
 #endif
 #endif
-    const QString address = channelAddress(folder, m_folderFd, stem + QStringLiteral(".socket"));
+    const QString address = channelAddress(folder, folderFd_, stem + QStringLiteral(".socket"));
     const QString noAddress = QStringLiteral("the running instance cannot be reached: the path of %1 is too long "
                                              "for a local socket")
                                   .arg(folder);
@@ -303,14 +412,17 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
         QString failure;
         switch (lock->take(QDir(folder).filePath(stem + QStringLiteral(".lock")), &failure)) {
         case Lock::State::Taken:
-            m_lock = std::move(lock);
-            if (address.isEmpty())
-                m_error = noAddress;
-            else if (!listen(address))
-                m_error = QStringLiteral("the running instance cannot be reached: ") + m_error;
+            lock_ = std::move(lock);
+            if (address.isEmpty()) {
+                error_ = noAddress;
+            } else if (auto channel = std::make_unique<Channel>(this); channel->listen(address, &failure)) {
+                channel_ = std::move(channel);
+            } else {
+                error_ = QStringLiteral("the running instance cannot be reached: ") + failure;
+            }
             return Outcome::Primary;
         case Lock::State::Failed:
-            m_error = QStringLiteral("cannot take the lock in %1: %2").arg(folder, failure);
+            error_ = QStringLiteral("cannot take the lock in %1: %2").arg(folder, failure);
             return Outcome::Unguarded;
         case Lock::State::HeldElsewhere:
             break;
@@ -318,19 +430,19 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
         lock.reset();
         // The running instance has no channel either; waiting would not help.
         if (address.isEmpty()) {
-            m_error = noAddress;
+            error_ = noAddress;
             return Outcome::NoAnswer;
         }
 
         const Outcome outcome = forward(address, std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
         if (outcome == Outcome::NoAnswer)
-            m_error = QStringLiteral("the running instance did not answer within %1 ms").arg(answerBound.count());
+            error_ = QStringLiteral("the running instance did not answer within %1 ms").arg(answerBound.count());
         if (outcome != Outcome::Unguarded)
             return outcome;
         // No channel yet (the holder is still starting) or it went away
         // (then the lock is free on the next round).
         if (deadline.hasExpired()) {
-            m_error = QStringLiteral("the running instance could not be reached");
+            error_ = QStringLiteral("the running instance could not be reached");
             return Outcome::NoAnswer;
         }
         QThread::msleep(20);
@@ -350,113 +462,23 @@ InstanceGuard::Outcome InstanceGuard::forward(const QString &address, std::chron
         return Outcome::Unguarded;
     socket.write(guardwire::encodeRequest(activationTokenFromEnvironment()));
 
-    QByteArray answer;
-    while (answer.size() < AnswerSize && !deadline.hasExpired()) {
-        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(remaining())) {
-            if (socket.state() != QLocalSocket::ConnectedState && socket.bytesAvailable() == 0)
-                break;
-            continue;
-        }
-        answer += socket.read(AnswerSize - answer.size());
+    const QByteArray expected = handledAnswer();
+    QByteArray answer(expected.size(), Qt::Uninitialized);
+    QDataStream in(&socket);
+    bool complete = false;
+    while (!complete) {
+        in.startTransaction();
+        in.readRawData(answer.data(), int(answer.size()));
+        complete = in.commitTransaction();
+        if (!complete && (deadline.hasExpired() || (!socket.waitForReadyRead(remaining()) &&
+                                                    socket.state() != QLocalSocket::ConnectedState)))
+            break;
     }
-    const QByteArray expected = QByteArray(guardwire::Magic, sizeof guardwire::Magic) + char(guardwire::Version) +
-                                char(guardwire::Handled);
-    if (answer == expected)
+    if (complete && answer == expected)
         return Outcome::Forwarded;
     if (socket.state() == QLocalSocket::ConnectedState)
         return Outcome::NoAnswer;
     return Outcome::Unguarded;
-}
-
-bool InstanceGuard::listen(const QString &address)
-{
-    // We hold the lock, so a socket file left here belongs to a dead
-    // instance and would only make listen() fail.
-    QLocalServer::removeServer(address);
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    m_server->setMaxPendingConnections(MaxConnections);
-    m_server->setListenBacklogSize(MaxConnections);
-    connect(m_server, &QLocalServer::newConnection, this, &InstanceGuard::acceptPending);
-    if (!m_server->listen(address)) {
-        m_error = m_server->errorString();
-        delete m_server;
-        m_server = nullptr;
-        return false;
-    }
-    return true;
-}
-
-void InstanceGuard::acceptPending()
-{
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        // Sockets still open are children of the server; a flood beyond the
-        // limit is turned away instead of piling up.
-        const auto open = m_server->findChildren<QLocalSocket *>(QString(), Qt::FindDirectChildrenOnly).size();
-        if (open > MaxConnections) {
-            dropConnection(socket);
-            continue;
-        }
-        auto *deadline = new QTimer(socket);
-        deadline->setObjectName(QStringLiteral("requestDeadline"));
-        deadline->setSingleShot(true);
-        connect(deadline, &QTimer::timeout, socket, [socket] { dropConnection(socket); });
-        deadline->start(RequestDeadline);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readRequest(socket); });
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        readRequest(socket);
-    }
-}
-
-void InstanceGuard::readRequest(QLocalSocket *socket)
-{
-    if (socket->property("handled").toBool())
-        return;
-    QByteArray pending = socket->property("pending").toByteArray();
-    // Never take in more than one request can hold, plus one byte to notice excess.
-    pending += socket->read(MaxRequestSize + 1 - pending.size());
-
-    const QByteArray magic(guardwire::Magic, sizeof guardwire::Magic);
-    const qsizetype prefix = std::min<qsizetype>(pending.size(), magic.size());
-    if (pending.size() > MaxRequestSize || pending.left(prefix) != magic.left(prefix) ||
-        (pending.size() > 4 && quint8(pending.at(4)) != guardwire::Version)) {
-        dropConnection(socket);
-        return;
-    }
-    if (pending.size() < guardwire::HeaderSize) {
-        socket->setProperty("pending", pending);
-        return;
-    }
-    const int length = qFromBigEndian<quint16>(pending.constData() + 5);
-    if (length > MaxTokenLength) {
-        dropConnection(socket);
-        return;
-    }
-    if (pending.size() < guardwire::HeaderSize + length) {
-        socket->setProperty("pending", pending);
-        return;
-    }
-    const QByteArray token = pending.mid(guardwire::HeaderSize);
-    if (pending.size() > guardwire::HeaderSize + length || socket->bytesAvailable() > 0 || !isPlainToken(token)) {
-        dropConnection(socket);
-        return;
-    }
-
-    socket->setProperty("handled", true);
-    socket->setProperty("pending", QVariant());
-    if (auto *deadline = socket->findChild<QTimer *>(QStringLiteral("requestDeadline")))
-        deadline->stop();
-
-    // The handler may open a nested event loop in which the peer goes away.
-    const QPointer<QLocalSocket> guard(socket);
-    emit activationRequested(QString::fromLatin1(token));
-    if (!guard || guard->state() != QLocalSocket::ConnectedState)
-        return;
-    QByteArray answer = magic;
-    answer.append(char(guardwire::Version));
-    answer.append(char(guardwire::Handled));
-    guard->write(answer);
-    guard->disconnectFromServer();
 }
 
 }  // namespace terralume

@@ -6,9 +6,6 @@
 #include <chrono>
 #include <memory>
 
-class QLocalServer;
-class QLocalSocket;
-
 namespace terralume {
 
 // One running instance per user and display. The first start takes a lock
@@ -26,7 +23,7 @@ public:
     };
 
     // Longest an activation token may be; launchers hand out short ones.
-    static constexpr int MaxTokenLength = 512;
+    static constexpr int kMaxTokenLength = 512;
 
     explicit InstanceGuard(QObject *parent = nullptr);
     ~InstanceGuard() override;
@@ -36,7 +33,7 @@ public:
     Outcome claim(std::chrono::milliseconds answerBound = std::chrono::seconds(10));
 
     // Why claim() ended in NoAnswer or Unguarded; empty otherwise.
-    QString errorString() const { return m_error; }
+    QString errorString() const { return error_; }
 
     // The private folder that holds the lock and the socket, with a reason
     // in *why when it does not exist or cannot be trusted.
@@ -46,8 +43,8 @@ public:
     static QString activationTokenFromEnvironment();
 
     // Server-side limits; exposed so that tests can reason about them.
-    static constexpr std::chrono::milliseconds RequestDeadline{2000};
-    static constexpr int MaxConnections = 64;
+    static constexpr std::chrono::milliseconds kRequestDeadline{2000};
+    static constexpr int kMaxConnections = 64;
 
 signals:
     // Emitted on the thread that called claim(), once per request; the
@@ -56,25 +53,24 @@ signals:
 
 private:
     class Lock;
+    class Channel;  // the running instance's end: the server and its connections
 
     Outcome forward(const QString &address, std::chrono::milliseconds bound);
-    bool listen(const QString &address);
-    void acceptPending();
-    void readRequest(QLocalSocket *socket);
 
-    std::unique_ptr<Lock> m_lock;
-    QLocalServer *m_server = nullptr;
-    int m_folderFd = -1;  // keeps the socket reachable however deep the folder
-    QString m_error;
+    std::unique_ptr<Lock> lock_;
+    std::unique_ptr<Channel> channel_;
+    int folderFd_ = -1;  // keeps the socket reachable however deep the folder
+    QString error_;
 };
 
 // The wire format between two starts, kept apart so that both halves and
 // the tests agree on it.
 namespace guardwire {
-inline constexpr char Magic[4] = {'T', 'L', 'M', 'G'};
-inline constexpr quint8 Version = 1;
-inline constexpr int HeaderSize = 4 + 1 + 2;  // magic, version, token length
-inline constexpr quint8 Handled = 1;          // acknowledgement status
+inline constexpr char kMagic[4] = {'T', 'L', 'M', 'G'};
+inline constexpr quint8 kVersion = 1;
+inline constexpr quint8 kHandled = 1;  // acknowledgement status
+// Magic, version, big-endian token length, then the token's bytes; a token
+// that may not be passed on is sent empty.
 QByteArray encodeRequest(const QString &token);
 }  // namespace guardwire
 

@@ -21,7 +21,7 @@ namespace {
 
 QByteArray header(quint8 version, quint16 length)
 {
-    QByteArray bytes(terralume::guardwire::Magic, sizeof terralume::guardwire::Magic);
+    QByteArray bytes(terralume::guardwire::kMagic, sizeof terralume::guardwire::kMagic);
     bytes.append(char(version));
     const quint16 big = qToBigEndian(length);
     bytes.append(reinterpret_cast<const char *>(&big), sizeof big);
@@ -357,7 +357,7 @@ private slots:
         QProcess *first = startPrimary();
         // More than the instance keeps open at once, some of them half a request.
         std::vector<std::unique_ptr<QLocalSocket>> idle;
-        for (int i = 0; i < terralume::InstanceGuard::MaxConnections + 16; ++i) {
+        for (int i = 0; i < terralume::InstanceGuard::kMaxConnections + 16; ++i) {
             auto socket = std::make_unique<QLocalSocket>();
             socket->connectToServer(socketPath());
             QVERIFY(socket->waitForConnected(2000));
@@ -369,7 +369,7 @@ private slots:
         finishSecondStart(start(), "forwarded");
         QVERIFY(waitForLine(first, "activation-end"));
 
-        const int deadline = int(terralume::InstanceGuard::RequestDeadline.count()) + 3000;
+        const int deadline = int(terralume::InstanceGuard::kRequestDeadline.count()) + 3000;
         for (auto &socket : idle)
             QVERIFY(socket->state() == QLocalSocket::UnconnectedState || socket->waitForDisconnected(deadline));
         QCOMPARE(output(first).count("activation-begin"), 1);
