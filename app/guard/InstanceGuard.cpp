@@ -216,28 +216,24 @@ private:
 };
 #endif
 
-// The running instance's end: one request per connection, each read whole
-// before it counts, within a deadline, and answered once it was handled.
+// The running instance's end: one request per connection, read whole before
+// it counts, within a deadline, and answered once it was handled.
 class InstanceGuard::Channel {
 public:
     explicit Channel(InstanceGuard *guard) : guard_(guard) {}
-    // The connections' sockets are children of the server and go with it.
-    ~Channel() { delete server_; }
 
     bool listen(const QString &address, QString *why)
     {
         // We hold the lock, so a socket file left here belongs to a dead
         // instance and would only make listen() fail.
         QLocalServer::removeServer(address);
-        server_ = new QLocalServer(guard_);
+        server_ = std::make_unique<QLocalServer>(guard_);
         server_->setSocketOptions(QLocalServer::UserAccessOption);
         server_->setMaxPendingConnections(kMaxConnections);
         server_->setListenBacklogSize(kMaxConnections);
-        QObject::connect(server_, &QLocalServer::newConnection, server_, [this] { acceptPending(); });
-        if (server_->listen(address))
-            return true;
-        *why = server_->errorString();
-        return false;
+        QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this] { acceptPending(); });
+        *why = server_->listen(address) ? QString() : server_->errorString();
+        return why->isEmpty();
     }
 
 private:
@@ -245,82 +241,72 @@ private:
         explicit Connection(QLocalSocket *peer) : socket(peer), stream(peer) {}
         QLocalSocket *socket;
         QTimer timer;  // cuts off a peer that leaves its request unfinished
-        // Reads in transactions: a request not yet whole stays in the socket.
-        QDataStream stream;
+        QDataStream stream;  // reads in transactions: a partial request stays in the socket
         bool handled = false;
     };
 
-    void acceptPending();
-    void read(Connection &connection);
+    void acceptPending()
+    {
+        while (QLocalSocket *socket = server_->nextPendingConnection()) {
+            // A flood beyond the limit is turned away instead of piling up.
+            if (connections_.size() >= std::size_t(kMaxConnections)) {
+                dropConnection(socket);
+                continue;
+            }
+            Connection &connection = connections_.emplace_back(socket);
+            QObject::connect(socket, &QObject::destroyed, server_.get(),
+                             [this, at = std::prev(connections_.end())] { connections_.erase(at); });
+            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, &connection] { read(connection); });
+            QObject::connect(&connection.timer, &QTimer::timeout, socket, [socket] { dropConnection(socket); });
+            connection.timer.setSingleShot(true);
+            connection.timer.start(kRequestDeadline);
+            read(connection);
+        }
+    }
+
+    void read(Connection &connection)
+    {
+        if (connection.handled)
+            return;
+        QDataStream &in = connection.stream;
+        in.startTransaction();
+        // Each part is judged as soon as it is in, so that a stranger speaking
+        // another protocol is cut off at its first wrong byte.
+        char magic[sizeof guardwire::kMagic] = {};
+        const int got = in.readRawData(magic, sizeof magic);
+        bool fits = std::memcmp(magic, guardwire::kMagic, std::max(got, 0)) == 0;
+        quint8 version = 0;
+        in >> version;
+        fits = fits && (in.status() != QDataStream::Ok || version == guardwire::kVersion);
+        quint16 length = 0;
+        in >> length;
+        fits = fits && (in.status() != QDataStream::Ok || length <= kMaxTokenLength);
+        QByteArray token(fits ? length : 0, Qt::Uninitialized);
+        in.readRawData(token.data(), int(token.size()));
+        if (fits && !in.commitTransaction())
+            return;
+        // One request per connection: anything after it is not ours.
+        if (!fits || connection.socket->bytesAvailable() > 0 || !isPlainToken(token)) {
+            dropConnection(connection.socket);
+            return;
+        }
+        connection.handled = true;
+        connection.timer.stop();
+        // The handler may open a nested event loop in which the peer goes
+        // away, and the connection with it.
+        const QPointer<QLocalSocket> peer(connection.socket);
+        emit guard_->activationRequested(QString::fromLatin1(token));
+        if (!peer || peer->state() != QLocalSocket::ConnectedState)
+            return;
+        peer->write(handledAnswer());
+        peer->disconnectFromServer();
+    }
 
     InstanceGuard *guard_;
-    QLocalServer *server_ = nullptr;
+    std::unique_ptr<QLocalServer> server_;  // the connections' sockets are its children and go with it
     std::list<Connection> connections_;  // each one lives as long as its socket
 };
-
-void InstanceGuard::Channel::acceptPending()
-{
-    while (QLocalSocket *socket = server_->nextPendingConnection()) {
-        // A flood beyond the limit is turned away instead of piling up.
-        if (connections_.size() >= std::size_t(kMaxConnections)) {
-            dropConnection(socket);
-            continue;
-        }
-        Connection &connection = connections_.emplace_back(socket);
-        QObject::connect(socket, &QObject::destroyed, server_,
-                         [this, at = std::prev(connections_.end())] { connections_.erase(at); });
-        QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, &connection] { read(connection); });
-        QObject::connect(&connection.timer, &QTimer::timeout, socket, [socket] { dropConnection(socket); });
-        connection.timer.setSingleShot(true);
-        connection.timer.start(kRequestDeadline);
-        read(connection);
-    }
-}
-
-void InstanceGuard::Channel::read(Connection &connection)
-{
-    if (connection.handled)
-        return;
-    QLocalSocket *const socket = connection.socket;
-    QDataStream &in = connection.stream;
-    in.startTransaction();
-    // Each part is judged as soon as it is in, so that a stranger speaking
-    // another protocol is cut off at its first wrong byte.
-    char magic[sizeof guardwire::kMagic] = {};
-    const int got = in.readRawData(magic, sizeof magic);
-    const bool magicFits = std::memcmp(magic, guardwire::kMagic, std::max(got, 0)) == 0;
-    quint8 version = 0;
-    in >> version;
-    const bool versionFits = in.status() != QDataStream::Ok || version == guardwire::kVersion;
-    quint16 length = 0;
-    in >> length;
-    const bool lengthFits = in.status() != QDataStream::Ok || length <= kMaxTokenLength;
-    if (!magicFits || !versionFits || !lengthFits) {
-        dropConnection(socket);
-        return;
-    }
-    QByteArray token(length, Qt::Uninitialized);
-    in.readRawData(token.data(), length);
-    if (!in.commitTransaction())
-        return;
-    // One request per connection: anything after it is not ours.
-    if (socket->bytesAvailable() > 0 || !isPlainToken(token)) {
-        dropConnection(socket);
-        return;
-    }
-
-    connection.handled = true;
-    connection.timer.stop();
-    // The handler may open a nested event loop in which the peer goes away,
-    // and the connection with it.
-    const QPointer<QLocalSocket> peer(socket);
-    emit guard_->activationRequested(QString::fromLatin1(token));
-    if (!peer || peer->state() != QLocalSocket::ConnectedState)
-        return;
-    peer->write(handledAnswer());
-    peer->disconnectFromServer();
-}
 
 InstanceGuard::InstanceGuard(QObject *parent) : QObject(parent) {}
 
@@ -413,13 +399,10 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
         switch (lock->take(QDir(folder).filePath(stem + QStringLiteral(".lock")), &failure)) {
         case Lock::State::Taken:
             lock_ = std::move(lock);
-            if (address.isEmpty()) {
+            if (address.isEmpty())
                 error_ = noAddress;
-            } else if (auto channel = std::make_unique<Channel>(this); channel->listen(address, &failure)) {
-                channel_ = std::move(channel);
-            } else {
+            else if (channel_ = std::make_unique<Channel>(this); !channel_->listen(address, &failure))
                 error_ = QStringLiteral("the running instance cannot be reached: ") + failure;
-            }
             return Outcome::Primary;
         case Lock::State::Failed:
             error_ = QStringLiteral("cannot take the lock in %1: %2").arg(folder, failure);
@@ -476,9 +459,7 @@ InstanceGuard::Outcome InstanceGuard::forward(const QString &address, std::chron
     }
     if (complete && answer == expected)
         return Outcome::Forwarded;
-    if (socket.state() == QLocalSocket::ConnectedState)
-        return Outcome::NoAnswer;
-    return Outcome::Unguarded;
+    return socket.state() == QLocalSocket::ConnectedState ? Outcome::NoAnswer : Outcome::Unguarded;
 }
 
 }  // namespace terralume

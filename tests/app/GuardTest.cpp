@@ -328,6 +328,11 @@ private slots:
         QTest::newRow("text") << QByteArray("GET / HTTP/1.0\r\n\r\n");
         QTest::newRow("zero bytes") << QByteArray(10000, '\0');
         QTest::newRow("unknown version") << header(2, 0);
+        // Incomplete, so only judging each part as it comes cuts them off
+        // before the request deadline.
+        QTest::newRow("first byte alone, wrong") << QByteArray("X");
+        QTest::newRow("unknown version, no length yet") << header(2, 0).left(5);
+        QTest::newRow("token too long, header only") << header(1, 600);
         QTest::newRow("token too long") << header(1, 600) + QByteArray(600, 'a');
         QTest::newRow("length beyond what is sent then more") << header(1, 4) + QByteArray("abcdEXTRA");
         QTest::newRow("control characters in token") << header(1, 3) + QByteArray("a\nb");
