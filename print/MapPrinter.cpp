@@ -19,6 +19,7 @@
 #include <QTemporaryFile>
 
 #include <atomic>
+#include <chrono>
 
 namespace terralume::print {
 
@@ -46,6 +47,12 @@ public:
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
 
+// Long enough for a loaded machine's scheduler to answer, short enough that
+// a hung one does not freeze the window.
+constexpr std::chrono::milliseconds kLookUpPatience{5000};
+// Handing over a large page may take a while, but not without end.
+constexpr std::chrono::milliseconds kSubmitPatience{30000};
+
 std::string quoted(const QString &name)
 {
     return "\"" + name.toStdString() + "\"";
@@ -69,21 +76,22 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     WaitCursor cursor;
     PrinterBusy busy;
 
-    QPrinterInfo info = QPrinterInfo::defaultPrinter();
-    // The user's own option file can name queues without naming a default;
-    // the spooler then still has one, the one lp would use.
-    if (info.isNull()) {
-        const QString fallback = spooler::defaultDestination();
-        if (!fallback.isEmpty())
-            info = QPrinterInfo::printerInfo(fallback);
-    }
+    // One look-up on a connection whose waits are bounded: a scheduler that
+    // takes the connection and never answers costs seconds, not minutes.
+    spooler::Connection cups(kLookUpPatience);
+    const QString destination = cups.defaultDestination();
     // Whether no queue is the default or no spooler answers at all, no
     // default printer can be found, and the user is told so in those words.
-    if (info.isNull())
+    if (destination.isEmpty())
         throw PrintError("There is no default printer currently selected");
+    const spooler::QueueState queue = cups.queueState(destination);
+    // The scheduler has just answered, so Qt's own questions about the
+    // queue (its page sizes and margins) find it answering too.
+    const QPrinterInfo info = queue.found ? QPrinterInfo::printerInfo(destination) : QPrinterInfo();
+    if (info.isNull())
+        throw PrintError("Printer selected is not valid");
     QPrinter printer(info, QPrinter::HighResolution);
-    const spooler::QueueState queue = spooler::queueState(info.printerName());
-    if (!printer.isValid() || !queue.found)
+    if (!printer.isValid())
         throw PrintError("Printer selected is not valid");
     // A stopped queue would keep the job without printing it; say so now
     // rather than leave the user waiting for a page that does not come.
@@ -117,9 +125,14 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     if (!painter.end() || QFileInfo(spool.fileName()).size() == 0)
         throw PrintError("The page cannot be prepared for the printer");
 
-    QString reason;
-    if (spooler::submit(info.printerName(), spool.fileName(), reason) == 0)
-        throw PrintError("The printer " + quoted(info.printerName()) + " refused the job: " + reason.toStdString());
+    cups.allow(kSubmitPatience);
+    const spooler::Submission job = cups.submit(info.printerName(), spool.fileName());
+    if (job.job == 0)
+        throw PrintError("The printer " + quoted(info.printerName()) + " refused the job: " + job.error.toStdString());
+    if (job.fate == spooler::Submission::Fate::QueueStopped)
+        throw PrintError("The printer " + quoted(info.printerName()) + " is stopped, so the job waits in its queue");
+    if (job.fate == spooler::Submission::Fate::Held)
+        throw PrintError("The printer " + quoted(info.printerName()) + " holds the job, so it waits in its queue");
 }
 
 void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap)

@@ -4,11 +4,16 @@
 # file: cups-pdf reads the configuration of a queue whose device is
 # cups-pdf:/NAME from /etc/cups/cups-pdf-NAME.conf (a fixed place), so the
 # set-up writes one under a name of its own, pointing the output, spool and
-# log folders into the temporary folder, and "stop" removes it again.
+# log folders into the temporary folder, and "stop" removes it again. Each
+# PDF is labelled with its job (TITLE-job_ID.pdf), so that a test can wait for
+# the page of its own job.
 #
 #   cups-test-env.sh start STATE   start it; STATE receives the settings below
 #   cups-test-env.sh halt STATE    stop the scheduler, keep its folder
 #   cups-test-env.sh resume STATE  start the scheduler again on that folder
+#   cups-test-env.sh freeze STATE  suspend the scheduler (SIGSTOP): it still
+#                                  takes connections but answers nothing
+#   cups-test-env.sh thaw STATE    let a suspended scheduler go on
 #   cups-test-env.sh stop STATE    stop it and remove everything
 #
 # STATE is a shell file with CUPS_SERVER (the scheduler's socket),
@@ -16,8 +21,8 @@
 # and TERRALUME_CUPS_DIR. Needs root (cupsd, lpadmin) like the CI machine.
 set -eu
 
-action=${1:?usage: cups-test-env.sh start|halt|resume|stop STATE}
-state=${2:?usage: cups-test-env.sh start|halt|resume|stop STATE}
+action=${1:?usage: cups-test-env.sh start|halt|resume|freeze|thaw|stop STATE}
+state=${2:?usage: cups-test-env.sh start|halt|resume|freeze|thaw|stop STATE}
 
 ppd=/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd
 pdfconf_dir=/etc/cups
@@ -110,6 +115,7 @@ AnonDirName $dir/out
 Spool $dir/pdfspool
 Log $dir/log
 UserUMask 0000
+Label 1
 CONF
     run_scheduler
     lpadmin -p "$queue" -E -v "cups-pdf:/$queue" -P "$ppd" 2>/dev/null
@@ -122,6 +128,11 @@ halt)
 resume)
     . "$state"
     run_scheduler
+    ;;
+freeze | thaw)
+    . "$state"
+    if [ "$action" = freeze ]; then signal=STOP; else signal=CONT; fi
+    kill -s "$signal" "$(cat "$TERRALUME_CUPS_DIR/cupsd.pid")"
     ;;
 stop)
     [ -f "$state" ] || exit 0
