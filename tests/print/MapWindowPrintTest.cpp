@@ -1,5 +1,5 @@
 // File > Print from the map window, on the private scheduler's default
-// cups-pdf queue: the page comes out, PrintBitmap is the converted view at the
+// PDF queue: the page comes out, PrintBitmap is the converted view at the
 // current zoom, and the cursor is back to normal.
 #include "JpegRoundTrip.h"
 #include "PrivateScheduler.h"
@@ -57,7 +57,7 @@ private slots:
         QCOMPARE(printed.size(), shown.size());
         QCOMPARE(printed, print::ReJigPallete(shown));
 
-        // Its own job's page, once cups-pdf has written it whole.
+        // Its own job's page, once it has been written whole.
         QString why;
         const QString pdf = print::testing::printedPage(cups_, lastJob, &why);
         QVERIFY2(!pdf.isEmpty(), qPrintable(why));

@@ -1,5 +1,5 @@
 // File > Print against a real scheduler: a private CUPS whose default queue
-// is a cups-pdf printer writing into a folder of the test set-up's own.
+// is a PDF printer writing into a folder of the test set-up's own.
 #include "MapPicture.h"
 #include "MapPrinter.h"
 #include "PageComposer.h"

@@ -2,7 +2,7 @@
 // The private scheduler that the print tests' set-up starts (see
 // scripts/cups-test-env.sh), and the one way the tests wait for a printed
 // page: by the job's own id, until the scheduler has finished it and the
-// cups-pdf queue's file of that job is whole.
+// queue's PDF of that job is whole.
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -95,8 +95,8 @@ template <typename Condition> bool waitUntil(Condition done, int boundMs = 12000
 }
 
 // The file of the one job put on the queue after `jobBefore` (lastJobOn
-// before printing), once the scheduler has completed that job and cups-pdf
-// has written the file to its end. Empty, with `why` set, when there was not
+// before printing), once the scheduler has completed that job and the
+// queue has written the file to its end. Empty, with `why` set, when there was not
 // exactly one such job or it did not complete.
 inline QString printedPage(const Scheduler &cups, int jobBefore, QString *why = nullptr)
 {
@@ -121,14 +121,10 @@ inline QString printedPage(const Scheduler &cups, int jobBefore, QString *why = 
     });
     if (state != IPP_JSTATE_COMPLETED)
         return fail(QStringLiteral("job %1 ended in state %2").arg(id).arg(int(state)));
-    // The queue labels every file with its job: <title>-job_<id>.pdf.
-    const QString pattern = QStringLiteral("*job_%1.pdf").arg(id);
-    QString path;
+    // The queue names every file after its job and renames it into place
+    // once written; that it ends as a PDF ends is checked all the same.
+    const QString path = QDir(cups.out).filePath(QStringLiteral("job_%1.pdf").arg(id));
     const bool whole = waitUntil([&] {
-        const QStringList names = QDir(cups.out).entryList({pattern}, QDir::Files);
-        if (names.size() != 1)
-            return false;
-        path = QDir(cups.out).filePath(names.front());
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly) || file.size() < 16)
             return false;
