@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include <jerror.h>
@@ -52,8 +54,12 @@ void installFatalExit(FatalExit &exit)
     std::abort(); // error_exit does not return
 }
 
+// Memory running short is no fault of the picture: it fails the way every
+// other allocation of the program does, and the user is told so in words.
 [[noreturn]] void throwJpegError(int code)
 {
+    if (code == JERR_OUT_OF_MEMORY)
+        throw std::bad_alloc();
     throw PrintError("JPEG error #" + std::to_string(code));
 }
 
@@ -352,6 +358,8 @@ QImage decode(Decompression &d, int &jpegFailure)
     return result;
 }
 
+struct CompressorUnavailable {};
+
 // The compressing thread; joined on every path out of ReJigPallete.
 class Compressor {
 public:
@@ -362,11 +370,15 @@ public:
         job.view = &view;
         job.rgbRow = rgbRow.data();
         job.channel = &destination;
-        worker = std::thread([this] {
-            const bool done = runCompression(&job);
-            failure = done ? 0 : job.fatal.manager.msg_code;
-            this->channel.close(!done);
-        });
+        try {
+            worker = std::thread([this] {
+                const bool done = runCompression(&job);
+                failure = done ? 0 : job.fatal.manager.msg_code;
+                this->channel.close(!done);
+            });
+        } catch (const std::system_error &) {
+            throw CompressorUnavailable();
+        }
     }
     ~Compressor() { finish(); }
     Compressor(const Compressor &) = delete;
@@ -391,6 +403,8 @@ private:
     int failure = 0;
     std::thread worker;
 };
+
+QImage streamedRoundTrip(const QImage &view);
 
 } // namespace
 
@@ -421,6 +435,20 @@ QImage decodeToPrintColours(const std::uint8_t *jpeg, std::size_t size)
 QImage ReJigPallete(const QImage &view)
 {
     checkView(view);
+    try {
+        return streamedRoundTrip(view);
+    } catch (const CompressorUnavailable &) {
+        // No room for the compressor's thread (its stack is mapped up front):
+        // the two halves one after the other need no second thread.
+        const std::vector<std::uint8_t> jpeg = compressView(view);
+        return decodeToPrintColours(jpeg.data(), jpeg.size());
+    }
+}
+
+namespace {
+
+QImage streamedRoundTrip(const QImage &view)
+{
     ByteChannel channel;
     ChannelSource source;
     source.channel = &channel;
@@ -441,5 +469,7 @@ QImage ReJigPallete(const QImage &view)
         throwJpegError(decoderFailure);
     return result;
 }
+
+} // namespace
 
 } // namespace terralume::print

@@ -17,8 +17,9 @@ inline constexpr int kPrintColours = 236;
 // `view` must be a QImage::Format_RGB16 (5-6-5) picture. Returns a
 // QImage::Format_Indexed8 picture of the same size whose colour table is the
 // decoder's colour map (at most 236 entries). A fatal error of the JPEG
-// library throws PrintError("JPEG error #<message code>"); its warnings are
-// ignored. Nothing is left allocated on any path. The compression runs on a
+// library throws PrintError("JPEG error #<message code>"), but memory running
+// short, in the library or around it, throws std::bad_alloc; its warnings
+// are ignored. Nothing is left allocated on any path. The compression runs on a
 // second thread and streams into the decoder, so the two overlap; the rows
 // fed to it are widened one scanline at a time, never as a 24-bit copy.
 QImage ReJigPallete(const QImage &view);

@@ -20,6 +20,7 @@
 #include <QTemporaryFile>
 
 #include <atomic>
+#include <chrono>
 #include <utility>
 
 namespace terralume::print {
@@ -47,6 +48,12 @@ public:
     WaitCursor(const WaitCursor &) = delete;
     WaitCursor &operator=(const WaitCursor &) = delete;
 };
+
+// Long enough for a loaded machine's scheduler to answer, short enough that
+// a hung one does not freeze the window.
+constexpr std::chrono::milliseconds kLookUpPatience{5000};
+// Handing over a large page may take a while, but not without end.
+constexpr std::chrono::milliseconds kSubmitPatience{30000};
 
 std::string quoted(const QString &name)
 {
@@ -104,21 +111,22 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     WaitCursor cursor;
     PrinterBusy busy;
 
-    QPrinterInfo info = QPrinterInfo::defaultPrinter();
-    // The user's own option file can name queues without naming a default;
-    // the spooler then still has one, the one lp would use.
-    if (info.isNull()) {
-        const QString fallback = spooler::defaultDestination();
-        if (!fallback.isEmpty())
-            info = QPrinterInfo::printerInfo(fallback);
-    }
+    // One look-up on a connection whose waits are bounded: a scheduler that
+    // takes the connection and never answers costs seconds, not minutes.
+    spooler::Connection cups(kLookUpPatience);
+    const QString destination = cups.defaultDestination();
     // Whether no queue is the default or no spooler answers at all, no
     // default printer can be found, and the user is told so in those words.
-    if (info.isNull())
+    if (destination.isEmpty())
         throw PrintError("There is no default printer currently selected");
+    const spooler::QueueState queue = cups.queueState(destination);
+    // The scheduler has just answered, so Qt's own questions about the
+    // queue (its page sizes and margins) find it answering too.
+    const QPrinterInfo info = queue.found ? QPrinterInfo::printerInfo(destination) : QPrinterInfo();
+    if (info.isNull())
+        throw PrintError("Printer selected is not valid");
     QPrinter printer(info, QPrinter::HighResolution);
-    const spooler::QueueState queue = spooler::queueState(info.printerName());
-    if (!printer.isValid() || !queue.found)
+    if (!printer.isValid())
         throw PrintError("Printer selected is not valid");
     // A stopped queue would keep the job without printing it; say so now
     // rather than leave the user waiting for a page that does not come.
@@ -135,19 +143,24 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     // quietly on a full disk and hand the spooler a truncated job. The job
     // goes through a file rather than Qt's own spooling, which would not tell
     // us when the spooler refuses it.
-    const QByteArray job = pdfPage(printBitmap, page, printer.pageLayout(), printer.resolution(), QString());
-    if (job.isEmpty())
+    const QByteArray pageBytes = pdfPage(printBitmap, page, printer.pageLayout(), printer.resolution(), QString());
+    if (pageBytes.isEmpty())
         throw PrintError("The page cannot be prepared for the printer");
     QTemporaryFile spool(QDir::tempPath() + QStringLiteral("/terralume-page-XXXXXX.job"));
     if (!spool.open())
         throw PrintError("The page cannot be prepared for the printer: " + spool.errorString().toStdString());
     QString written;
-    if (!writeFileAtomically(QFile::encodeName(spool.fileName()), job, written))
+    if (!writeFileAtomically(QFile::encodeName(spool.fileName()), pageBytes, written))
         throw PrintError("The page cannot be prepared for the printer: " + written.toStdString());
 
-    QString reason;
-    if (spooler::submit(info.printerName(), spool.fileName(), reason) == 0)
-        throw PrintError("The printer " + quoted(info.printerName()) + " refused the job: " + reason.toStdString());
+    cups.allow(kSubmitPatience);
+    const spooler::Submission job = cups.submit(info.printerName(), spool.fileName());
+    if (job.job == 0)
+        throw PrintError("The printer " + quoted(info.printerName()) + " refused the job: " + job.error.toStdString());
+    if (job.fate == spooler::Submission::Fate::QueueStopped)
+        throw PrintError("The printer " + quoted(info.printerName()) + " is stopped, so the job waits in its queue");
+    if (job.fate == spooler::Submission::Fate::Held)
+        throw PrintError("The printer " + quoted(info.printerName()) + " holds the job, so it waits in its queue");
 }
 
 void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap)

@@ -2,26 +2,82 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <cups/cups.h>
 
 namespace terralume::print::spooler {
 
 namespace {
 
+// How often a silent wait asks whether the deadline has passed.
+constexpr double kPollSeconds = 0.25;
+
 // A destination named "queue/instance" is the queue with a saved set of
 // options; the spooler knows the two parts apart.
-cups_dest_t *findDestination(const QString &destination)
+cups_dest_t *findDestination(http_t *http, const QString &destination)
 {
     const QByteArray queue = destination.section(u'/', 0, 0).toLocal8Bit();
     const QByteArray instance = destination.section(u'/', 1).toLocal8Bit();
-    return cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.constData(), instance.isEmpty() ? nullptr : instance.constData());
+    return cupsGetNamedDest(http, queue.constData(), instance.isEmpty() ? nullptr : instance.constData());
+}
+
+Submission::Fate fateOf(http_t *http, int job, bool queueStopped)
+{
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/jobs/%d", job);
+    ipp_t *request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    static const char *const wanted[] = {"job-state", "job-state-reasons"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
+    ipp_t *response = cupsDoRequest(http, request, "/");
+    // Without an answer nothing is known against the job, which was taken.
+    Submission::Fate fate = Submission::Fate::Printing;
+    if (ipp_attribute_t *state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM)) {
+        const int value = ippGetInteger(state, 0);
+        ipp_attribute_t *reasons = ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD);
+        if (value == IPP_JSTATE_HELD)
+            fate = Submission::Fate::Held;
+        else if (value == IPP_JSTATE_STOPPED ||
+                 (value == IPP_JSTATE_PENDING && (queueStopped || ippContainsString(reasons, "printer-stopped"))))
+            fate = Submission::Fate::QueueStopped;
+    }
+    ippDelete(response);
+    return fate;
 }
 
 } // namespace
 
-QString defaultDestination()
+Connection::Connection(std::chrono::milliseconds patience)
 {
-    cups_dest_t *dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
+    allow(patience);
+    const int connectMs = static_cast<int>(std::max<std::chrono::milliseconds::rep>(patience.count(), 1));
+    http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, connectMs, nullptr);
+    if (http_ != nullptr)
+        httpSetTimeout(http_, kPollSeconds, &Connection::keepWaiting, this);
+}
+
+Connection::~Connection()
+{
+    httpClose(http_);
+}
+
+void Connection::allow(std::chrono::milliseconds patience)
+{
+    deadline_ = std::chrono::steady_clock::now() + patience;
+}
+
+int Connection::keepWaiting(http_t *, void *self)
+{
+    return std::chrono::steady_clock::now() < static_cast<Connection *>(self)->deadline_ ? 1 : 0;
+}
+
+QString Connection::defaultDestination()
+{
+    if (http_ == nullptr)
+        return QString();
+    cups_dest_t *dest = cupsGetNamedDest(http_, nullptr, nullptr);
     if (dest == nullptr)
         return QString();
     QString name = QString::fromLocal8Bit(dest->name);
@@ -31,10 +87,10 @@ QString defaultDestination()
     return name;
 }
 
-QueueState queueState(const QString &queue)
+QueueState Connection::queueState(const QString &destination)
 {
     QueueState state;
-    cups_dest_t *dest = findDestination(queue);
+    cups_dest_t *dest = http_ != nullptr ? findDestination(http_, destination) : nullptr;
     if (dest == nullptr)
         return state;
     state.found = true;
@@ -46,9 +102,9 @@ QueueState queueState(const QString &queue)
         state.message = QString::fromUtf8(s);
     // The user's saved choice first, then the queue's own default.
     const char *orientation = cupsGetOption("orientation-requested", dest->num_options, dest->options);
-    cups_dinfo_t *info = orientation ? nullptr : cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest);
+    cups_dinfo_t *info = orientation ? nullptr : cupsCopyDestInfo(http_, dest);
     if (info != nullptr) {
-        if (ipp_attribute_t *value = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest, info, "orientation-requested")) {
+        if (ipp_attribute_t *value = cupsFindDestDefault(http_, dest, info, "orientation-requested")) {
             const int code = ippGetInteger(value, 0);
             state.landscape = code == IPP_ORIENT_LANDSCAPE || code == IPP_ORIENT_REVERSE_LANDSCAPE;
         }
@@ -60,21 +116,30 @@ QueueState queueState(const QString &queue)
     return state;
 }
 
-int submit(const QString &queue, const QString &fileName, QString &error)
+Submission Connection::submit(const QString &destination, const QString &fileName)
 {
+    Submission result;
     const QByteArray file = QFile::encodeName(fileName);
-    cups_dest_t *dest = findDestination(queue);
+    cups_dest_t *dest = http_ != nullptr ? findDestination(http_, destination) : nullptr;
     if (dest == nullptr) {
-        error = QString::fromUtf8(cupsLastErrorString());
-        return 0;
+        result.error = QString::fromUtf8(cupsLastErrorString());
+        return result;
     }
     // The destination's own options (an instance's, the user's saved ones)
     // go with the job, as they do with lp.
-    const int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, dest->name, file.constData(), "", dest->num_options, dest->options);
-    if (job == 0)
-        error = QString::fromUtf8(cupsLastErrorString());
-    cupsFreeDests(1, dest);
-    return job;
+    result.job = cupsPrintFile2(http_, dest->name, file.constData(), "", dest->num_options, dest->options);
+    if (result.job == 0) {
+        result.error = QString::fromUtf8(cupsLastErrorString());
+    } else {
+        // The queue may have been stopped since it was looked at, while the
+        // page was being composed: the job is then taken, and waits.
+        cupsFreeDests(1, dest);
+        dest = findDestination(http_, destination);
+        const char *state = dest ? cupsGetOption("printer-state", dest->num_options, dest->options) : nullptr;
+        result.fate = fateOf(http_, result.job, qstrcmp(state, "5") == 0);
+    }
+    cupsFreeDests(dest ? 1 : 0, dest);
+    return result;
 }
 
 } // namespace terralume::print::spooler

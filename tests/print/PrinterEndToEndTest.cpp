@@ -1,9 +1,11 @@
 // File > Print against a real scheduler: a private CUPS whose default queue
-// is a cups-pdf printer writing into a folder of the test set-up's own.
+// is a PDF printer writing into a folder of the test set-up's own.
 #include "MapPicture.h"
 #include "MapPrinter.h"
 #include "PageComposer.h"
 #include "PrintError.h"
+#include "PrintSpooler.h"
+#include "PrivateScheduler.h"
 #include "ToolRun.h"
 
 #include <QDir>
@@ -14,62 +16,22 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <chrono>
 #include <functional>
-
-#include <cups/cups.h>
 
 using namespace terralume;
 using namespace terralume::print;
 
 namespace {
 
-struct Scheduler {
-    QString server, queue, out, script, state;
-};
-
-Scheduler readState()
-{
-    Scheduler s;
-    s.state = qEnvironmentVariable("TERRALUME_CUPS_STATE");
-    s.script = qEnvironmentVariable("TERRALUME_CUPS_SCRIPT");
-    QFile file(s.state);
-    if (!file.open(QIODevice::ReadOnly))
-        return s;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QString text = QString::fromLocal8Bit(line);
-        const QString value = text.section(u'=', 1);
-        if (text.startsWith(QStringLiteral("CUPS_SERVER=")))
-            s.server = value;
-        else if (text.startsWith(QStringLiteral("TERRALUME_CUPS_QUEUE=")))
-            s.queue = value;
-        else if (text.startsWith(QStringLiteral("TERRALUME_CUPS_OUT=")))
-            s.out = value;
-    }
-    return s;
-}
-
 // Every job the scheduler knows of on the queue, finished ones included.
 int jobCount(const QString &queue)
 {
-    cups_job_t *jobs = nullptr;
-    const int count =
-        cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.toLocal8Bit().constData(), 0, CUPS_WHICHJOBS_ALL);
-    cupsFreeJobs(count, jobs);
-    return count;
-}
-
-int activeJobs(const QString &queue)
-{
-    cups_job_t *jobs = nullptr;
-    const int count =
-        cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.toLocal8Bit().constData(), 0, CUPS_WHICHJOBS_ACTIVE);
-    cupsFreeJobs(count, jobs);
-    return count;
+    return int(testing::jobsOn(queue).size());
 }
 
 QString failureOf(const std::function<void()> &call)
@@ -124,7 +86,7 @@ class PrinterEndToEnd : public QObject {
     Q_OBJECT
 
 private:
-    Scheduler cups;
+    testing::Scheduler cups;
     QImage view;
 
     bool admin(const QString &program, const QStringList &arguments)
@@ -139,21 +101,17 @@ private:
         tools::run(QStringLiteral("sh"), {cups.script, action, cups.state}, &ok);
         return ok;
     }
-    QStringList pdfs() const { return QDir(cups.out).entryList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Time); }
-    // The one PDF that a print adds, once the queue has finished with it.
-    QString waitForNewPdf(const QStringList &before)
+    // The page of the one job printed since `lastJob`, written whole.
+    QString pageAfter(int lastJob)
     {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 90000) {
-            if (activeJobs(cups.queue) == 0)
-                for (const QString &name : pdfs())
-                    if (!before.contains(name))
-                        return QDir(cups.out).filePath(name);
-            QTest::qWait(200);
-        }
-        return QString();
+        QString why;
+        const QString pdf = testing::printedPage(cups, lastJob, &why);
+        if (pdf.isEmpty())
+            qWarning("%s", qPrintable(why));
+        return pdf;
     }
+    int lastJob() const { return testing::lastJobOn(cups.queue); }
+    bool queueIsIdle() const { return testing::jobsOn(cups.queue, CUPS_WHICHJOBS_ACTIVE).isEmpty(); }
     void expectNormalCursor() { QCOMPARE(QGuiApplication::overrideCursor(), nullptr); }
 
 private slots:
@@ -162,7 +120,10 @@ private slots:
     void noDefaultPrinterIsReportedAndNothingIsQueued();
     void refusingQueueIsReportedThenPrintsAgain_data();
     void refusingQueueIsReportedThenPrintsAgain();
-    void goneSchedulerIsReportedThenPrintsAgain();
+    void silentSchedulerIsReportedSoonThenPrintsAgain_data();
+    void silentSchedulerIsReportedSoonThenPrintsAgain();
+    void heldJobIsReported();
+    void queueStoppedBeforeSubmissionIsSeen();
     void failureWhileDrawingDropsTheJob();
     void secondPrintWhileOneIsOpenIsRefused();
     void userPrinterOptionsStillPrint_data();
@@ -172,20 +133,15 @@ private slots:
 
 void PrinterEndToEnd::initTestCase()
 {
-    cups = readState();
-    QVERIFY2(!cups.server.isEmpty() && !cups.queue.isEmpty() && QDir(cups.out).exists(),
-             "the private scheduler is not set up (TERRALUME_CUPS_STATE)");
-    // libcups takes the server from here; the queue is its default printer.
-    qputenv("CUPS_SERVER", cups.server.toLocal8Bit());
-    qunsetenv("PRINTER");
-    qunsetenv("LPDEST");
-    cupsSetServer(nullptr);
+    cups = testing::privateScheduler();
+    QVERIFY2(cups.isSetUp(), "the private scheduler is not set up (TERRALUME_CUPS_STATE)");
+    cups.use();
     view = maps::mapView("Medium", -5, 10);
 }
 
 void PrinterEndToEnd::printsTitleMapAndFooterOnTheDefaultPrinter()
 {
-    const QStringList before = pdfs();
+    const int before = lastJob();
     const int jobs = jobCount(cups.queue);
     QImage printBitmap;
     PrintMap(view, page(), printBitmap);
@@ -194,7 +150,7 @@ void PrinterEndToEnd::printsTitleMapAndFooterOnTheDefaultPrinter()
     QCOMPARE(printBitmap.format(), QImage::Format_Indexed8);
     QCOMPARE(printBitmap.size(), view.size());
 
-    const QString pdf = waitForNewPdf(before);
+    const QString pdf = pageAfter(before);
     QVERIFY2(!pdf.isEmpty(), "no PDF came out of the queue");
 
     // The printed words: the spooler's filters turn the page into PostScript
@@ -327,8 +283,7 @@ void PrinterEndToEnd::refusingQueueIsReportedThenPrintsAgain()
         return true;
     };
     QVERIFY(runAll(refuse));
-    while (activeJobs(cups.queue) > 0)
-        QTest::qWait(100);
+    QVERIFY(testing::waitUntil([&] { return queueIsIdle(); }));
     const int jobs = jobCount(cups.queue);
     QImage printBitmap;
     const QString reported = failureOf([&] { PrintMap(view, page(), printBitmap); });
@@ -337,25 +292,78 @@ void PrinterEndToEnd::refusingQueueIsReportedThenPrintsAgain()
     expectNormalCursor();
     QCOMPARE(jobCount(cups.queue), jobs);
 
-    const QStringList before = pdfs();
+    const int before = lastJob();
     PrintMap(view, page(), printBitmap);
     expectNormalCursor();
-    QVERIFY(!waitForNewPdf(before).isEmpty());
+    QVERIFY(!pageAfter(before).isEmpty());
 }
 
-void PrinterEndToEnd::goneSchedulerIsReportedThenPrintsAgain()
+// A scheduler that is gone refuses the connection; a hung one takes it and
+// answers nothing, and must not hold the window for the library's minutes.
+void PrinterEndToEnd::silentSchedulerIsReportedSoonThenPrintsAgain_data()
 {
-    QVERIFY(script(QStringLiteral("halt")));
+    QTest::addColumn<QString>("silence");
+    QTest::addColumn<QString>("recover");
+    QTest::newRow("gone") << "halt" << "resume";
+    QTest::newRow("hung") << "freeze" << "thaw";
+}
+
+void PrinterEndToEnd::silentSchedulerIsReportedSoonThenPrintsAgain()
+{
+    QFETCH(QString, silence);
+    QFETCH(QString, recover);
+    QVERIFY(script(silence));
     QImage printBitmap;
+    QElapsedTimer clock;
+    clock.start();
     const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
-    QVERIFY(script(QStringLiteral("resume")));
+    const qint64 waited = clock.elapsed();
+    QVERIFY(script(recover));
     QCOMPARE(failure, QStringLiteral("There is no default printer currently selected"));
+    QVERIFY2(waited < 10000, qPrintable(QStringLiteral("Print took %1 ms to give up").arg(waited)));
     expectNormalCursor();
 
-    const QStringList before = pdfs();
+    const int before = lastJob();
     PrintMap(view, page(), printBitmap);
     expectNormalCursor();
-    QVERIFY(!waitForNewPdf(before).isEmpty());
+    QVERIFY(!pageAfter(before).isEmpty());
+}
+
+// An administrator's queue that holds every job until it is released: the
+// job is taken but nothing comes out, and the user is told where it is.
+void PrinterEndToEnd::heldJobIsReported()
+{
+    const auto holdUntil = [&](const char *when) {
+        return admin(QStringLiteral("lpadmin"), {QStringLiteral("-p"), cups.queue, QStringLiteral("-o"),
+                                                 QStringLiteral("job-hold-until-default=") + QLatin1String(when)});
+    };
+    QVERIFY(holdUntil("indefinite"));
+    const int jobs = jobCount(cups.queue);
+    QImage printBitmap;
+    const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
+    const bool restored = holdUntil("no-hold") && admin(QStringLiteral("cancel"), {QStringLiteral("-a"), cups.queue});
+    QCOMPARE(failure, QStringLiteral("The printer \"%1\" holds the job, so it waits in its queue").arg(cups.queue));
+    expectNormalCursor();
+    QCOMPARE(jobCount(cups.queue), jobs + 1);
+    QVERIFY(restored);
+}
+
+// The queue looked ready, and was disabled while the page was composed.
+void PrinterEndToEnd::queueStoppedBeforeSubmissionIsSeen()
+{
+    QTemporaryDir dir;
+    QFile small(dir.filePath(QStringLiteral("small.txt")));
+    QVERIFY(small.open(QIODevice::WriteOnly) && small.write("a small job\n") > 0);
+    small.close();
+    spooler::Connection spool(std::chrono::seconds(5));
+    QVERIFY(!spool.queueState(cups.queue).stopped);
+    QVERIFY(admin(QStringLiteral("cupsdisable"), {cups.queue}));
+    const spooler::Submission job = spool.submit(cups.queue, small.fileName());
+    const bool restored = admin(QStringLiteral("cancel"), {QStringLiteral("-a"), cups.queue}) &&
+                          admin(QStringLiteral("cupsenable"), {cups.queue});
+    QVERIFY2(job.job != 0, qPrintable(job.error));
+    QCOMPARE(int(job.fate), int(spooler::Submission::Fate::QueueStopped));
+    QVERIFY(restored);
 }
 
 void PrinterEndToEnd::failureWhileDrawingDropsTheJob()
@@ -368,10 +376,10 @@ void PrinterEndToEnd::failureWhileDrawingDropsTheJob()
     QCOMPARE(jobCount(cups.queue), jobs);
 
     // The printer is not left busy: the next Print goes through.
-    const QStringList before = pdfs();
+    const int before = lastJob();
     QImage printBitmap;
     PrintMap(view, page(), printBitmap);
-    QVERIFY(!waitForNewPdf(before).isEmpty());
+    QVERIFY(!pageAfter(before).isEmpty());
 }
 
 void PrinterEndToEnd::secondPrintWhileOneIsOpenIsRefused()
@@ -413,13 +421,13 @@ void PrinterEndToEnd::userPrinterOptionsStillPrint()
         ~RemoveAfter() { file.remove(); }
     } removeAfter{file};
 
-    const QStringList before = pdfs();
+    const int before = lastJob();
     const int jobs = jobCount(cups.queue);
     QImage printBitmap;
     const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
     QCOMPARE(failure, QStringLiteral("(no failure)"));
     QCOMPARE(jobCount(cups.queue), jobs + 1);
-    QVERIFY(!waitForNewPdf(before).isEmpty());
+    QVERIFY(!pageAfter(before).isEmpty());
 }
 
 // A queue whose pages run across the paper by default gets the page laid out
@@ -437,10 +445,10 @@ void PrinterEndToEnd::landscapeDefaultLaysThePageAcross()
         ~Restore() { set("3"); }
     } restore{orientation};
 
-    const QStringList before = pdfs();
+    const int before = lastJob();
     QImage printBitmap;
     PrintMap(view, page(), printBitmap);
-    const QString pdf = waitForNewPdf(before);
+    const QString pdf = pageAfter(before);
     QVERIFY(!pdf.isEmpty());
     // The filters keep the words' places, not their letters: judge by the boxes.
     const QList<Word> printed = words(pdf);

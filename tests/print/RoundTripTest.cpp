@@ -6,12 +6,17 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <new>
 #include <set>
 #include <string>
 
 #include <jpeglib.h>
 #include <jerror.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace terralume;
 using namespace terralume::print;
@@ -209,5 +214,42 @@ TEST(RoundTripFailure, BaselineQuality95IsWhatTheCompressorWrites)
     EXPECT_TRUE(baseline);
     EXPECT_FALSE(progressive);
 }
+
+// Memory that runs short inside the round trip is reported as such, not as
+// a JPEG error code. Rows: room for little more than the compressor's thread,
+// and none even for that; neither leaves room for the decoder's whole-picture
+// buffer of the two-pass colour choice (48 MiB here).
+class ShortOfMemory : public ::testing::TestWithParam<int> {};
+
+TEST_P(ShortOfMemory, IsReportedAsOutOfMemory)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves far more address space than any limit worth testing";
+#else
+    QImage view(4096, 4096, QImage::Format_RGB16);
+    for (int y = 0; y < view.height(); ++y)
+        for (int x = 0; x < view.width(); ++x)
+            reinterpret_cast<std::uint16_t *>(view.scanLine(y))[x] = static_cast<std::uint16_t>((x / 64) << 11 | (y / 32));
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &previous), 0);
+    unsigned long long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    ASSERT_GT(pages, 0u);
+    const rlimit cap{pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t(GetParam()) << 20), previous.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &cap), 0);
+    std::string outcome = "(no error)";
+    try {
+        ReJigPallete(view);
+    } catch (const std::bad_alloc &) {
+        outcome = "out of memory";
+    } catch (const std::exception &e) {
+        outcome = e.what();
+    }
+    setrlimit(RLIMIT_AS, &previous);
+    EXPECT_EQ(outcome, "out of memory");
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(RoomLeft, ShortOfMemory, ::testing::Values(4, 24));
 
 } // namespace
