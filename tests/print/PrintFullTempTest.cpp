@@ -7,12 +7,11 @@
 #include "MapPicture.h"
 #include "MapPrinter.h"
 #include "PrintError.h"
+#include "PrivateScheduler.h"
 
 #include <QDir>
 #include <QGuiApplication>
 #include <QtTest>
-
-#include <cups/cups.h>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -57,29 +56,6 @@ void mountSmallTemp()
     qputenv("TMPDIR", smallTemp);
 }
 
-QString stateValue(const QString &key)
-{
-    QFile file(qEnvironmentVariable("TERRALUME_CUPS_STATE"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    for (const QByteArray &line : file.readAll().split('\n'))
-        if (line.startsWith(key.toLocal8Bit() + '='))
-            return QString::fromLocal8Bit(line.mid(key.size() + 1));
-    return {};
-}
-
-// The states of the queue's jobs, the newest last.
-QList<ipp_jstate_t> jobStates(const QString &queue, int which)
-{
-    cups_job_t *jobs = nullptr;
-    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.toLocal8Bit().constData(), 0, which);
-    QMap<int, ipp_jstate_t> byId;
-    for (int k = 0; k < count; ++k)
-        byId.insert(jobs[k].id, jobs[k].state);
-    cupsFreeJobs(count, jobs);
-    return byId.values();
-}
-
 } // namespace
 
 class PrintFullTemp : public QObject {
@@ -90,13 +66,9 @@ private slots:
     {
         if (smallTemp.isEmpty())
             QSKIP(isolationFailed.constData());
-        const QString server = stateValue(QStringLiteral("CUPS_SERVER"));
-        queue_ = stateValue(QStringLiteral("TERRALUME_CUPS_QUEUE"));
-        QVERIFY2(!server.isEmpty() && !queue_.isEmpty(), "the private scheduler is not set up");
-        qputenv("CUPS_SERVER", server.toLocal8Bit());
-        qunsetenv("PRINTER");
-        qunsetenv("LPDEST");
-        cupsSetServer(nullptr);
+        cups_ = testing::privateScheduler();
+        QVERIFY2(cups_.isSetUp(), "the private scheduler is not set up");
+        cups_.use();
         QCOMPARE(QDir::tempPath().toLocal8Bit(), smallTemp);
     }
 
@@ -104,7 +76,7 @@ private slots:
     {
         const QImage view = maps::mapView("Medium", -5, 10);
         const PageDescription page{QStringLiteral("Terralume - Full Disk"), QStringLiteral("Medium"), -5, 10, {}};
-        const qsizetype jobs = jobStates(queue_, CUPS_WHICHJOBS_ALL).size();
+        const int jobBefore = testing::lastJobOn(cups_.queue);
         QImage printBitmap;
         QString failure;
         try {
@@ -113,17 +85,16 @@ private slots:
             failure = QString::fromUtf8(error.what());
         }
         QCOMPARE(failure, QStringLiteral("The page cannot be prepared for the printer: No space left on device"));
-        QCOMPARE(jobStates(queue_, CUPS_WHICHJOBS_ALL).size(), jobs);
+        QCOMPARE(testing::lastJobOn(cups_.queue), jobBefore);
         QCOMPARE(QDir(QString::fromLocal8Bit(smallTemp)).entryList(QDir::Files | QDir::Hidden),
                  QStringList());
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
 
         QCOMPARE(mount("tmpfs", smallTemp.constData(), "tmpfs", MS_REMOUNT, "size=64m"), 0);
         PrintMap(view, page, printBitmap);
-        QCOMPARE(jobStates(queue_, CUPS_WHICHJOBS_ALL).size(), jobs + 1);
-        // The scheduler takes the whole page: the job ends printed, not aborted.
-        QTRY_VERIFY_WITH_TIMEOUT(jobStates(queue_, CUPS_WHICHJOBS_ACTIVE).isEmpty(), 120000);
-        QCOMPARE(jobStates(queue_, CUPS_WHICHJOBS_ALL).constLast(), IPP_JSTATE_COMPLETED);
+        // The scheduler takes the whole page: the one job ends printed, not aborted.
+        QString why;
+        QVERIFY2(!testing::printedPage(cups_, jobBefore, &why).isEmpty(), qPrintable(why));
     }
 
     void cleanupTestCase()
@@ -135,7 +106,7 @@ private slots:
     }
 
 private:
-    QString queue_;
+    testing::Scheduler cups_;
 };
 
 int main(int argc, char **argv)
