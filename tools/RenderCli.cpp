@@ -162,20 +162,13 @@ const QList<QCommandLineOption> &commandLineOptions()
 // options, "-size", "--h").
 const QCommandLineOption *optionIn(const QString &arg)
 {
-    const auto &options = commandLineOptions();
-    const auto named = [&](const QString &name) -> const QCommandLineOption * {
-        for (const QCommandLineOption &option : options)
-            if (option.names().constFirst() == name)
-                return &option;
-        return nullptr;
-    };
-    if (arg == QLatin1String("-h"))
-        return named(QStringLiteral("help"));
-    if (!arg.startsWith(QLatin1String("--")))
-        return nullptr;
-    const qsizetype eq = arg.indexOf(u'=');
-    const QCommandLineOption *option = named(arg.mid(2, eq < 0 ? -1 : eq - 2));
-    return option && (eq < 0 || !option->valueName().isEmpty()) ? option : nullptr;
+    const QString name = arg == QLatin1String("-h")          ? QStringLiteral("help")
+                         : arg.startsWith(QLatin1String("--")) ? arg.mid(2).section(u'=', 0, 0)
+                                                               : QString();
+    for (const QCommandLineOption &option : commandLineOptions())
+        if (option.names().constFirst() == name)
+            return arg.contains(u'=') && option.valueName().isEmpty() ? nullptr : &option;
+    return nullptr;
 }
 
 // One occurrence of an option, in command-line order.
