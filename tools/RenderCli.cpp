@@ -31,7 +31,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace terralume {
 
