@@ -54,13 +54,4 @@ QImage zoomMapPicture(const QImage &base, int zoom)
     return view;
 }
 
-QImage widenToRgb888(const QImage &picture565)
-{
-    QImage rgb = allocate(picture565.width(), picture565.height(), QImage::Format_RGB888);
-    for (int y = 0; y < picture565.height(); ++y)
-        widenRow565ToRgb888(reinterpret_cast<const std::uint16_t *>(picture565.constScanLine(y)), picture565.width(),
-                            rgb.scanLine(y));
-    return rgb;
-}
-
 } // namespace terralume

@@ -1,7 +1,8 @@
 #pragma once
 // The map pictures as Qt images, made the one way the windows, the printed
 // page and the renderer all share: 16-bit 5-6-5 (QImage::Format_RGB16)
-// pictures painted by the core, and their widening to 8-bit RGB.
+// pictures painted by the core. Qt's own conversion to Format_RGB888 widens
+// them by bit replication, as the printed page's JPEG feed does row by row.
 
 #include "Colouring.h"
 
@@ -20,9 +21,6 @@ QImage drawMapPicture(const World &world, Tint tint);
 // the first GridExtent cells each a zoom x zoom block.
 // Throws std::bad_alloc when the picture cannot be allocated.
 QImage zoomMapPicture(const QImage &base, int zoom);
-
-// 5-6-5 widened to 8 bits a component by bit replication.
-QImage widenToRgb888(const QImage &picture565);
 
 // The map window's caption for a title, which is also the printed page's
 // title: "Terralume - " and the title exactly as typed, or "Untitled".

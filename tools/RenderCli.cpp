@@ -8,8 +8,11 @@
 #include "Messages.h"
 #include "OutputFile.h"
 #include "SeededRandom.h"
+#include "TerralumeVersion.h"
 
 #include <QBuffer>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QByteArray>
 #include <QImage>
@@ -20,7 +23,7 @@
 
 #include <charconv>
 #include <filesystem>
-#include <functional>
+#include <map>
 #include <memory>
 #include <new>
 #include <optional>
@@ -28,7 +31,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace terralume {
 
@@ -131,66 +133,118 @@ void refuseSharedTargets(const Options &options)
 
 enum class Action { Render, Help, Version };
 
+// The parser sees each argument as Latin-1, one character a byte, and a value
+// comes back with toLatin1(): names reach the file system byte for byte,
+// UTF-8 or not, and text values are decoded as UTF-8 from those bytes.
+std::string bytesOf(const QString &text)
+{
+    return text.toLatin1().toStdString();
+}
+
+const QList<QCommandLineOption> &commandLineOptions()
+{
+    static const QList<QCommandLineOption> options = [] {
+        QList<QCommandLineOption> list;
+        for (const char *name : {"size", "seed", "water", "heat", "zoom", "png", "heights", "pdf", "title", "paper"})
+            list.append(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
+        list.append(QCommandLineOption(QStringLiteral("landscape"), QString()));
+        list.append(QCommandLineOption({QStringLiteral("help"), QStringLiteral("h")}, QString()));
+        list.append(QCommandLineOption(QStringLiteral("version"), QString()));
+        return list;
+    }();
+    return options;
+}
+
+// The option an argument gives: --name (the first of its names),
+// --name=value for one that takes a value, or -h for help. None for anything
+// else, which the parser would otherwise read its own way ("--" ending the
+// options, "-size", "--h").
+const QCommandLineOption *optionIn(const QString &arg)
+{
+    const QString name = arg == QLatin1String("-h")          ? QStringLiteral("help")
+                         : arg.startsWith(QLatin1String("--")) ? arg.mid(2).section(u'=', 0, 0)
+                                                               : QString();
+    for (const QCommandLineOption &option : commandLineOptions())
+        if (option.names().constFirst() == name)
+            return arg.contains(u'=') && option.valueName().isEmpty() ? nullptr : &option;
+    return nullptr;
+}
+
+// One occurrence of an option, in command-line order.
+void apply(std::string_view name, const std::string &value, Options &options)
+{
+    const std::string option = "--" + std::string(name);
+    if (name == "size") {
+        if (value != "Small" && value != "Medium" && value != "Large")
+            throw UsageError{"unknown size '" + value + "' (use Small, Medium or Large)"};
+        options.size = value;
+    } else if (name == "seed") {
+        // The settings window's field holds no more, so no window could
+        // make the world of a longer seed again.
+        if (QString::fromUtf8(value.data(), qsizetype(value.size())).size() > kSeedLimit)
+            throw UsageError{"--seed takes at most " + std::to_string(kSeedLimit) + " characters, not '" + value + "'"};
+        options.seed = value;
+    } else if (name == "water") {
+        options.water = parseRanged(option, value, -40, 40);
+    } else if (name == "heat") {
+        options.heat = parseRanged(option, value, -40, 40);
+    } else if (name == "zoom") {
+        options.zoom = parseRanged(option, value, 1, 5);
+    } else if (name == "png") {
+        options.png = value;
+    } else if (name == "heights") {
+        options.heights = value;
+    } else if (name == "pdf") {
+        options.pdf = value;
+    } else if (name == "title") {
+        options.title = value;
+    } else if (name == "paper") {
+        if (value != "A4" && value != "Letter")
+            throw UsageError{"unknown paper '" + value + "' (use A4 or Letter)"};
+        options.page.paper = value == "A4" ? print::Paper::A4 : print::Paper::Letter;
+    } else if (name == "landscape") {
+        options.page.landscape = true;
+    }
+}
+
+// Read left to right, the first fault ends the reading: an argument that is
+// no option of ours, or an option whose value is missing, counts only once
+// everything before it was read.
 Action parse(int argc, const char *const *argv, Options &options)
 {
-    for (int k = 1; k < argc; ++k) {
-        std::string_view arg = argv[k] ? argv[k] : "";
-        if (arg == "--help" || arg == "-h")
-            return Action::Help;
-        if (arg == "--version")
-            return Action::Version;
-
-        std::string_view name = arg;
-        std::optional<std::string_view> value;
-        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string_view::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-        }
-        const auto takeValue = [&]() -> std::string_view {
-            if (value)
-                return *value;
-            if (k + 1 >= argc || !argv[k + 1])
-                throw UsageError{std::string(name) + " needs a value"};
-            return argv[++k];
-        };
-
-        if (name == "--size") {
-            const std::string_view size = takeValue();
-            if (size != "Small" && size != "Medium" && size != "Large")
-                throw UsageError{"unknown size '" + std::string(size) + "' (use Small, Medium or Large)"};
-            options.size = size;
-        } else if (name == "--seed") {
-            options.seed = takeValue();
-            // The settings window's field holds no more, so no window could
-            // make the world of a longer seed again.
-            if (QString::fromUtf8(options.seed.data(), qsizetype(options.seed.size())).size() > kSeedLimit)
-                throw UsageError{"--seed takes at most " + std::to_string(kSeedLimit) + " characters, not '" +
-                                 options.seed + "'"};
-        } else if (name == "--water") {
-            options.water = parseRanged(name, takeValue(), -40, 40);
-        } else if (name == "--heat") {
-            options.heat = parseRanged(name, takeValue(), -40, 40);
-        } else if (name == "--zoom") {
-            options.zoom = parseRanged(name, takeValue(), 1, 5);
-        } else if (name == "--png") {
-            options.png = takeValue();
-        } else if (name == "--heights") {
-            options.heights = takeValue();
-        } else if (name == "--pdf") {
-            options.pdf = takeValue();
-        } else if (name == "--title") {
-            options.title = takeValue();
-        } else if (name == "--paper") {
-            const std::string_view paper = takeValue();
-            if (paper != "A4" && paper != "Letter")
-                throw UsageError{"unknown paper '" + std::string(paper) + "' (use A4 or Letter)"};
-            options.page.paper = paper == "A4" ? print::Paper::A4 : print::Paper::Letter;
-        } else if (name == "--landscape" && !value) {
-            options.page.landscape = true;
-        } else {
-            throw UsageError{"unknown option '" + std::string(arg) + "'"};
-        }
+    QStringList args;
+    for (int k = 0; k < argc; ++k)
+        args.append(QString::fromLatin1(argv[k] ? argv[k] : ""));
+    qsizetype readable = 1;
+    bool valueMissing = false;
+    while (readable < args.size()) {
+        const QCommandLineOption *option = optionIn(args[readable]);
+        if (!option)
+            break;
+        const bool valueFollows = !option->valueName().isEmpty() && !args[readable].contains(u'=');
+        valueMissing = valueFollows && readable + 1 == args.size();
+        if (valueMissing)
+            break;
+        readable += valueFollows ? 2 : 1;
     }
+
+    QCommandLineParser parser;
+    parser.addOptions(commandLineOptions());
+    // Only whole options of ours reach the parser, so it reads all it is given.
+    parser.parse(args.first(readable));
+    std::map<QString, qsizetype> taken;
+    for (const QString &name : parser.optionNames()) {
+        if (name == QLatin1String("h") || name == QLatin1String("help"))
+            return Action::Help;
+        if (name == QLatin1String("version"))
+            return Action::Version;
+        const QStringList values = parser.values(name);
+        apply(bytesOf(name), values.isEmpty() ? std::string() : bytesOf(values[taken[name]++]), options);
+    }
+    if (readable < args.size())
+        throw UsageError{valueMissing ? bytesOf(args[readable]) + " needs a value"
+                                      : "unknown option '" + bytesOf(args[readable]) + "'"};
+
     if (!options.png && !options.heights && !options.pdf)
         throw UsageError{"nothing to write: give --png FILE, --heights FILE or --pdf FILE"};
     if (options.pdf && options.pdf->empty())
@@ -211,19 +265,6 @@ int finishOutput(std::ostream &out, std::ostream &err)
         return 0;
     err << kProgram << ": cannot write to standard output\n";
     return 1;
-}
-
-// Rows top to bottom, so the picture shows cell [x][y] at column x, row y.
-QByteArray heightsFile(const World &world)
-{
-    const int side = world.Heights.side();
-    QByteArray bytes = QByteArrayLiteral("P5\n") + QByteArray::number(side) + ' ' + QByteArray::number(side) +
-                       QByteArrayLiteral("\n255\n");
-    bytes.reserve(bytes.size() + qsizetype(side) * side);
-    for (int y = 0; y < side; ++y)
-        for (int x = 0; x < side; ++x)
-            bytes.append(static_cast<char>(world.Heights.at(x, y)));
-    return bytes;
 }
 
 // Fonts need a GUI application. The renderer never needs a display, so it
@@ -257,7 +298,80 @@ std::string cannotWrite(const std::string &path, const QString &reason)
     return "cannot write '" + path + "': " + reason.toStdString();
 }
 
+// Every file is made whole in memory first, so nothing can fail half-way on
+// the disk, and then written all or nothing.
+StepFailure writeWhole(const std::string &file, const QByteArray &bytes)
+{
+    QString reason;
+    if (writeFileAtomically(QByteArray::fromStdString(file), bytes, reason))
+        return std::nullopt;
+    return cannotWrite(file, reason);
+}
+
+// The files asked for, up to the first that cannot be written: the height
+// grid, then the picture as the map window shows it, made once for the PNG
+// and the page.
+StepFailure writeRequested(const Options &options, const World &world)
+{
+    if (options.heights)
+        if (StepFailure failure = writeHeights(*options.heights, world))
+            return failure;
+    if (!options.png && !options.pdf)
+        return std::nullopt;
+    QImage shown = drawMapPicture(world, tintFromHeatPosition(options.heat));
+    if (options.zoom)
+        shown = zoomMapPicture(shown, *options.zoom);
+    if (options.png)
+        if (StepFailure failure = writePng(*options.png, shown))
+            return failure;
+    if (!options.pdf)
+        return std::nullopt;
+    const print::PageDescription page{mapCaption(QString::fromStdString(options.title)),
+                                      QString::fromStdString(options.size), options.water, options.heat, {}};
+    return writePdf(*options.pdf, shown, page, options.page);
+}
+
 } // namespace
+
+// Rows top to bottom, so the picture shows cell [x][y] at column x, row y.
+StepFailure writeHeights(const std::string &file, const World &world)
+{
+    const int side = world.Heights.side();
+    QByteArray bytes = QByteArrayLiteral("P5\n") + QByteArray::number(side) + ' ' + QByteArray::number(side) +
+                       QByteArrayLiteral("\n255\n");
+    bytes.reserve(bytes.size() + qsizetype(side) * side);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            bytes.append(static_cast<char>(world.Heights.at(x, y)));
+    return writeWhole(file, bytes);
+}
+
+StepFailure writePng(const std::string &file, const QImage &shown)
+{
+    const QImage rgb = shown.convertToFormat(QImage::Format_RGB888);
+    // Qt's way of saying the pixels could not be allocated.
+    if (rgb.isNull())
+        throw std::bad_alloc();
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (!rgb.save(&buffer, "PNG"))
+        return cannotWrite(file, QStringLiteral("the picture could not be encoded as PNG"));
+    return writeWhole(file, encoded);
+}
+
+StepFailure writePdf(const std::string &file, const QImage &shown, const print::PageDescription &page,
+                     const print::PdfOptions &paper)
+{
+    QByteArray bytes;
+    try {
+        const PageFonts fonts;
+        bytes = print::composePdfBytes(shown, page, paper);
+    } catch (const print::PrintError &error) {
+        return cannotWrite(file, QString::fromUtf8(error.what()));
+    }
+    return writeWhole(file, bytes);
+}
 
 std::string printableText(std::string_view text)
 {
@@ -340,53 +454,10 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
     }
 
     try {
-        World world;
-        GenerateHeights(world, options.size, options.water, random);
-
+        const World world = GenerateHeights(options.size, options.water, random);
         const QuietQtWarnings quiet;
-        // Each file is made whole in memory first, so nothing can fail
-        // half-way on the disk, and then written all or nothing.
-        std::string failure;
-        const auto write = [&](const std::optional<std::string> &file, const std::function<QByteArray()> &make) {
-            if (!file)
-                return true;
-            QString reason;
-            try {
-                if (writeFileAtomically(QByteArray::fromStdString(*file), make(), reason))
-                    return true;
-            } catch (const print::PrintError &error) {
-                reason = QString::fromUtf8(error.what());
-            }
-            failure = cannotWrite(*file, reason);
-            return false;
-        };
-
-        // The picture as the map window shows it, made once for the PNG and the page.
-        QImage shown;
-        const auto picture = [&]() -> const QImage & {
-            if (shown.isNull()) {
-                shown = drawMapPicture(world, tintFromHeatPosition(options.heat));
-                if (options.zoom)
-                    shown = zoomMapPicture(shown, *options.zoom);
-            }
-            return shown;
-        };
-        const bool written =
-            write(options.heights, [&] { return heightsFile(world); }) && write(options.png, [&] {
-                QByteArray encoded;
-                QBuffer buffer(&encoded);
-                buffer.open(QIODevice::WriteOnly);
-                if (!widenToRgb888(picture()).save(&buffer, "PNG"))
-                    throw std::bad_alloc();
-                return encoded;
-            }) && write(options.pdf, [&] {
-                const PageFonts fonts;
-                const print::PageDescription page{mapCaption(QString::fromStdString(options.title)),
-                                                  QString::fromStdString(options.size), options.water, options.heat, {}};
-                return print::composePdfBytes(picture(), page, options.page);
-            });
-        if (!written) {
-            report(err, failure);
+        if (const StepFailure failure = writeRequested(options, world)) {
+            report(err, *failure);
             return 1;
         }
     } catch (const std::bad_alloc &) {

@@ -4,15 +4,34 @@
 // Returns the process exit code: 0 done, 1 a file could not be written,
 // 2 a bad command line (unknown option, bad value, rejected seed).
 
+#include "Generator.h"
+#include "MapPrinter.h"
+
+#include <QImage>
 #include <QtGlobal>
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace terralume {
 
 int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream &err);
+
+// The steps of a run, one file each. A step makes its file whole in memory,
+// then writes it all or nothing; it returns the message that says why it
+// could not, or nothing once the file is written. They throw std::bad_alloc
+// when the memory for the file runs out.
+using StepFailure = std::optional<std::string>;
+
+// The height grid as a binary PGM.
+StepFailure writeHeights(const std::string &file, const World &world);
+// The shown 5-6-5 picture as an 8-bit RGB PNG.
+StepFailure writePng(const std::string &file, const QImage &shown);
+// The printed page, with the shown picture, as a PDF.
+StepFailure writePdf(const std::string &file, const QImage &shown, const print::PageDescription &page,
+                     const print::PdfOptions &paper);
 
 // `text` as it may be shown on a terminal: control characters and bytes that
 // are not UTF-8 become \xNN, everything else is kept.

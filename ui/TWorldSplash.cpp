@@ -2,6 +2,7 @@
 
 #include "Assets.h"
 #include "DesignScale.h"
+#include "TerralumeVersion.h"
 
 #include <QBitmap>
 #include <QImage>
@@ -79,7 +80,7 @@ TWorldSplash::TWorldSplash(QWidget *parent)
     Image1->setPixmap(transparentBanner(Image1->size()));
 
     Label3 = blueLabel(scale, QStringLiteral("Label3"), QStringLiteral("The Random World Generator"), 90, 108, this);
-    Label1 = blueLabel(scale, QStringLiteral("Label1"), QStringLiteral("Version 1.20"), 132, 132, this);
+    Label1 = blueLabel(scale, QStringLiteral("Label1"), QStringLiteral("Version " TERRALUME_VERSION), 132, 132, this);
     Label2 = blueLabel(scale, QStringLiteral("Label2"), webAddress(), 132, 156, this);
 
     butOK = new QPushButton(QStringLiteral("OK"), this);

@@ -5,4 +5,4 @@ target_sources(terralume_ui PRIVATE
 if(NOT TARGET terralume_assets)
   add_subdirectory(${PROJECT_SOURCE_DIR}/assets ${CMAKE_BINARY_DIR}/assets)
 endif()
-target_link_libraries(terralume_ui PUBLIC terralume_assets)
+target_link_libraries(terralume_ui PUBLIC terralume_assets PRIVATE terralume_version)

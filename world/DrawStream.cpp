@@ -34,19 +34,13 @@ void scaleAll(const std::uint32_t *states, std::size_t count, std::uint32_t rang
 
 } // namespace
 
-DrawStream::DrawStream(SeededRandom &source) : source_(source)
+DrawStream::DrawStream(std::uint32_t seedWord) : start_(seedWord)
 {
-    std::uint32_t state = source.seedWord();
+    std::uint32_t state = seedWord;
     for (auto &s : states_) {
         state = lcgStep(state);
         s = state;
     }
-}
-
-DrawStream::~DrawStream()
-{
-    if (taken_)
-        source_.setSeedWord(states_[pos_ - 1]);
 }
 
 void DrawStream::refill()
@@ -62,22 +56,16 @@ void DrawStream::next(std::uint16_t *out, std::size_t count, std::uint32_t range
             refill();
         const std::size_t run = std::min(count, kBlock - pos_);
         scaleAll(states_.data() + pos_, run, range, offset, out);
-        taken_ = true;
         pos_ += run;
         out += run;
         count -= run;
     }
 }
 
-} // namespace terralume
-
-namespace terralume {
-
 void DrawStream::skip(std::size_t count)
 {
     if (count == 0)
         return;
-    taken_ = true;
     while (count > kBlock - pos_) {
         count -= kBlock - pos_;
         refill();

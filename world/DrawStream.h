@@ -6,7 +6,8 @@
 // consecutive states and advances every one of them by kBlock steps at once
 // (state * a^kBlock + c_kBlock), which the compiler turns into vector
 // multiplies. Draws are still handed out strictly in sequence order, so each
-// one lands on the same cell as with RandomBelow.
+// one lands on the same cell as with RandomBelow. The stream only reads the
+// source's state: whoever takes draws hands the stream's state back.
 
 #include "SeededRandom.h"
 
@@ -40,20 +41,19 @@ class DrawStream {
 public:
     static constexpr std::size_t kBlock = 512;
 
-    // Starts drawing from the source's current state.
-    explicit DrawStream(SeededRandom &source);
-    // Leaves the source advanced past the last draw taken, as RandomBelow would.
-    ~DrawStream();
+    // Draws on from a source's SeedWord: the first draw is the one its
+    // RandomBelow would make next.
+    explicit DrawStream(std::uint32_t seedWord);
 
-    DrawStream(const DrawStream &) = delete;
-    DrawStream &operator=(const DrawStream &) = delete;
+    // The SeedWord after the last draw taken (the starting one before any),
+    // where RandomBelow would have left the source.
+    std::uint32_t seedWord() const { return pos_ == 0 ? start_ : states_[pos_ - 1]; }
 
     // The next draw below `range`, as RandomBelow(range) would give it.
     std::uint32_t next(std::uint32_t range)
     {
         if (pos_ == kBlock)
             refill();
-        taken_ = true;
         return scaleDraw(states_[pos_++], range);
     }
 
@@ -67,8 +67,8 @@ public:
 private:
     void refill();
 
-    SeededRandom &source_;
-    bool taken_ = false;
+    std::uint32_t start_;
+    // Only 0 before the first draw: a refill happens just before a draw.
     std::size_t pos_ = 0;
     alignas(64) std::array<std::uint32_t, kBlock> states_{};
 };

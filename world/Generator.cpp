@@ -170,13 +170,22 @@ void GenerateHeights(World &w, std::string_view sizeName, int waterPosition, See
     w.WaterOffset = -waterPosition;
     w.EdgeWidth = w.BlockSize;
 
-    DrawStream draws(random);
+    DrawStream draws(random.seedWord());
     seedLattice(w, draws);
     // The first stage reads only multiples of its step.
     WipeEdges(w, draws, firstStep(w.BlockSize));
     for (int step = firstStep(w.BlockSize); step != 1; step /= 2)
         runStage(w, draws, step);
     clampToWater(w);
+    // The source goes on after the last draw, as if each had been its own RandomBelow.
+    random.setSeedWord(draws.seedWord());
+}
+
+World GenerateHeights(std::string_view sizeName, int waterPosition, SeededRandom &random)
+{
+    World world;
+    GenerateHeights(world, sizeName, waterPosition, random);
+    return world;
 }
 
 std::uint64_t drawsPerGeneration(std::string_view sizeName)

@@ -31,8 +31,12 @@ struct World {
 int blockSizeFor(std::string_view sizeName);
 
 // Rebuilds `world` from an all-zero grid, drawing from `random` as it finds
-// it; `random` is left advanced past the last draw.
+// it; `random` is left advanced past the last draw. The grid's memory is kept
+// from one generation to the next.
 void GenerateHeights(World &world, std::string_view sizeName, int waterPosition, SeededRandom &random);
+
+// The same generation into a world of its own.
+World GenerateHeights(std::string_view sizeName, int waterPosition, SeededRandom &random);
 
 // Resets the four edge bands to low random heights (sea), one draw per cell,
 // right, top, bottom, left. Until the next reset only cells whose two indices

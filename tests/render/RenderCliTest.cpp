@@ -99,7 +99,16 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLine{{"--size", "\x1b[2J\x9b\xc2\x9b"}, "unknown size '\\x1b[2J\\x9b\\xc2\\x9b'"},
                     BadLine{{"--bad\r\x7f=1"}, "unknown option '--bad\\x0d\\x7f=1'"},
                     BadLine{{"--heights", "@map.png"}, "--heights and --png name the same file"},
-                    BadLine{{"--pdf", "@./map.png"}, "--png and --pdf name the same file"}));
+                    BadLine{{"--pdf", "@./map.png"}, "--png and --pdf name the same file"},
+                    // Forms an option parser may read its own way: none is an option here.
+                    BadLine{{"--"}, "unknown option '--'"}, BadLine{{"--h"}, "unknown option '--h'"},
+                    BadLine{{"-size", "Large"}, "unknown option '-size'"},
+                    BadLine{{"--landscape=1"}, "unknown option '--landscape=1'"},
+                    BadLine{{"--help=x"}, "unknown option '--help=x'"},
+                    // Read left to right: the first fault is the one reported.
+                    BadLine{{"--size", "Huge", "--colour"}, "unknown size 'Huge'"},
+                    BadLine{{"--colour", "--size", "Huge"}, "unknown option '--colour'"},
+                    BadLine{{"--zoom=9", "--help"}, "--zoom needs a whole number from 1 to 5, not '9'"}));
 
 // A name that is not UTF-8 is still a name: written byte for byte, it can
 // never land on another request's file.
@@ -233,9 +242,14 @@ TEST_F(RenderCli, NeedsSomethingToWrite)
 
 TEST_F(RenderCli, HelpAndVersionGoToStandardOutput)
 {
-    const Outcome help = render({"--help"});
-    EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("--heights FILE"), std::string::npos);
+    // Help wins over whatever follows it, a fault included.
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"--help"}, {"-h"}, {"--title", "-h", "-h"},
+                                                  {"--png", path("map.png"), "--help", "--colour"}}) {
+        const Outcome help = render(args);
+        EXPECT_EQ(help.code, 0) << args.back();
+        EXPECT_NE(help.out.find("--heights FILE"), std::string::npos) << args.back();
+    }
+    EXPECT_TRUE(files().isEmpty());
     const Outcome version = render({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out.rfind("terralume-render 1.", 0), 0u) << version.out;
@@ -264,6 +278,24 @@ TEST_F(RenderCli, FullDeviceGivesExitOne)
     EXPECT_EQ(run.err.find("libpng"), std::string::npos) << "one message, not the library's as well";
 }
 
+// A picture the PNG encoder refuses, wider than the million pixels it takes,
+// is that file's failure and says so; memory was never short.
+TEST_F(RenderCli, PictureThePngEncoderRefusesIsReportedAsSuch)
+{
+    QImage wide(1000001, 1, QImage::Format_RGB16);
+    ASSERT_FALSE(wide.isNull());
+    wide.fill(Qt::blue);
+    const std::string file = path("wide.png");
+    StepFailure failure;
+    {
+        const QuietQtWarnings quiet;
+        ASSERT_NO_THROW(failure = writePng(file, wide));
+    }
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(*failure, "cannot write '" + file + "': the picture could not be encoded as PNG");
+    EXPECT_TRUE(files().isEmpty());
+}
+
 TEST_F(RenderCli, ReplacesAnExistingFileOnlyWhenDone)
 {
     QFile old(dir.filePath("map.png"));
@@ -283,9 +315,7 @@ World generated(const char *size, const char *seed, int water)
 {
     SeededRandom random;
     random.LoadSeed(seed);
-    World world;
-    GenerateHeights(world, size, water, random);
-    return world;
+    return GenerateHeights(size, water, random);
 }
 
 struct Picture {

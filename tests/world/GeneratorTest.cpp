@@ -31,9 +31,7 @@ World generate(const std::string &size, int water, std::uint32_t seed = 42861244
 {
     SeededRandom random;
     random.setSeedWord(seed);
-    World world;
-    GenerateHeights(world, size, water, random);
-    return world;
+    return GenerateHeights(size, water, random);
 }
 
 std::vector<std::uint8_t> cells(const World &w)

@@ -100,22 +100,19 @@ TEST(SeededRandom, NegativeSeedIsItsTwosComplementPattern)
 }
 
 // The lane stream must hand out exactly the draws RandomBelow would, across
-// several refills, and leave the source where RandomBelow would have.
+// several refills, and end on the state RandomBelow would have left.
 TEST(DrawStream, MatchesRandomBelowDrawForDraw)
 {
     for (std::uint32_t seed : {0u, 42861244u, 0xFFFFFFFFu, 0x80000000u}) {
-        SeededRandom serial, laned;
+        SeededRandom serial;
         serial.setSeedWord(seed);
-        laned.setSeedWord(seed);
         const std::uint32_t ranges[] = {40, 128, 3, 257, 129, 5};
-        {
-            DrawStream stream(laned);
-            for (int k = 0; k < 3 * static_cast<int>(DrawStream::kBlock) + 17; ++k) {
-                const std::uint32_t range = ranges[k % 6];
-                ASSERT_EQ(stream.next(range), serial.RandomBelow(range)) << "draw " << k;
-            }
+        DrawStream stream(seed);
+        for (int k = 0; k < 3 * static_cast<int>(DrawStream::kBlock) + 17; ++k) {
+            const std::uint32_t range = ranges[k % 6];
+            ASSERT_EQ(stream.next(range), serial.RandomBelow(range)) << "draw " << k;
         }
-        EXPECT_EQ(laned.seedWord(), serial.seedWord());
+        EXPECT_EQ(stream.seedWord(), serial.seedWord());
     }
 }
 
@@ -123,29 +120,34 @@ TEST(DrawStream, MatchesRandomBelowDrawForDraw)
 // draws: the same values in the same order as RandomBelow, offset included.
 TEST(DrawStream, RunsMatchRandomBelowAcrossBlocks)
 {
-    SeededRandom serial, laned;
+    SeededRandom serial;
     serial.setSeedWord(42861244u);
-    laned.setSeedWord(42861244u);
-    {
-        DrawStream stream(laned);
-        std::vector<std::uint16_t> run(2 * DrawStream::kBlock + 3);
-        const std::size_t lengths[] = {1, 0, 7, DrawStream::kBlock - 8, DrawStream::kBlock, 2 * DrawStream::kBlock + 3, 33};
-        for (std::size_t length : lengths) {
-            ASSERT_EQ(stream.next(129), serial.RandomBelow(129));
-            stream.next(run.data(), length, 40, 80);
-            for (std::size_t k = 0; k < length; ++k)
-                ASSERT_EQ(run[k], serial.RandomBelow(40) + 80) << "length " << length << " draw " << k;
-        }
+    DrawStream stream(42861244u);
+    std::vector<std::uint16_t> run(2 * DrawStream::kBlock + 3);
+    const std::size_t lengths[] = {1, 0, 7, DrawStream::kBlock - 8, DrawStream::kBlock, 2 * DrawStream::kBlock + 3, 33};
+    for (std::size_t length : lengths) {
+        ASSERT_EQ(stream.next(129), serial.RandomBelow(129));
+        stream.next(run.data(), length, 40, 80);
+        for (std::size_t k = 0; k < length; ++k)
+            ASSERT_EQ(run[k], serial.RandomBelow(40) + 80) << "length " << length << " draw " << k;
     }
-    EXPECT_EQ(laned.seedWord(), serial.seedWord());
+    EXPECT_EQ(stream.seedWord(), serial.seedWord());
 }
 
-TEST(DrawStream, TakingNothingLeavesTheSourceAlone)
+// Skipped draws count like taken ones, from the very first draw and across
+// refills; a stream that took nothing is still at its start.
+TEST(DrawStream, SkipsAsManyStepsAsItPassesOver)
 {
-    SeededRandom random;
-    random.setSeedWord(1234);
-    { DrawStream stream(random); }
-    EXPECT_EQ(random.seedWord(), 1234u);
+    for (std::size_t count : {std::size_t{0}, std::size_t{1}, DrawStream::kBlock, 3 * DrawStream::kBlock + 5}) {
+        SeededRandom serial;
+        serial.setSeedWord(1234);
+        DrawStream stream(serial.seedWord());
+        stream.skip(count);
+        for (std::size_t k = 0; k < count; ++k)
+            serial.RandomBelow(1);
+        EXPECT_EQ(stream.seedWord(), serial.seedWord()) << count;
+        EXPECT_EQ(stream.next(257), serial.RandomBelow(257)) << count;
+    }
 }
 
 } // namespace
