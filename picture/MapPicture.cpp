@@ -16,16 +16,6 @@ namespace {
 
 using SharedPixels = std::shared_ptr<std::uint16_t[]>;
 
-// A null QImage is how Qt reports that it could not allocate the pixels;
-// the callers want that as an error they can report.
-QImage allocate(int width, int height, QImage::Format format)
-{
-    QImage image(width, height, format);
-    if (image.isNull())
-        throw std::bad_alloc();
-    return image;
-}
-
 // A fresh x5 view is tens of megabytes touched for the first time; in
 // huge pages that costs a few hundred page faults instead of thousands.
 SharedPixels allocatePixels(std::size_t count)
@@ -49,11 +39,14 @@ SharedPixels allocatePixels(std::size_t count)
 // of the image does, so a copy of a view may be kept across zooms.
 QImage imageOver(const SharedPixels &storage, int side, qsizetype bytesPerLine)
 {
-    QImage image(
-        reinterpret_cast<uchar *>(storage.get()), side, side, bytesPerLine, QImage::Format_RGB16,
-        [](void *holder) { delete static_cast<SharedPixels *>(holder); }, new SharedPixels(storage));
-    if (image.isNull())
+    auto *holder = new SharedPixels(storage);
+    QImage image(reinterpret_cast<uchar *>(storage.get()), side, side, bytesPerLine, QImage::Format_RGB16,
+                 [](void *held) { delete static_cast<SharedPixels *>(held); }, holder);
+    // Qt drops the holder without a word when it cannot make the image.
+    if (image.isNull()) {
+        delete holder;
         throw std::bad_alloc();
+    }
     return image;
 }
 
@@ -80,7 +73,10 @@ PixelView565 pixelView(QImage &picture565)
 QImage drawMapPicture(const World &world, Tint tint)
 {
     const int side = world.Heights.side();
-    QImage picture = allocate(side, side, QImage::Format_RGB16);
+    QImage picture(side, side, QImage::Format_RGB16);
+    // A null QImage is how Qt reports that it could not allocate the pixels.
+    if (picture.isNull())
+        throw std::bad_alloc();
     colourWorld(world, tint, pixelView(picture));
     return picture;
 }
@@ -100,16 +96,6 @@ void MapView::show(const QImage &base)
     image_ = base;
 }
 
-// Nobody but this view holds the storage: besides storage_ itself, at most
-// the view's own image over it, and that image not shared with any copy.
-bool MapView::storageFree() const
-{
-    const bool shownFromStorage = image_.constBits() == reinterpret_cast<const uchar *>(storage_.get());
-    if (!shownFromStorage)
-        return storage_.use_count() == 1;
-    return storage_.use_count() == 2 && image_.isDetached();
-}
-
 void MapView::zoom(const QImage &base, int factor)
 {
     const int side = (base.width() - 1) * factor;
@@ -118,17 +104,20 @@ void MapView::zoom(const QImage &base, int factor)
     const std::size_t count = pixelsPerLine * static_cast<std::size_t>(side);
     const qsizetype bytesPerLine = static_cast<qsizetype>(pixelsPerLine * sizeof(std::uint16_t));
 
-    const bool reusable = storage_ && count <= capacity_ && storageFree();
+    // The storage is free when nobody else holds it: besides storage_, at
+    // most the view's own image over it, and that image shared with no copy.
+    const bool shownFromStorage = image_.constBits() == reinterpret_cast<const uchar *>(storage_.get());
+    const bool reusable = storage_ && count <= capacity_ && storage_.use_count() == (shownFromStorage ? 2 : 1) &&
+                          (!shownFromStorage || image_.isDetached());
     SharedPixels storage = reusable ? storage_ : allocator_(count);
     if (!storage)
         throw std::bad_alloc();
     QImage zoomed = imageOver(storage, side, bytesPerLine);
     zoomView(pixelView(base), factor, pixelView(zoomed));
     image_ = std::move(zoomed);
-    if (!reusable) {
-        storage_ = std::move(storage);
+    if (!reusable)
         capacity_ = count;
-    }
+    storage_ = std::move(storage);
 }
 
 } // namespace terralume

@@ -48,8 +48,6 @@ public:
     const QImage &image() const { return image_; }
 
 private:
-    bool storageFree() const;
-
     PixelAllocator allocator_;
     std::shared_ptr<std::uint16_t[]> storage_;
     std::size_t capacity_ = 0;

@@ -1,8 +1,7 @@
 #pragma once
-// The hourglass for the length of a long operation, and the default cursor
-// after it on every way out, exceptions included: not whatever cursor was
-// shown before, so no override can outlive a failed operation. Guards nest:
-// an inner one ending leaves the hourglass of an outer one in place.
+// The hourglass for a long operation, then the default cursor on every way
+// out (not the one shown before, so no override outlives a failure). Guards
+// nest: an inner one ending leaves the outer one's hourglass in place.
 
 #include <QCursor>
 #include <QGuiApplication>
