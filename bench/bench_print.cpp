@@ -42,7 +42,9 @@ QImage largeViewAtZoom5()
     SeededRandom random;
     random.LoadSeed("42861244");
     GenerateHeights(world, "Large", 0, random);
-    return zoomMapPicture(drawMapPicture(world, tintFromHeatPosition(0)), 5);
+    MapView view;
+    view.zoom(drawMapPicture(world, tintFromHeatPosition(0)), 5);
+    return view.image();
 }
 
 const QImage &view()

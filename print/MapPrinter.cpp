@@ -6,10 +6,8 @@
 #include "PrintSpooler.h"
 
 #include <QBuffer>
-#include <QCursor>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPageSize>
@@ -28,26 +26,6 @@ namespace terralume::print {
 namespace {
 
 std::atomic<bool> printerBusy{false};
-
-// The hourglass for the job; afterwards the default cursor, not whatever was
-// shown before, so a stacked override cannot outlive a failed job.
-class WaitCursor {
-public:
-    WaitCursor()
-    {
-        if (qGuiApp != nullptr)
-            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    }
-    ~WaitCursor()
-    {
-        if (qGuiApp == nullptr)
-            return;
-        while (QGuiApplication::overrideCursor() != nullptr)
-            QGuiApplication::restoreOverrideCursor();
-    }
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-};
 
 // Long enough for a loaded machine's scheduler to answer, short enough that
 // a hung one does not freeze the window.
@@ -108,7 +86,6 @@ PrinterBusy::~PrinterBusy()
 
 void printPage(const QImage &printBitmap, const PageDescription &page)
 {
-    WaitCursor cursor;
     PrinterBusy busy;
 
     // One look-up on a connection whose waits are bounded: a scheduler that

@@ -14,11 +14,9 @@ namespace terralume::print {
 // `printBitmap` with ReJigPallete, then prints one page on the system's
 // default printer with that printer's default settings, no dialog.
 //
-// - A JPEG failure throws before anything else happens: the cursor is not
-//   touched and `printBitmap` keeps what it held.
-// - Otherwise `printBitmap` is replaced, and the job runs under the hourglass
-//   cursor; on every path the cursor ends as the default one (any override
-//   cursor is removed).
+// - A JPEG failure throws before anything else happens: `printBitmap` keeps
+//   what it held.
+// - Otherwise `printBitmap` is replaced and the job runs.
 // - Failures throw PrintError with the message the user sees:
 //   "There is no default printer currently selected", "Printer selected is
 //   not valid", "Printing in progress" (another job of this process is open),

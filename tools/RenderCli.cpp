@@ -318,9 +318,13 @@ StepFailure writeRequested(const Options &options, const World &world)
             return failure;
     if (!options.png && !options.pdf)
         return std::nullopt;
-    QImage shown = drawMapPicture(world, tintFromHeatPosition(options.heat));
+    MapView view;
+    const QImage base = drawMapPicture(world, tintFromHeatPosition(options.heat));
     if (options.zoom)
-        shown = zoomMapPicture(shown, *options.zoom);
+        view.zoom(base, *options.zoom);
+    else
+        view.show(base);
+    const QImage &shown = view.image();
     if (options.png)
         if (StepFailure failure = writePng(*options.png, shown))
             return failure;

@@ -1,7 +1,7 @@
 #include "TWorldScr.h"
 
 #include "DesignScale.h"
-#include "MapPicture.h"
+#include "JpegRoundTrip.h"
 #include "MapPrinter.h"
 #include "SeededRandom.h"
 #include "TerralumeApplication.h"
@@ -22,14 +22,6 @@
 #include <QWindowStateChangeEvent>
 
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <new>
-#include <utility>
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 
 namespace terralume::ui {
 
@@ -37,36 +29,6 @@ namespace {
 
 constexpr QPoint kWindowPosition{6, 4};
 constexpr int kZoomFactors = 5;
-
-using SharedPixels = std::shared_ptr<std::uint16_t[]>;
-
-// A QImage over shared pixel storage: the storage lives as long as any copy
-// of the image does, so printing may keep a copy across zooms.
-QImage imageOver(const SharedPixels &storage, int side, qsizetype bytesPerLine)
-{
-    return QImage(
-        reinterpret_cast<uchar *>(storage.get()), side, side, bytesPerLine, QImage::Format_RGB16,
-        [](void *holder) { delete static_cast<SharedPixels *>(holder); }, new SharedPixels(storage));
-}
-
-// A fresh x5 view is tens of megabytes touched for the first time; in
-// huge pages that costs a few hundred page faults instead of thousands.
-SharedPixels allocatePixels(std::size_t count)
-{
-#ifdef __linux__
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    const std::size_t bytes = count * sizeof(std::uint16_t);
-    if (bytes >= kHugePage) {
-        const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-        void *memory = std::aligned_alloc(kHugePage, rounded);
-        if (!memory)
-            throw std::bad_alloc();
-        madvise(memory, rounded, MADV_HUGEPAGE);
-        return SharedPixels(static_cast<std::uint16_t *>(memory), [](std::uint16_t *pixels) { std::free(pixels); });
-    }
-#endif
-    return std::make_unique_for_overwrite<std::uint16_t[]>(count);
-}
 
 } // namespace
 
@@ -101,7 +63,7 @@ void MapImage::paintEvent(QPaintEvent *event)
 TWorldScr::TWorldScr(SeededRandom &random, QWidget *parent)
     : QMainWindow(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      random_(random), allocator_(allocatePixels)
+      random_(random)
 {
     setObjectName(QStringLiteral("WorldScr"));
     setWindowTitle(QStringLiteral("Terralume"));
@@ -110,7 +72,7 @@ TWorldScr::TWorldScr(SeededRandom &random, QWidget *parent)
 
 TWorldScr::~TWorldScr()
 {
-    // The picture widget points into view_; it goes before view_ does.
+    // The picture widget points at view_'s image; it goes before view_ does.
     Image1->setPicture(nullptr);
 }
 
@@ -122,7 +84,7 @@ void TWorldScr::buildControls()
     ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Image1 = new MapImage;
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPicture(&view_);
+    Image1->setPicture(&view_.image());
     ScrollBox1->setWidget(Image1);
     setCentralWidget(ScrollBox1);
 
@@ -165,11 +127,6 @@ void TWorldScr::buildControls()
     connect(Exit1, &QAction::triggered, this, guarded(this, &TWorldScr::Exit1Click));
 
     placeFrameAt(*this, primaryScreenScale().point(kWindowPosition.x(), kWindowPosition.y()));
-}
-
-void TWorldScr::setPixelAllocator(PixelAllocator allocator)
-{
-    allocator_ = allocator ? std::move(allocator) : PixelAllocator(allocatePixels);
 }
 
 void TWorldScr::ShowModal(const WorldSettings &settings)
@@ -230,14 +187,8 @@ void TWorldScr::FormClose()
 void TWorldScr::DrawMap()
 {
     const WaitCursor hourglass;
-    QImage drawing = drawMapPicture(world_, tint_);
-    replaceView(drawing.width(), [&drawing](PixelView565 target) {
-        const ConstPixelView565 source = pixelView(std::as_const(drawing));
-        const std::size_t rowBytes = static_cast<std::size_t>(source.width) * sizeof(std::uint16_t);
-        for (int y = 0; y < source.height; ++y)
-            std::memcpy(target.row(y), source.row(y), rowBytes);
-    });
-    BaseBitmap = std::move(drawing);
+    BaseBitmap = drawMapPicture(world_, tint_);
+    view_.show(BaseBitmap);
     FitToScreen();
 }
 
@@ -246,34 +197,8 @@ void TWorldScr::ZoomMap()
     if (BaseBitmap.isNull())
         return;
     const WaitCursor hourglass;
-    const int zoom = ZoomFactor;
-    replaceView((BaseBitmap.width() - 1) * zoom,
-                [this, zoom](PixelView565 target) { zoomView(pixelView(std::as_const(BaseBitmap)), zoom, target); });
+    view_.zoom(BaseBitmap, ZoomFactor);
     FitToScreen();
-}
-
-void TWorldScr::replaceView(int side, const std::function<void(PixelView565)> &fill)
-{
-    // Lines padded to whole 32-bit words, as QImage's own are.
-    const std::size_t pixelsPerLine = (static_cast<std::size_t>(side) + 1) & ~std::size_t{1};
-    const std::size_t count = pixelsPerLine * static_cast<std::size_t>(side);
-    const qsizetype bytesPerLine = static_cast<qsizetype>(pixelsPerLine * sizeof(std::uint16_t));
-
-    // Storage anyone else still holds a copy of is never written over.
-    std::shared_ptr<std::uint16_t[]> storage = storage_;
-    const bool reusable = storage && count <= storageCapacity_ && storage.use_count() <= 3 && view_.isDetached();
-    if (!reusable) {
-        storage = allocator_(count);
-        if (!storage)
-            throw std::bad_alloc();
-    }
-    fill(PixelView565{storage.get(), side, side, bytesPerLine});
-    view_ = imageOver(storage, side, bytesPerLine);
-    if (!reusable) {
-        storage_ = std::move(storage);
-        storageCapacity_ = count;
-    }
-    Image1->setPicture(&view_);
 }
 
 QSize TWorldScr::autoSizedScrollBox() const
@@ -293,7 +218,7 @@ QSize TWorldScr::screenSize() const
 void TWorldScr::FitToScreen()
 {
     const qreal ratio = devicePixelRatioF();
-    const int logicalSide = static_cast<int>(std::ceil(view_.width() / ratio));
+    const int logicalSide = static_cast<int>(std::ceil(view_.image().width() / ratio));
     Image1->setFixedSize(logicalSide, logicalSide);
     Image1->update();
 
@@ -357,7 +282,7 @@ void TWorldScr::changeEvent(QEvent *event)
     // maximised state.
     const auto *change = static_cast<const QWindowStateChangeEvent *>(event);
     const Qt::WindowStates sized = Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen;
-    if (change->oldState().testFlag(Qt::WindowMaximized) && !(windowState() & sized) && !view_.isNull())
+    if (change->oldState().testFlag(Qt::WindowMaximized) && !(windowState() & sized) && !view_.image().isNull())
         fixNormalSize();
 }
 
@@ -400,7 +325,11 @@ void TWorldScr::PrintMap1Click()
     // shown map was made with.
     const print::PageDescription page{mapCaption(settings_.Title), settings_.SizeName, settings_.WaterPosition,
                                       settings_.HeatPosition, {}};
-    print::PrintMap(view_, page, PrintBitmap);
+    // The conversion runs under the normal cursor; the job under the
+    // hourglass.
+    PrintBitmap = print::ReJigPallete(view_.image());
+    const WaitCursor hourglass;
+    print::printPage(PrintBitmap, page);
 }
 
 } // namespace terralume::ui

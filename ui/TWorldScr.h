@@ -5,6 +5,7 @@
 
 #include "Colouring.h"
 #include "Generator.h"
+#include "MapPicture.h"
 #include "WorldSettings.h"
 
 #include <QImage>
@@ -12,10 +13,7 @@
 #include <QSize>
 
 #include <array>
-#include <cstddef>
-#include <cstdint>
-#include <functional>
-#include <memory>
+#include <utility>
 
 class QAction;
 class QEventLoop;
@@ -48,10 +46,6 @@ private:
 class TWorldScr : public QMainWindow {
     Q_OBJECT
 public:
-    // Where the view's pixel memory comes from: `count` 16-bit pixels, or a
-    // std::bad_alloc (or nothing).
-    using PixelAllocator = std::function<std::shared_ptr<std::uint16_t[]>(std::size_t count)>;
-
     explicit TWorldScr(SeededRandom &random, QWidget *parent = nullptr);
     ~TWorldScr() override;
 
@@ -61,7 +55,7 @@ public:
 
     // What printing needs: the picture as shown (current zoom) and the
     // settings the map was made from.
-    const QImage &viewImage() const { return view_; }
+    const QImage &viewImage() const { return view_.image(); }
     const WorldSettings &shownSettings() const { return settings_; }
     // The 8-bit copy of the view the last Print made; empty after a show.
     const QImage &printBitmap() const { return PrintBitmap; }
@@ -74,7 +68,7 @@ public:
     // The screen the fitting rule measures against; an invalid size means
     // the primary screen's full geometry.
     void setScreenSize(QSize size) { screenSize_ = size; }
-    void setPixelAllocator(PixelAllocator allocator);
+    void setPixelAllocator(MapView::PixelAllocator allocator) { view_.setAllocator(std::move(allocator)); }
 
 public slots:
     void x11Click();
@@ -108,10 +102,6 @@ private:
     QSize autoSizedScrollBox() const;
     QSize screenSize() const;
 
-    // Makes the view `side` pixels square and lets `fill` paint it. When the
-    // storage cannot be had, the view shown so far is left as it was.
-    void replaceView(int side, const std::function<void(PixelView565)> &fill);
-
     SeededRandom &random_;
     World world_;
     WorldSettings settings_;
@@ -119,13 +109,7 @@ private:
     int ZoomFactor = 1;
     QImage BaseBitmap;
     QImage PrintBitmap;
-
-    // The view lives in storage kept from zoom to zoom: going back to a large
-    // zoom then writes into memory already touched instead of fresh pages.
-    std::shared_ptr<std::uint16_t[]> storage_;
-    std::size_t storageCapacity_ = 0;
-    QImage view_;
-    PixelAllocator allocator_;
+    MapView view_;
 
     QSize screenSize_;
     bool pictureFits_ = true;

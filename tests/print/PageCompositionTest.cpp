@@ -1,8 +1,8 @@
 #include "JpegRoundTrip.h"
-#include "MapPicture.h"
 #include "MapPrinter.h"
 #include "PageComposer.h"
 #include "PrintError.h"
+#include "TestMaps.h"
 #include "ToolRun.h"
 
 #include <QDir>

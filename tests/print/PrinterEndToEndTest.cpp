@@ -1,11 +1,11 @@
 // File > Print against a real scheduler: a private CUPS whose default queue
 // is a PDF printer writing into a folder of the test set-up's own.
-#include "MapPicture.h"
 #include "MapPrinter.h"
 #include "PageComposer.h"
 #include "PrintError.h"
 #include "PrintSpooler.h"
 #include "PrivateScheduler.h"
+#include "TestMaps.h"
 #include "ToolRun.h"
 
 #include <QDir>
@@ -112,7 +112,6 @@ private:
     }
     int lastJob() const { return testing::lastJobOn(cups.queue); }
     bool queueIsIdle() const { return testing::jobsOn(cups.queue, CUPS_WHICHJOBS_ACTIVE).isEmpty(); }
-    void expectNormalCursor() { QCOMPARE(QGuiApplication::overrideCursor(), nullptr); }
 
 private slots:
     void initTestCase();
@@ -145,7 +144,6 @@ void PrinterEndToEnd::printsTitleMapAndFooterOnTheDefaultPrinter()
     const int jobs = jobCount(cups.queue);
     QImage printBitmap;
     PrintMap(view, page(), printBitmap);
-    expectNormalCursor();
     QCOMPARE(jobCount(cups.queue), jobs + 1); // one job, handed over once
     QCOMPARE(printBitmap.format(), QImage::Format_Indexed8);
     QCOMPARE(printBitmap.size(), view.size());
@@ -239,7 +237,6 @@ void PrinterEndToEnd::noDefaultPrinterIsReportedAndNothingIsQueued()
     const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
     QVERIFY(admin(QStringLiteral("lpadmin"), {QStringLiteral("-d"), cups.queue}));
     QCOMPARE(failure, QStringLiteral("There is no default printer currently selected"));
-    expectNormalCursor();
     QCOMPARE(jobCount(cups.queue), jobs);
     // The conversion ran before the printer was looked for.
     QCOMPARE(printBitmap.format(), QImage::Format_Indexed8);
@@ -289,12 +286,10 @@ void PrinterEndToEnd::refusingQueueIsReportedThenPrintsAgain()
     const QString reported = failureOf([&] { PrintMap(view, page(), printBitmap); });
     QVERIFY(runAll(restore));
     QCOMPARE(reported, failure.arg(cups.queue));
-    expectNormalCursor();
     QCOMPARE(jobCount(cups.queue), jobs);
 
     const int before = lastJob();
     PrintMap(view, page(), printBitmap);
-    expectNormalCursor();
     QVERIFY(!pageAfter(before).isEmpty());
 }
 
@@ -321,11 +316,9 @@ void PrinterEndToEnd::silentSchedulerIsReportedSoonThenPrintsAgain()
     QVERIFY(script(recover));
     QCOMPARE(failure, QStringLiteral("There is no default printer currently selected"));
     QVERIFY2(waited < 10000, qPrintable(QStringLiteral("Print took %1 ms to give up").arg(waited)));
-    expectNormalCursor();
 
     const int before = lastJob();
     PrintMap(view, page(), printBitmap);
-    expectNormalCursor();
     QVERIFY(!pageAfter(before).isEmpty());
 }
 
@@ -343,7 +336,6 @@ void PrinterEndToEnd::heldJobIsReported()
     const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
     const bool restored = holdUntil("no-hold") && admin(QStringLiteral("cancel"), {QStringLiteral("-a"), cups.queue});
     QCOMPARE(failure, QStringLiteral("The printer \"%1\" holds the job, so it waits in its queue").arg(cups.queue));
-    expectNormalCursor();
     QCOMPARE(jobCount(cups.queue), jobs + 1);
     QVERIFY(restored);
 }
@@ -372,7 +364,6 @@ void PrinterEndToEnd::failureWhileDrawingDropsTheJob()
     // A picture that was never converted fails inside the open job.
     const QString failure = failureOf([&] { printPage(view, page()); });
     QCOMPARE(failure, QStringLiteral("There is no converted picture to print"));
-    expectNormalCursor();
     QCOMPARE(jobCount(cups.queue), jobs);
 
     // The printer is not left busy: the next Print goes through.
@@ -392,7 +383,6 @@ void PrinterEndToEnd::secondPrintWhileOneIsOpenIsRefused()
         failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
     }
     QCOMPARE(failure, QStringLiteral("Printing in progress"));
-    expectNormalCursor();
     QCOMPARE(jobCount(cups.queue), jobs);
 }
 

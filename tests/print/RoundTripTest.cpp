@@ -1,6 +1,6 @@
 #include "JpegRoundTrip.h"
-#include "MapPicture.h"
 #include "PrintError.h"
+#include "TestMaps.h"
 
 #include <gtest/gtest.h>
 
