@@ -1,19 +1,23 @@
-# One way to add a test: terralume_add_test(<name> SOURCES ... LIBS ... [QT] [LABELS ...] [ENVIRONMENT ...])
+# One way to add a test: terralume_add_test(<name> SOURCES ... LIBS ... [QT] [AS_ROOT] [LABELS ...] [ENVIRONMENT ...])
 # GoogleTest targets link gtest_main; QT targets are Qt Test programs run on
-# the offscreen platform.
+# the offscreen platform. AS_ROOT tests give files to other users: for a
+# caller who is not root they run as root of a user namespace (tests/as-root.sh).
 find_package(GTest REQUIRED)
 
 function(terralume_add_test name)
-  cmake_parse_arguments(T "QT" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "QT;AS_ROOT" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS})
+  set(command ${name})
+  if(T_AS_ROOT)
+    set(command sh ${PROJECT_SOURCE_DIR}/tests/as-root.sh $<TARGET_FILE:${name}>)
+  endif()
+  add_test(NAME ${name} COMMAND ${command})
   if(T_QT)
     target_link_libraries(${name} PRIVATE Qt6::Test)
-    add_test(NAME ${name} COMMAND ${name})
     set(env QT_QPA_PLATFORM=offscreen ${T_ENVIRONMENT})
   else()
     target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main)
-    add_test(NAME ${name} COMMAND ${name})
     set(env ${T_ENVIRONMENT})
   endif()
   if(NOT T_TIMEOUT)
