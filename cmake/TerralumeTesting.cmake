@@ -1,7 +1,6 @@
 # One way to add a test: terralume_add_test(<name> SOURCES ... LIBS ... [QT] [LABELS ...] [ENVIRONMENT ...])
 # GoogleTest targets link gtest_main; QT targets are Qt Test programs run on
 # the offscreen platform.
-find_package(GTest REQUIRED)
 
 function(terralume_add_test name)
   cmake_parse_arguments(T "QT" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
