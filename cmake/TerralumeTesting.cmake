@@ -2,7 +2,6 @@
 # GoogleTest targets link gtest_main; QT targets are Qt Test programs run on
 # the offscreen platform. AS_ROOT tests give files to other users: for a
 # caller who is not root they run as root of a user namespace (tests/as-root.sh).
-find_package(GTest REQUIRED)
 
 function(terralume_add_test name)
   cmake_parse_arguments(T "QT;AS_ROOT" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
