@@ -1,5 +1,7 @@
 #include "TerralumeApplication.h"
 
+#include "Messages.h"
+
 #include <QMessageBox>
 #include <QPixmap>
 
@@ -108,7 +110,7 @@ void showOutOfMemoryBox()
 
 QString errorBoxText(const QString &message)
 {
-    if (!message.isEmpty() && message.back().unicode() > u'.')
+    if (!message.isEmpty() && wantsFullStop(message.back().unicode()))
         return message + u'.';
     return message;
 }

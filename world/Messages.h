@@ -7,9 +7,16 @@
 
 namespace terralume {
 
+// The one rule, for any text type: whether a message ending in the character
+// `last` gets a full stop.
+constexpr bool wantsFullStop(char32_t last)
+{
+    return last > U'.';
+}
+
 inline std::string withFullStop(std::string message)
 {
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > static_cast<unsigned char>('.'))
+    if (!message.empty() && wantsFullStop(static_cast<unsigned char>(message.back())))
         message.push_back('.');
     return message;
 }
