@@ -20,7 +20,7 @@ void loadAssets()
 QIcon programIcon()
 {
     loadAssets();
-    QIcon icon(IconResource);
+    QIcon icon(kIconResource);
     for (const int size : {48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/terralume/icons/terralume-%1.png").arg(size), QSize(size, size));
     return icon;

@@ -10,9 +10,9 @@ namespace terralume {
 void loadAssets();
 
 // Where the embedded files live.
-inline const QString IconResource = QStringLiteral(":/terralume/terralume.png");
-inline const QString BannerResource = QStringLiteral(":/terralume/banner.png");
-inline const QString HelpContentsResource = QStringLiteral(":/terralume/help/index.html");
+inline const QString kIconResource = QStringLiteral(":/terralume/terralume.png");
+inline const QString kBannerResource = QStringLiteral(":/terralume/banner.png");
+inline const QString kHelpContentsResource = QStringLiteral(":/terralume/help/index.html");
 
 // The globe: the 16-colour 32 x 32 picture, with the larger drawings of the
 // same globe for screens and task bars that want more pixels.

@@ -68,7 +68,7 @@ HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
 
 QString HelpWindow::defaultContentsFile()
 {
-    return HelpContentsResource;
+    return kHelpContentsResource;
 }
 
 HelpWindow *HelpWindow::of(const QWidget *owner)

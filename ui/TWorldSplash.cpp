@@ -21,7 +21,7 @@ namespace {
 // scaling could blur the edge into near-black.
 QPixmap transparentBanner(const QSize &size)
 {
-    const QImage banner(BannerResource);
+    const QImage banner(kBannerResource);
     if (banner.isNull())
         return {};
     const QRgb key = banner.pixel(0, banner.height() - 1);

@@ -13,18 +13,18 @@
 class DesktopRestoreTest : public QObject {
     Q_OBJECT
 
-    XDesktop m_desktop;
-    std::vector<std::unique_ptr<QProcess>> m_probes;
+    XDesktop desktop_;
+    std::vector<std::unique_ptr<QProcess>> probes_;
 
-    QString run(const QString &program, const QStringList &args) { return m_desktop.run(program, args); }
+    QString run(const QString &program, const QStringList &args) { return desktop_.run(program, args); }
 
     QProcess *probe(const QStringList &args)
     {
         auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(m_desktop.environment());
+        process->setProcessEnvironment(desktop_.environment());
         process->start(QStringLiteral(TERRALUME_GUARD_PROBE), args);
-        m_probes.push_back(std::move(process));
-        return m_probes.back().get();
+        probes_.push_back(std::move(process));
+        return probes_.back().get();
     }
 
     static QString lineStartingWith(QProcess *process, QByteArray &seen, const QByteArray &prefix)
@@ -51,7 +51,7 @@ class DesktopRestoreTest : public QObject {
     QString windowManagerState(const QString &title)
     {
         const QString id = windowId(title);
-        return id.isEmpty() ? QString() : m_desktop.property(id, QStringLiteral("WM_STATE"));
+        return id.isEmpty() ? QString() : desktop_.property(id, QStringLiteral("WM_STATE"));
     }
 
 private slots:
@@ -59,19 +59,19 @@ private slots:
     {
         if (const QString missing = XDesktop::missingTool(); !missing.isEmpty())
             QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(missing)));
-        QVERIFY2(m_desktop.start(), "no X server with a window manager could be started");
+        QVERIFY2(desktop_.start(), "no X server with a window manager could be started");
     }
 
     void cleanup()
     {
-        for (auto &process : m_probes) {
+        for (auto &process : probes_) {
             process->kill();
             process->waitForFinished(5000);
         }
-        m_probes.clear();
+        probes_.clear();
     }
 
-    void cleanupTestCase() { m_desktop.stop(); }
+    void cleanupTestCase() { desktop_.stop(); }
 
     void secondStartBringsTheFirstForward_data()
     {

@@ -10,18 +10,18 @@
 class DesktopWindowsTest : public QObject {
     Q_OBJECT
 
-    XDesktop m_desktop;
-    QProcess m_program;
-    QString m_settings;
+    XDesktop desktop_;
+    QProcess program_;
+    QString settings_;
 
-    QString run(const QString &program, const QStringList &args) { return m_desktop.run(program, args); }
+    QString run(const QString &program, const QStringList &args) { return desktop_.run(program, args); }
     QString xdotool(const QStringList &args) { return run(QStringLiteral("xdotool"), args); }
 
     // The first listed window whose title matches; empty while there is none.
     QString window(const QRegularExpression &title) const
     {
-        for (const auto &[id, listed] : m_desktop.windows())
-            if (title.match(listed).hasMatch() && !XDesktop::sameWindow(id, m_settings))
+        for (const auto &[id, listed] : desktop_.windows())
+            if (title.match(listed).hasMatch() && !XDesktop::sameWindow(id, settings_))
                 return id;
         return QString();
     }
@@ -30,9 +30,9 @@ class DesktopWindowsTest : public QObject {
 
     QString wmState(const QString &id) const
     {
-        return m_desktop.property(id, QStringLiteral("WM_STATE")).section(QLatin1Char('\n'), 1, 1).trimmed();
+        return desktop_.property(id, QStringLiteral("WM_STATE")).section(QLatin1Char('\n'), 1, 1).trimmed();
     }
-    bool isActive(const QString &id) const { return XDesktop::sameWindow(m_desktop.activeWindow(), id); }
+    bool isActive(const QString &id) const { return XDesktop::sameWindow(desktop_.activeWindow(), id); }
 
     void typeInto(const QString &id, const QStringList &keys)
     {
@@ -44,8 +44,8 @@ class DesktopWindowsTest : public QObject {
     // the menu bar as a user does it.
     void openHelpMenuEntry(int entry)
     {
-        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), m_settings});
-        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), m_settings, QStringLiteral("15"),
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), settings_});
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), settings_, QStringLiteral("15"),
                  QStringLiteral("10"), QStringLiteral("click"), QStringLiteral("1")});
         QStringList keys{QStringLiteral("key")};
         for (int k = 0; k < entry; ++k)
@@ -65,7 +65,7 @@ class DesktopWindowsTest : public QObject {
     QString openMap(int downs)
     {
         QStringList keys(downs, QStringLiteral("Down"));
-        typeInto(m_settings, keys << QStringLiteral("Return"));
+        typeInto(settings_, keys << QStringLiteral("Return"));
         QString map;
         [&] { QTRY_VERIFY_WITH_TIMEOUT(!(map = mapWindow()).isEmpty(), 20000); }();
         return map;
@@ -76,25 +76,25 @@ private slots:
     {
         if (const QString missing = XDesktop::missingTool(); !missing.isEmpty())
             QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(missing)));
-        QVERIFY2(m_desktop.start(), "no X server with a window manager could be started");
+        QVERIFY2(desktop_.start(), "no X server with a window manager could be started");
     }
 
     void init()
     {
-        m_settings.clear();
-        m_program.setProcessEnvironment(m_desktop.environment());
-        m_program.start(QStringLiteral(TERRALUME_PROGRAM), QStringList());
-        QVERIFY(m_program.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(!(m_settings = window(QRegularExpression(QStringLiteral("^Terralume$")))).isEmpty(), 20000);
+        settings_.clear();
+        program_.setProcessEnvironment(desktop_.environment());
+        program_.start(QStringLiteral(TERRALUME_PROGRAM), QStringList());
+        QVERIFY(program_.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!(settings_ = window(QRegularExpression(QStringLiteral("^Terralume$")))).isEmpty(), 20000);
     }
 
     void cleanup()
     {
-        m_program.kill();
-        m_program.waitForFinished(10000);
+        program_.kill();
+        program_.waitForFinished(10000);
     }
 
-    void cleanupTestCase() { m_desktop.stop(); }
+    void cleanupTestCase() { desktop_.stop(); }
 
     void helpStaysUsableBesideAModalWindow_data()
     {
@@ -119,12 +119,12 @@ private slots:
 
         // The window manager asks both to close, the settings window first:
         // the settings window stays blocked, help closes.
-        run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), m_settings});
+        run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), settings_});
         run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), help});
         QTRY_VERIFY_WITH_TIMEOUT(helpWindow().isEmpty(), 10000);
-        QCOMPARE(wmState(m_settings), QStringLiteral("window state: Normal"));
+        QCOMPARE(wmState(settings_), QStringLiteral("window state: Normal"));
         QCOMPARE(wmState(modal), QStringLiteral("window state: Normal"));
-        QCOMPARE(m_program.state(), QProcess::Running);
+        QCOMPARE(program_.state(), QProcess::Running);
     }
 
     void mapWindowBelongsToTheSettingsWindow_data()
@@ -141,32 +141,32 @@ private slots:
         QVERIFY(!help.isEmpty());
         const QString map = openMap(0);
         QVERIFY(!map.isEmpty());
-        const QString owner = m_desktop.property(map, QStringLiteral("WM_TRANSIENT_FOR")).section(QLatin1Char('#'), 1).trimmed();
-        QVERIFY2(XDesktop::sameWindow(owner, m_settings), qPrintable(owner));
+        const QString owner = desktop_.property(map, QStringLiteral("WM_TRANSIENT_FOR")).section(QLatin1Char('#'), 1).trimmed();
+        QVERIFY2(XDesktop::sameWindow(owner, settings_), qPrintable(owner));
 
         // Going to the settings window from elsewhere lands on the map.
         xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), help});
         QTRY_VERIFY_WITH_TIMEOUT(isActive(help), 10000);
-        run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-a"), m_settings});
+        run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-a"), settings_});
         QTRY_VERIFY_WITH_TIMEOUT(isActive(map), 10000);
 
         // Minimising either window minimises the program; bringing the
         // settings window back brings both, the map on top and active.
-        xdotool({QStringLiteral("windowminimize"), minimiseMap ? map : m_settings});
+        xdotool({QStringLiteral("windowminimize"), minimiseMap ? map : settings_});
         QTRY_COMPARE_WITH_TIMEOUT(wmState(map), QStringLiteral("window state: Iconic"), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(wmState(m_settings), QStringLiteral("window state: Iconic"), 10000);
-        run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-a"), m_settings});
+        QTRY_COMPARE_WITH_TIMEOUT(wmState(settings_), QStringLiteral("window state: Iconic"), 10000);
+        run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-a"), settings_});
         QTRY_COMPARE_WITH_TIMEOUT(wmState(map), QStringLiteral("window state: Normal"), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(wmState(m_settings), QStringLiteral("window state: Normal"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(wmState(settings_), QStringLiteral("window state: Normal"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(isActive(map), 10000);
-        const QStringList stack = m_desktop.stacking();
+        const QStringList stack = desktop_.stacking();
         const auto position = [&stack](const QString &id) {
             for (qsizetype k = 0; k < stack.size(); ++k)
                 if (XDesktop::sameWindow(stack[k], id))
                     return k;
             return qsizetype{-1};
         };
-        QVERIFY2(position(m_settings) >= 0 && position(map) > position(m_settings), qPrintable(stack.join(u' ')));
+        QVERIFY2(position(settings_) >= 0 && position(map) > position(settings_), qPrintable(stack.join(u' ')));
     }
 
     void restoredMapWindowKeepsAFixedBorder()
@@ -174,7 +174,7 @@ private slots:
         // A Large map does not fit a 768-pixel screen: the window maximises.
         const QString map = openMap(2);
         QVERIFY(!map.isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(m_desktop.property(map, QStringLiteral("_NET_WM_STATE")).contains(QLatin1String("MAXIMIZED")),
+        QTRY_VERIFY_WITH_TIMEOUT(desktop_.property(map, QStringLiteral("_NET_WM_STATE")).contains(QLatin1String("MAXIMIZED")),
                                  20000);
 
         // Restored by the window manager: a fixed size again, which the
@@ -185,9 +185,9 @@ private slots:
                                         QRegularExpression::DotMatchesEverythingOption);
         const QRegularExpression extent(QStringLiteral("Width: (\\d+).*Height: (\\d+)"), QRegularExpression::DotMatchesEverythingOption);
         const auto fixedAndTaken = [&] {
-            if (m_desktop.property(map, QStringLiteral("_NET_WM_STATE")).contains(QLatin1String("MAXIMIZED")))
+            if (desktop_.property(map, QStringLiteral("_NET_WM_STATE")).contains(QLatin1String("MAXIMIZED")))
                 return false;
-            const auto hint = limits.match(m_desktop.property(map, QStringLiteral("WM_NORMAL_HINTS")));
+            const auto hint = limits.match(desktop_.property(map, QStringLiteral("WM_NORMAL_HINTS")));
             const auto size = extent.match(run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), map}));
             return hint.hasMatch() && size.hasMatch() && hint.captured(1) == hint.captured(3) &&
                    hint.captured(2) == hint.captured(4) && size.captured(1) == hint.captured(1) &&

@@ -33,34 +33,34 @@ QByteArray header(quint8 version, quint16 length)
 class GuardTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_runtime;
-    std::vector<std::unique_ptr<QProcess>> m_processes;
-    QHash<QProcess *, QByteArray> m_output;
-    QStringList m_launcher;  // runs the probe through another program when set
+    std::unique_ptr<QTemporaryDir> runtime_;
+    std::vector<std::unique_ptr<QProcess>> processes_;
+    QHash<QProcess *, QByteArray> output_;
+    QStringList launcher_;  // runs the probe through another program when set
 
     QProcess *start(const QStringList &args = {}, const QList<QPair<QString, QString>> &env = {})
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime->path());
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_->path());
         environment.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
         environment.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
         // A null value takes the variable out.
         for (const auto &[name, value] : env)
             value.isNull() ? environment.remove(name) : environment.insert(name, value);
         process->setProcessEnvironment(environment);
-        const QStringList command = m_launcher + QStringList{QStringLiteral(TERRALUME_GUARD_PROBE)} + args;
+        const QStringList command = launcher_ + QStringList{QStringLiteral(TERRALUME_GUARD_PROBE)} + args;
         process->setProgram(command.first());
         process->setArguments(command.mid(1));
         process->start();
-        m_processes.push_back(std::move(process));
-        return m_processes.back().get();
+        processes_.push_back(std::move(process));
+        return processes_.back().get();
     }
 
     QByteArray output(QProcess *process)
     {
-        m_output[process] += process->readAllStandardOutput();
-        return m_output[process];
+        output_[process] += process->readAllStandardOutput();
+        return output_[process];
     }
 
     // Waits for a line starting with prefix; the probe flushes every line.
@@ -86,7 +86,7 @@ class GuardTest : public QObject {
         return primary;
     }
 
-    QString guardFolder() const { return QDir(m_runtime->path()).filePath(QStringLiteral("terralume")); }
+    QString guardFolder() const { return QDir(runtime_->path()).filePath(QStringLiteral("terralume")); }
 
     QString socketPath() const
     {
@@ -105,23 +105,23 @@ class GuardTest : public QObject {
 private slots:
     void init()
     {
-        m_runtime = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_runtime->isValid());
+        runtime_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(runtime_->isValid());
     }
 
     void cleanup()
     {
-        for (auto &process : m_processes) {
+        for (auto &process : processes_) {
             if (process->state() != QProcess::NotRunning) {
                 ::kill(pid_t(process->processId()), SIGCONT);
                 process->kill();
                 process->waitForFinished(5000);
             }
         }
-        m_processes.clear();
-        m_output.clear();
-        m_launcher.clear();
-        m_runtime.reset();
+        processes_.clear();
+        output_.clear();
+        launcher_.clear();
+        runtime_.reset();
     }
 
     // What a dead start may leave in the lock file: <dead> stands for its
@@ -149,7 +149,7 @@ private slots:
         QFETCH(bool, unreadable);
         // Root reads any file unless it gives up the capabilities for it.
         if (unreadable && ::geteuid() == 0)
-            m_launcher = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set"),
+            launcher_ = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set"),
                                      QStringLiteral("-dac_override,-dac_read_search")};
         if (leftover) {
             QProcess *dead = startPrimary();
@@ -224,7 +224,7 @@ private slots:
     void channelWorksWhateverTheFolderLength()
     {
         QFETCH(int, length);
-        QString folder = m_runtime->path();
+        QString folder = runtime_->path();
         if (folder.size() >= length)
             QSKIP("the temporary folder is longer already");
         while (folder.size() < length)
@@ -259,7 +259,7 @@ private slots:
         QFETCH(QString, second);
         QFETCH(bool, sameDisplay);
         auto on = [this](QString setting) {
-            const QStringList pair = setting.replace(QLatin1String("<runtime>"), m_runtime->path()).split(u'=');
+            const QStringList pair = setting.replace(QLatin1String("<runtime>"), runtime_->path()).split(u'=');
             return QList<QPair<QString, QString>>{
                 {QStringLiteral("DISPLAY"), QString()}, {QStringLiteral("WAYLAND_DISPLAY"), QString()}, {pair[0], pair[1]}};
         };
@@ -425,7 +425,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QByteArray, reason);
         const QByteArray folder = QFile::encodeName(guardFolder());
-        const QByteArray elsewhere = QFile::encodeName(QDir(m_runtime->path()).filePath(QStringLiteral("elsewhere")));
+        const QByteArray elsewhere = QFile::encodeName(QDir(runtime_->path()).filePath(QStringLiteral("elsewhere")));
         if (kind == QLatin1String("mode")) {
             QCOMPARE(::mkdir(folder.constData(), 0700), 0);
             QCOMPARE(::chmod(folder.constData(), 0755), 0);

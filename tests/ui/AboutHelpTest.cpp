@@ -156,7 +156,7 @@ private slots:
     {
         QTest::addColumn<QString>("page");
         const QRegularExpression link(QStringLiteral("href=\"([a-z]+\\.html)\""));
-        QFile contents(terralume::HelpContentsResource);
+        QFile contents(terralume::kHelpContentsResource);
         QVERIFY(contents.open(QIODevice::ReadOnly));
         const QString html = QString::fromUtf8(contents.readAll());
         for (auto match = link.globalMatch(html); match.hasNext();) {
@@ -183,13 +183,13 @@ private slots:
 
     void picturesAreAsDrawn()
     {
-        const QImage icon(terralume::IconResource);
+        const QImage icon(terralume::kIconResource);
         QCOMPARE(icon.size(), QSize(32, 32));
         QCOMPARE(icon.format(), QImage::Format_Indexed8);
         QVERIFY(icon.colorCount() <= 16);
         QVERIFY(terralume::programIcon().availableSizes().contains(QSize(32, 32)));
 
-        const QImage banner(terralume::BannerResource);
+        const QImage banner(terralume::kBannerResource);
         QCOMPARE(banner.size(), QSize(400, 100));
         QCOMPARE(banner.pixel(0, 99), qRgb(0, 0, 0));
         const QColor middle = banner.pixelColor(20, 50);
