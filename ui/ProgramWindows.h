@@ -12,7 +12,11 @@
 namespace terralume::ui {
 
 struct ProgramWindows {
-    ProgramWindows();
+    ProgramWindows()
+    {
+        World1.setMapWindow(&WorldScr);
+        World1.setAboutWindow(&WorldSplash);
+    }
 
     // The one seeded source of the run, shared by every Generate.
     SeededRandom random;
