@@ -3,10 +3,7 @@
 // settings window closes.
 #include "Assets.h"
 #include "InstanceGuard.h"
-#include "SeededRandom.h"
-#include "TWorld1.h"
-#include "TWorldScr.h"
-#include "TWorldSplash.h"
+#include "ProgramWindows.h"
 #include "TerralumeApplication.h"
 #include "WindowActivation.h"
 
@@ -85,17 +82,11 @@ int main(int argc, char *argv[])
 
     ui::TerralumeApplication::setWindowIcon(programIcon());
 
-    // The one seeded source of the run, shared by every Generate.
-    SeededRandom random;
-    ui::TWorld1 World1(random);
-    ui::TWorldScr WorldScr(random, &World1);
-    ui::TWorldSplash WorldSplash(&World1);
-    World1.setMapWindow(&WorldScr);
-    World1.setAboutWindow(&WorldSplash);
-    QObject::connect(&guard, &InstanceGuard::activationRequested, &World1,
-                     [&World1](const QString &token) { bringToFront(&World1, token); });
+    ui::ProgramWindows windows;
+    QObject::connect(&guard, &InstanceGuard::activationRequested, &windows.World1,
+                     [&windows](const QString &token) { bringToFront(&windows.World1, token); });
 
-    World1.show();
+    windows.World1.show();
     ui::TerralumeApplication::exec();
     return 0;
 }

@@ -3,9 +3,7 @@
 
 #include "Generator.h"
 #include "MapPicture.h"
-#include "SeededRandom.h"
-#include "TWorld1.h"
-#include "TWorldScr.h"
+#include "ProgramWindows.h"
 #include "TerralumeApplication.h"
 
 #include <benchmark/benchmark.h>
@@ -31,27 +29,20 @@ namespace {
 constexpr int kLargeIndex = 2;
 constexpr std::size_t kX5ViewBytes = std::size_t{5120} * 5120 * 2;
 
-struct Program {
-    SeededRandom random;
-    TWorld1 settings{random};
-    TWorldScr map{random};
+// The program's windows as start-up wires them, set to the largest world.
+struct Program : ProgramWindows {
+    Program() { World1.findChild<QComboBox *>(QStringLiteral("lstSize"))->setCurrentIndex(kLargeIndex); }
 
-    Program()
-    {
-        settings.setMapWindow(&map);
-        settings.findChild<QComboBox *>(QStringLiteral("lstSize"))->setCurrentIndex(kLargeIndex);
-    }
-
-    QPushButton *generate() const { return settings.findChild<QPushButton *>(QStringLiteral("butGenerate")); }
-    QAction *entry(const char *name) const { return map.findChild<QAction *>(QString::fromLatin1(name)); }
+    QPushButton *generate() const { return World1.findChild<QPushButton *>(QStringLiteral("butGenerate")); }
+    QAction *entry(const char *name) const { return WorldScr.findChild<QAction *>(QString::fromLatin1(name)); }
 
     // Presses Generate and runs `whileOpen` inside the map window's modal
     // run, then closes it.
     void withMapOpen(const std::function<void()> &whileOpen)
     {
-        QTimer::singleShot(0, &map, [&] {
+        QTimer::singleShot(0, &WorldScr, [&] {
             whileOpen();
-            map.close();
+            WorldScr.close();
         });
         generate()->click();
     }
@@ -79,12 +70,12 @@ private:
 void BM_GenerateToFirstPaintLarge(benchmark::State &state)
 {
     Program program;
-    QWidget *image = program.map.findChild<QWidget *>(QStringLiteral("Image1"));
+    QWidget *image = program.WorldScr.findChild<QWidget *>(QStringLiteral("Image1"));
     for (auto _ : state) {
-        FirstPaint paint(program.map);
+        FirstPaint paint(program.WorldScr);
         image->installEventFilter(&paint);
         // Should the paint never come, the run still ends.
-        QTimer::singleShot(30000, &program.map, &QWidget::close);
+        QTimer::singleShot(30000, &program.WorldScr, &QWidget::close);
         const Clock::time_point pressed = Clock::now();
         program.generate()->click();
         image->removeEventFilter(&paint);

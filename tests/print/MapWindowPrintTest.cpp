@@ -29,17 +29,14 @@ private slots:
 
     void printPrintsTheShownZoom()
     {
-        SeededRandom random;
-        TWorld1 settings(random);
-        TWorldScr map(random);
-        settings.setMapWindow(&map);
-        find<QComboBox>(settings, "lstSize")->setCurrentText(QStringLiteral("Small"));
-        find<QLineEdit>(settings, "edTitle")->setText(QStringLiteral("Printed From The Window"));
+        Program program;
+        find<QComboBox>(program.World1, "lstSize")->setCurrentText(QStringLiteral("Small"));
+        find<QLineEdit>(program.World1, "edTitle")->setText(QStringLiteral("Printed From The Window"));
 
         const int lastJob = print::testing::lastJobOn(cups_.queue);
         ErrorBoxWatcher boxes;
         QImage shown, printed;
-        const bool ran = withMapOpen(settings, map, [&](TWorldScr &window) {
+        const bool ran = withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &window) {
             QVERIFY(window.printBitmap().isNull());
             find<QAction>(window, "X21")->trigger();
             find<QAction>(window, "PrintMap1")->trigger();

@@ -26,7 +26,7 @@ private slots:
     {
         QFETCH(int, zoom);
         Program program;
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             QCOMPARE(map.devicePixelRatioF(), 2.0);
             if (zoom > 0)
                 zoomEntries(map)[zoom - 1]->trigger();

@@ -90,10 +90,10 @@ private slots:
         QFETCH(int, water);
         QFETCH(int, heat);
         Program program;
-        enterSettings(program.settings, size, seed, water, heat);
+        enterSettings(program.World1, size, seed, water, heat);
 
         QImage shown;
-        QVERIFY(withMapOpen(program.settings, program.map,
+        QVERIFY(withMapOpen(program.World1, program.WorldScr,
                             [&](TWorldScr &map) { shown = map.viewImage().copy(); }));
         QCOMPARE(shown.format(), QImage::Format_RGB16);
 
@@ -127,10 +127,10 @@ private slots:
         QFETCH(QString, title);
         QFETCH(QString, caption);
         Program program;
-        find<QLineEdit>(program.settings, "edTitle")->setText(title);
+        find<QLineEdit>(program.World1, "edTitle")->setText(title);
         QString shown;
         // What the window system is given, after Qt's own title processing.
-        QVERIFY(withMapOpen(program.settings, program.map,
+        QVERIFY(withMapOpen(program.World1, program.WorldScr,
                             [&](TWorldScr &map) { shown = map.windowHandle()->title(); }));
         QCOMPARE(shown, caption);
     }
@@ -150,10 +150,10 @@ private slots:
         QFETCH(int, cold);
         QFETCH(int, hot);
         Program program;
-        find<QSlider>(program.settings, "trkHeat")->setValue(heat);
+        find<QSlider>(program.World1, "trkHeat")->setValue(heat);
         QImage shown;
         Tint tint;
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             shown = map.viewImage().copy();
             tint = map.tint();
         }));
@@ -175,9 +175,9 @@ private slots:
         QFETCH(QString, size);
         QFETCH(int, extent);
         Program program;
-        enterSettings(program.settings, size, QStringLiteral("42861244"), 0, 0);
+        enterSettings(program.World1, size, QStringLiteral("42861244"), 0, 0);
 
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             QCOMPARE(map.viewImage().size(), QSize(extent + 1, extent + 1));
             QCOMPARE(checkedZooms(map), QList<int>{1});
             const QImage base = map.baseImage();
@@ -215,9 +215,9 @@ private slots:
         QFETCH(QSize, screen);
         QFETCH(bool, maximised);
         Program program;
-        program.map.setScreenSize(screen);
-        enterSettings(program.settings, size, QStringLiteral("42861244"), 0, 0);
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        program.WorldScr.setScreenSize(screen);
+        enterSettings(program.World1, size, QStringLiteral("42861244"), 0, 0);
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             if (zoom > 0)
                 trigger(map, zoom);
             QCOMPARE(map.isMaximized(), maximised);
@@ -254,7 +254,7 @@ private slots:
         QFETCH(int, extraHeight);
         QFETCH(bool, maximised);
         Program program;
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             trigger(map, 2);
             QVERIFY(!map.isMaximized());
             const QSize box = find<QScrollArea>(map, "ScrollBox1")->size();
@@ -268,15 +268,15 @@ private slots:
     {
         Program program;
         QImage firstShow;
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             firstShow = map.viewImage().copy();
             trigger(map, 5);
             QCOMPARE(map.viewImage().width(), 1280);
         }));
         // Closed at x5, the window keeps its picture until the next show.
-        QCOMPARE(program.map.viewImage().width(), 1280);
+        QCOMPARE(program.WorldScr.viewImage().width(), 1280);
 
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             QCOMPARE(map.zoomFactor(), 1);
             QCOMPARE(checkedZooms(map), QList<int>{1});
             QVERIFY(map.viewImage() == firstShow);
@@ -286,19 +286,19 @@ private slots:
     void newMapOpensAtItsTopLeftCorner()
     {
         Program program;
-        program.map.setScreenSize(QSize(800, 600));
-        enterSettings(program.settings, QStringLiteral("Large"), QStringLiteral("42861244"), 0, 0);
+        program.WorldScr.setScreenSize(QSize(800, 600));
+        enterSettings(program.World1, QStringLiteral("Large"), QStringLiteral("42861244"), 0, 0);
         const auto scrollBars = [&program] {
-            const auto *box = find<QScrollArea>(program.map, "ScrollBox1");
+            const auto *box = find<QScrollArea>(program.WorldScr, "ScrollBox1");
             return std::pair{box->horizontalScrollBar(), box->verticalScrollBar()};
         };
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &) {
             for (QScrollBar *bar : {scrollBars().first, scrollBars().second}) {
                 QVERIFY(bar->maximum() > 0);
                 bar->setValue(bar->maximum());
             }
         }));
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &) {
             QCOMPARE(scrollBars().first->value(), 0);
             QCOMPARE(scrollBars().second->value(), 0);
         }));
@@ -316,7 +316,7 @@ private slots:
         Program program;
         // Enough for Small up to x4 (1024 square), not for x5.
         const std::size_t limit = 1024 * 1024;
-        program.map.setPixelAllocator([=](std::size_t count) -> std::shared_ptr<std::uint16_t[]> {
+        program.WorldScr.setPixelAllocator([=](std::size_t count) -> std::shared_ptr<std::uint16_t[]> {
             if (count <= limit)
                 return std::make_unique<std::uint16_t[]>(count);
             if (throws)
@@ -324,7 +324,7 @@ private slots:
             return nullptr;
         });
 
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             trigger(map, 2);
             ErrorBoxWatcher watcher;
             // Through the event loop, as a menu click arrives.
@@ -346,7 +346,7 @@ private slots:
     void keptCopyOfTheViewSurvivesZooming()
     {
         Program program;
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             trigger(map, 3);
             const QImage kept = map.viewImage();
             const QImage expected = kept.copy();

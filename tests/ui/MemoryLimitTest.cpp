@@ -67,8 +67,8 @@ private slots:
         QSKIP("the address sanitizer reserves far more address space than any limit worth testing");
 #endif
         Program program;
-        find<QComboBox>(program.settings, "lstSize")->setCurrentText(QStringLiteral("Large"));
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        find<QComboBox>(program.World1, "lstSize")->setCurrentText(QStringLiteral("Large"));
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             zoomEntries(map)[1]->trigger(); // x 2: 2048 pixels square
             QCoreApplication::processEvents();
             const AddressSpaceCap cap(mappedBytes() + room);

@@ -1,9 +1,7 @@
 // The settings window's Help menu: About shows the one about window modally,
 // as often as asked; Help opens one help window owned by the settings window.
 #include "HelpWindow.h"
-#include "SeededRandom.h"
-#include "TWorld1.h"
-#include "TWorldSplash.h"
+#include "ProgramWindows.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -19,10 +17,9 @@ class SettingsMenuTest : public QObject {
 private slots:
     void aboutShowsTheSameWindowModallyEachTime()
     {
-        SeededRandom random;
-        TWorld1 settings(random);
-        TWorldSplash about(&settings);
-        settings.setAboutWindow(&about);
+        ProgramWindows windows;
+        TWorld1 &settings = windows.World1;
+        TWorldSplash &about = windows.WorldSplash;
         auto *aboutEntry = settings.findChild<QAction *>(QStringLiteral("About1"));
         QVERIFY(aboutEntry);
 

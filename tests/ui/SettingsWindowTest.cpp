@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 using namespace terralume;
 using namespace terralume::ui;
@@ -53,13 +54,13 @@ private slots:
         QFETCH(QString, control);
         QFETCH(int, key);
         Program program;
-        auto *widget = program.settings.findChild<QWidget *>(control);
+        auto *widget = program.World1.findChild<QWidget *>(control);
         QVERIFY(widget);
-        find<QLineEdit>(program.settings, "edTitle")->setText(QStringLiteral("By keyboard"));
+        find<QLineEdit>(program.World1, "edTitle")->setText(QStringLiteral("By keyboard"));
 
         QString caption;
         const bool opened = withMapOpen(
-            program.settings, program.map, [&](TWorldScr &map) { caption = map.windowTitle(); },
+            program.World1, program.WorldScr, [&](TWorldScr &map) { caption = map.windowTitle(); },
             [&] { QTest::keyClick(widget, static_cast<Qt::Key>(key)); });
         QVERIFY(opened);
         QCOMPARE(caption, QStringLiteral("Terralume - By keyboard"));
@@ -67,20 +68,51 @@ private slots:
 
     // Enter held down after it closed an error box or a map must not make a
     // map again: only a fresh press generates.
+    // Both windows the settings window opens stay over it, as the desktop's
+    // window list and stacking show the user.
+    void openedWindowsBelongToTheSettingsWindow_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("Generate opens the map") << "butGenerate";
+        QTest::newRow("About opens the about window") << "About1";
+    }
+    void openedWindowsBelongToTheSettingsWindow()
+    {
+        QFETCH(QString, entry);
+        Program program;
+        program.World1.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&program.World1));
+        QWidget *opened = nullptr;
+        const QWindow *owner = nullptr;
+        QTimer::singleShot(0, [&] {
+            opened = QApplication::activeModalWidget();
+            if (!opened)
+                return;
+            owner = opened->windowHandle()->transientParent();
+            opened->close();
+        });
+        if (auto *button = program.World1.findChild<QPushButton *>(entry))
+            QTest::mouseClick(button, Qt::LeftButton);
+        else
+            program.World1.findChild<QAction *>(entry)->trigger();
+        QVERIFY2(opened, "no window was opened");
+        QCOMPARE(owner, program.World1.windowHandle());
+    }
+
     void heldEnterDoesNotGenerateAgain()
     {
         Program program;
         ShowCounter counter;
-        program.map.installEventFilter(&counter);
+        program.WorldScr.installEventFilter(&counter);
         // Should the repeat generate after all, close the map it opened.
         QTimer closer;
         QObject::connect(&closer, &QTimer::timeout, [&] {
-            if (program.map.isVisible())
-                program.map.close();
+            if (program.WorldScr.isVisible())
+                program.WorldScr.close();
         });
         closer.start(10);
         QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
-        QApplication::sendEvent(find<QLineEdit>(program.settings, "edTitle"), &repeat);
+        QApplication::sendEvent(find<QLineEdit>(program.World1, "edTitle"), &repeat);
         QCOMPARE(counter.shows, 0);
     }
 
@@ -96,7 +128,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, kept);
         Program program;
-        auto *seed = find<QLineEdit>(program.settings, "edRandSeed");
+        auto *seed = find<QLineEdit>(program.World1, "edRandSeed");
         seed->clear();
         QTest::keyClicks(seed, typed);
         QCOMPARE(seed->text(), kept);
@@ -115,17 +147,17 @@ private slots:
         QFETCH(QString, seed);
         Program program;
         ShowCounter mapShows;
-        program.map.installEventFilter(&mapShows);
+        program.WorldScr.installEventFilter(&mapShows);
 
-        find<QComboBox>(program.settings, "lstSize")->setCurrentIndex(2);
-        find<QLineEdit>(program.settings, "edRandSeed")->setText(seed);
-        find<QSlider>(program.settings, "trkWater")->setValue(7);
-        find<QSlider>(program.settings, "trkHeat")->setValue(-3);
-        find<QLineEdit>(program.settings, "edTitle")->setText(QStringLiteral("Kept as typed"));
-        const WorldSettings typed = program.settings.currentSettings();
+        find<QComboBox>(program.World1, "lstSize")->setCurrentIndex(2);
+        find<QLineEdit>(program.World1, "edRandSeed")->setText(seed);
+        find<QSlider>(program.World1, "trkWater")->setValue(7);
+        find<QSlider>(program.World1, "trkHeat")->setValue(-3);
+        find<QLineEdit>(program.World1, "edTitle")->setText(QStringLiteral("Kept as typed"));
+        const WorldSettings typed = program.World1.currentSettings();
 
         ErrorBoxWatcher watcher;
-        pressGenerate(program.settings);
+        pressGenerate(program.World1);
 
         QCOMPARE(watcher.boxes().size(), 1);
         const ShownBox &box = watcher.boxes().front();
@@ -137,7 +169,7 @@ private slots:
 
         QCOMPARE(mapShows.shows, 0);
         QCOMPARE(program.random.seedWord(), 42861244u);
-        const WorldSettings after = program.settings.currentSettings();
+        const WorldSettings after = program.World1.currentSettings();
         QCOMPARE(after.SizeName, typed.SizeName);
         QCOMPARE(after.SeedText, seed);
         QCOMPARE(after.WaterPosition, 7);
@@ -145,9 +177,9 @@ private slots:
         QCOMPARE(after.Title, typed.Title);
 
         // Corrected, the same press makes the map.
-        find<QComboBox>(program.settings, "lstSize")->setCurrentIndex(0);
-        find<QLineEdit>(program.settings, "edRandSeed")->setText(QStringLiteral("12"));
-        QVERIFY(withMapOpen(program.settings, program.map, [](TWorldScr &) {}));
+        find<QComboBox>(program.World1, "lstSize")->setCurrentIndex(0);
+        find<QLineEdit>(program.World1, "edRandSeed")->setText(QStringLiteral("12"));
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [](TWorldScr &) {}));
         QCOMPARE(mapShows.shows, 1);
     }
 
@@ -161,10 +193,10 @@ private slots:
     {
         QFETCH(QString, slider);
         Program program;
-        auto *track = program.settings.findChild<QSlider *>(slider);
+        auto *track = program.World1.findChild<QSlider *>(slider);
         QVERIFY(track);
-        program.settings.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&program.settings));
+        program.World1.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&program.World1));
 
         // A click on the groove pages towards the click: the top end is the
         // minimum, the bottom end the maximum. The groove runs down the left
@@ -216,10 +248,10 @@ private slots:
         QFETCH(int, key);
         QFETCH(int, position);
         Program program;
-        program.settings.show();
-        QApplication::setActiveWindow(&program.settings);
-        QVERIFY(QTest::qWaitForWindowActive(&program.settings));
-        auto *track = program.settings.findChild<QSlider *>(slider);
+        program.World1.show();
+        QApplication::setActiveWindow(&program.World1);
+        QVERIFY(QTest::qWaitForWindowActive(&program.World1));
+        auto *track = program.World1.findChild<QSlider *>(slider);
         track->setFocus(Qt::TabFocusReason);
         QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key));
         QCOMPARE(track->value(), position);
@@ -234,14 +266,14 @@ private slots:
     void focusFrameShowsFromTheStart()
     {
         Program program;
-        program.settings.show();
-        QApplication::setActiveWindow(&program.settings);
-        QVERIFY(QTest::qWaitForWindowActive(&program.settings));
-        auto *list = find<QComboBox>(program.settings, "lstSize");
+        program.World1.show();
+        QApplication::setActiveWindow(&program.World1);
+        QVERIFY(QTest::qWaitForWindowActive(&program.World1));
+        auto *list = find<QComboBox>(program.World1, "lstSize");
         QVERIFY(list->hasFocus());
         const QImage focused = list->grab().toImage();
 
-        auto *seed = find<QLineEdit>(program.settings, "edRandSeed");
+        auto *seed = find<QLineEdit>(program.World1, "edRandSeed");
         QTest::mouseClick(seed, Qt::LeftButton);
         QVERIFY(seed->hasFocus());
         QVERIFY(list->grab().toImage() != focused);
@@ -256,15 +288,15 @@ private slots:
             title += QStringLiteral("%1 ").arg(i);
         title.truncate(100000);
         QApplication::clipboard()->setText(title);
-        auto *field = find<QLineEdit>(program.settings, "edTitle");
+        auto *field = find<QLineEdit>(program.World1, "edTitle");
         field->setFocus();
         QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(field->text().size(), title.size());
-        QCOMPARE(program.settings.currentSettings().Title, title);
+        QCOMPARE(program.World1.currentSettings().Title, title);
 
         QString caption;
         QImage view;
-        QVERIFY(withMapOpen(program.settings, program.map, [&](TWorldScr &map) {
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             caption = map.windowTitle();
             view = map.viewImage();
         }));
@@ -294,10 +326,10 @@ private slots:
     void focusStartsOnSizeListAndTabsInOrder()
     {
         Program program;
-        program.settings.show();
-        QApplication::setActiveWindow(&program.settings);
-        QVERIFY(QTest::qWaitForWindowActive(&program.settings));
-        QCOMPARE(QApplication::focusWidget(), find<QWidget>(program.settings, "lstSize"));
+        program.World1.show();
+        QApplication::setActiveWindow(&program.World1);
+        QVERIFY(QTest::qWaitForWindowActive(&program.World1));
+        QCOMPARE(QApplication::focusWidget(), find<QWidget>(program.World1, "lstSize"));
 
         const char *const order[] = {"edRandSeed", "trkWater", "trkHeat", "edTitle", "butGenerate", "butExit",
                                      "lstSize"};

@@ -3,9 +3,7 @@
 // application object, so errors take the real road to the error box, and
 // the modal map window is worked from inside its own event loop.
 
-#include "TWorld1.h"
-#include "TWorldScr.h"
-#include "SeededRandom.h"
+#include "ProgramWindows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -117,22 +115,10 @@ inline QList<int> checkedZooms(const TWorldScr &map)
     return checked;
 }
 
-} // namespace terralume::ui::testing
-
-namespace terralume::ui::testing {
-
-// The program's windows and its one seeded source, wired as at start-up.
-// The screen is made large enough that no map needs to maximise.
-struct Program {
-    SeededRandom random;
-    TWorld1 settings{random};
-    TWorldScr map{random};
-
-    Program()
-    {
-        settings.setMapWindow(&map);
-        map.setScreenSize(QSize(100000, 100000));
-    }
+// The program's windows as start-up wires them, on a screen large enough
+// that no map needs to maximise.
+struct Program : ProgramWindows {
+    Program() { WorldScr.setScreenSize(QSize(100000, 100000)); }
 };
 
 } // namespace terralume::ui::testing
