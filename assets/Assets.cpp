@@ -4,10 +4,7 @@
 
 // Resources in a static library are only linked in when something refers
 // to them; the initialiser must be called from outside any namespace.
-static void initTerralumeResources()
-{
-    Q_INIT_RESOURCE(terralume);
-}
+static void initTerralumeResources() { Q_INIT_RESOURCE(terralume); }
 
 namespace terralume {
 
@@ -26,4 +23,4 @@ QIcon programIcon()
     return icon;
 }
 
-}  // namespace terralume
+} // namespace terralume

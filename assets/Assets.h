@@ -18,4 +18,4 @@ inline const QString kHelpContentsResource = QStringLiteral(":/terralume/help/in
 // same globe for screens and task bars that want more pixels.
 QIcon programIcon();
 
-}  // namespace terralume
+} // namespace terralume

@@ -140,8 +140,8 @@ void BM_WholePrint(benchmark::State &state)
         // "peak_mib=N handed_ms=N printed=0|1"
         double peak = 0, handed = 0;
         int printed = 0;
-        std::sscanf(child.readAllStandardOutput().constData(), "peak_mib=%lf handed_ms=%lf printed=%d", &peak,
-                    &handed, &printed);
+        std::sscanf(child.readAllStandardOutput().constData(), "peak_mib=%lf handed_ms=%lf printed=%d", &peak, &handed,
+                    &printed);
         state.SetIterationTime(handed / 1000.0);
         state.counters["peak_MiB"] = peak;
         state.counters["on_printer"] = printed;
@@ -168,8 +168,8 @@ int wholePrint(int argc, char **argv)
     const qint64 elapsed = clock.elapsed();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("peak_mib=%.1f handed_ms=%lld printed=%d\n", usage.ru_maxrss / 1024.0,
-                static_cast<long long>(elapsed), printer ? 1 : 0);
+    std::printf("peak_mib=%.1f handed_ms=%lld printed=%d\n", usage.ru_maxrss / 1024.0, static_cast<long long>(elapsed),
+                printer ? 1 : 0);
     return 0;
 }
 

@@ -73,7 +73,8 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs) {
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (median || (run.run_type == Run::RT_Iteration && !times_.count(run.run_name.function_name + "/" + run.run_name.args)))
+            if (median || (run.run_type == Run::RT_Iteration &&
+                           !times_.count(run.run_name.function_name + "/" + run.run_name.args)))
                 times_[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedCPUTime();
         }
     }

@@ -94,8 +94,8 @@ void checkStillServing()
             return answer.size() >= 6 || probe.state() == QLocalSocket::UnconnectedState;
         },
         3000);
-    const QByteArray expected =
-        QByteArray(terralume::guardwire::kMagic, 4) + char(terralume::guardwire::kVersion) + char(terralume::guardwire::kHandled);
+    const QByteArray expected = QByteArray(terralume::guardwire::kMagic, 4) + char(terralume::guardwire::kVersion) +
+                                char(terralume::guardwire::kHandled);
     if (!answered || answer != expected)
         fail("a well-formed request is no longer answered");
     if (requestsHandled != before + 1 || lastToken != QStringLiteral("still-serving"))
@@ -163,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             // A complete request is answered within a turn or two of the loop;
             // anything else is cut off by the server's own deadline, which is
             // too long to wait for here.
-            pumpTurns(4, [&] { return client.bytesAvailable() >= 6 || client.state() != QLocalSocket::ConnectedState; });
+            pumpTurns(4,
+                      [&] { return client.bytesAvailable() >= 6 || client.state() != QLocalSocket::ConnectedState; });
             client.readAll();
         }
         client.disconnectFromServer();

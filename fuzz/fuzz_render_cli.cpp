@@ -21,7 +21,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

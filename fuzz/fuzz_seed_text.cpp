@@ -48,12 +48,12 @@ unsigned digitWorth(unsigned char c)
 }
 
 enum class State {
-    Blanks,       // nothing but spaces so far
-    SignSeen,     // a sign, waiting for its first digit
-    LoneZero,     // a single leading 0: decimal so far, or the start of 0x
-    Decimal,      // inside decimal digits
-    HexPrefix,    // a hex prefix, waiting for its first hex digit
-    Hex,          // inside hex digits
+    Blanks,    // nothing but spaces so far
+    SignSeen,  // a sign, waiting for its first digit
+    LoneZero,  // a single leading 0: decimal so far, or the start of 0x
+    Decimal,   // inside decimal digits
+    HexPrefix, // a hex prefix, waiting for its first hex digit
+    Hex,       // inside hex digits
     Failed,
 };
 
@@ -83,14 +83,28 @@ std::optional<std::int32_t> referenceConversion(std::string_view text)
         switch (state) {
         case State::Blanks:
             switch (cls) {
-            case CharClass::Space: break;
-            case CharClass::Minus: negative = true; state = State::SignSeen; break;
-            case CharClass::Plus: state = State::SignSeen; break;
+            case CharClass::Space:
+                break;
+            case CharClass::Minus:
+                negative = true;
+                state = State::SignSeen;
+                break;
+            case CharClass::Plus:
+                state = State::SignSeen;
+                break;
             case CharClass::Dollar:
-            case CharClass::LetterX: state = State::HexPrefix; break;
-            case CharClass::Zero: state = State::LoneZero; break;
-            case CharClass::Digit: state = addDecimal(c); break;
-            default: state = State::Failed; break;
+            case CharClass::LetterX:
+                state = State::HexPrefix;
+                break;
+            case CharClass::Zero:
+                state = State::LoneZero;
+                break;
+            case CharClass::Digit:
+                state = addDecimal(c);
+                break;
+            default:
+                state = State::Failed;
+                break;
             }
             break;
         case State::SignSeen:
@@ -110,7 +124,7 @@ std::optional<std::int32_t> referenceConversion(std::string_view text)
         case State::HexPrefix:
         case State::Hex:
             state = (cls == CharClass::Zero || cls == CharClass::Digit || cls == CharClass::HexLetter) ? addHex(c)
-                                                                                                     : State::Failed;
+                                                                                                       : State::Failed;
             break;
         case State::Failed:
             break;

@@ -40,8 +40,9 @@ SharedPixels allocatePixels(std::size_t count)
 QImage imageOver(const SharedPixels &storage, int side, qsizetype bytesPerLine)
 {
     auto *holder = new SharedPixels(storage);
-    QImage image(reinterpret_cast<uchar *>(storage.get()), side, side, bytesPerLine, QImage::Format_RGB16,
-                 [](void *held) { delete static_cast<SharedPixels *>(held); }, holder);
+    QImage image(
+        reinterpret_cast<uchar *>(storage.get()), side, side, bytesPerLine, QImage::Format_RGB16,
+        [](void *held) { delete static_cast<SharedPixels *>(held); }, holder);
     // Qt drops the holder without a word when it cannot make the image.
     if (image.isNull()) {
         delete holder;
@@ -81,20 +82,14 @@ QImage drawMapPicture(const World &world, Tint tint)
     return picture;
 }
 
-MapView::MapView(PixelAllocator allocator)
-{
-    setAllocator(std::move(allocator));
-}
+MapView::MapView(PixelAllocator allocator) { setAllocator(std::move(allocator)); }
 
 void MapView::setAllocator(PixelAllocator allocator)
 {
     allocator_ = allocator ? std::move(allocator) : PixelAllocator(allocatePixels);
 }
 
-void MapView::show(const QImage &base)
-{
-    image_ = base;
-}
+void MapView::show(const QImage &base) { image_ = base; }
 
 void MapView::zoom(const QImage &base, int factor)
 {

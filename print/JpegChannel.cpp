@@ -66,10 +66,7 @@ bool handOver(ChannelDestination &dest)
     return true;
 }
 
-void initDestination(j_compress_ptr info)
-{
-    newChunk(info);
-}
+void initDestination(j_compress_ptr info) { newChunk(info); }
 
 boolean emptyDestination(j_compress_ptr info)
 {

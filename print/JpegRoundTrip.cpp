@@ -28,9 +28,7 @@ struct FatalExit {
     FatalExit()
     {
         jpeg_std_error(&manager);
-        manager.error_exit = [](j_common_ptr info) {
-            std::longjmp(reinterpret_cast<FatalExit *>(info->err)->jump, 1);
-        };
+        manager.error_exit = [](j_common_ptr info) { std::longjmp(reinterpret_cast<FatalExit *>(info->err)->jump, 1); };
         manager.emit_message = [](j_common_ptr, int) {}; // warnings are not failures here
         manager.output_message = [](j_common_ptr) {};
     }

@@ -33,14 +33,11 @@ constexpr std::chrono::milliseconds kLookUpPatience{5000};
 // Handing over a large page may take a while, but not without end.
 constexpr std::chrono::milliseconds kSubmitPatience{30000};
 
-std::string quoted(const QString &name)
-{
-    return "\"" + name.toStdString() + "\"";
-}
+std::string quoted(const QString &name) { return "\"" + name.toStdString() + "\""; }
 
 // The whole one-page PDF, or nothing when the page did not run to its end.
-QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout,
-                   int dotsPerInch, const QString &creator)
+QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout, int dotsPerInch,
+                   const QString &creator)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -79,10 +76,7 @@ PrinterBusy::PrinterBusy()
         throw PrintError("Printing in progress");
 }
 
-PrinterBusy::~PrinterBusy()
-{
-    printerBusy = false;
-}
+PrinterBusy::~PrinterBusy() { printerBusy = false; }
 
 void printPage(const QImage &printBitmap, const PageDescription &page)
 {
@@ -110,7 +104,8 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     if (queue.stopped)
         throw PrintError("The printer " + quoted(info.printerName()) + " is stopped, so nothing was printed");
     if (!queue.accepting)
-        throw PrintError("The printer " + quoted(info.printerName()) + " is not accepting jobs, so nothing was printed");
+        throw PrintError("The printer " + quoted(info.printerName()) +
+                         " is not accepting jobs, so nothing was printed");
 
     // The page is laid out the way the printer's defaults turn the paper.
     if (queue.landscape)
@@ -146,8 +141,7 @@ void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitm
     printPage(printBitmap, page);
 }
 
-QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page,
-                  const PdfOptions &options)
+QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page, const PdfOptions &options)
 {
     QImage printBitmap;
     const QByteArray bytes = composePdfBytes(view, page, options, &printBitmap);
@@ -161,8 +155,7 @@ QByteArray composePdfBytes(const QImage &view, const PageDescription &page, cons
                            QImage *printBitmap)
 {
     QImage converted = ReJigPallete(view);
-    const QMarginsF margins(kPdfMarginMillimetres, kPdfMarginMillimetres, kPdfMarginMillimetres,
-                            kPdfMarginMillimetres);
+    const QMarginsF margins(kPdfMarginMillimetres, kPdfMarginMillimetres, kPdfMarginMillimetres, kPdfMarginMillimetres);
     const QPageLayout layout(QPageSize(options.paper == Paper::A4 ? QPageSize::A4 : QPageSize::Letter),
                              options.landscape ? QPageLayout::Landscape : QPageLayout::Portrait, margins,
                              QPageLayout::Millimeter);

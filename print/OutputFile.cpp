@@ -15,10 +15,7 @@ namespace terralume {
 
 namespace {
 
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 const QString kIsAFolder = QStringLiteral("it is a folder");
 
@@ -53,10 +50,7 @@ QByteArray folderOf(const QByteArray &path)
     return slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
 }
 
-QByteArray nameOf(const QByteArray &path)
-{
-    return path.mid(path.lastIndexOf('/') + 1);
-}
+QByteArray nameOf(const QByteArray &path) { return path.mid(path.lastIndexOf('/') + 1); }
 
 bool writeAll(int fd, QByteArrayView bytes, QString &reason)
 {
@@ -173,8 +167,8 @@ bool writeFileAtomically(const QByteArray &path, QByteArrayView bytes, QString &
     // A file that is replaced keeps its permissions; a new one gets the
     // user's usual ones.
     struct stat old {};
-    const bool replacing = ::fstatat(folder.get(), name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
-                           S_ISREG(old.st_mode);
+    const bool replacing =
+        ::fstatat(folder.get(), name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
 
     QByteArray temporary;
     int fd = -1;

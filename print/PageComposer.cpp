@@ -65,10 +65,7 @@ QString firstSeparator(const QString &format, const QString &fallback)
     return fallback;
 }
 
-QString twoDigits(int value)
-{
-    return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
-}
+QString twoDigits(int value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); }
 
 } // namespace
 
@@ -129,8 +126,8 @@ void drawPicture(QPainter &painter, const QRect &target, const QImage &picture)
 
 } // namespace
 
-PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY,
-                       const PageDescription &page, const QImage &printBitmap, const DateSeparators &separators)
+PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
+                       const QImage &printBitmap, const DateSeparators &separators)
 {
     if (printBitmap.isNull() || printBitmap.format() != QImage::Format_Indexed8)
         throw PrintError("There is no converted picture to print");

@@ -16,11 +16,11 @@ namespace terralume::print {
 
 // What the page says besides the picture.
 struct PageDescription {
-    QString caption;        // the map window's caption, printed as the title
-    QString sizeName;       // "Small", "Medium" or "Large"
-    int waterPosition = 0;  // -40..40
-    int heatPosition = 0;   // -40..40
-    QDateTime printedAt;    // written in the footer; the current local time when not valid
+    QString caption;       // the map window's caption, printed as the title
+    QString sizeName;      // "Small", "Medium" or "Large"
+    int waterPosition = 0; // -40..40
+    int heatPosition = 0;  // -40..40
+    QDateTime printedAt;   // written in the footer; the current local time when not valid
 };
 
 // number * numerator / denominator to the nearest integer, halves away from
@@ -60,9 +60,9 @@ struct PageLayout {
     int pageHeight = 0;
     int titleHeight = 0;
     int footerHeight = 0;
-    QPoint titleAt;   // top-left of the title's text cell
+    QPoint titleAt; // top-left of the title's text cell
     QRect picture;
-    QPoint footerAt;  // top-left of the footer's text cell
+    QPoint footerAt; // top-left of the footer's text cell
 };
 
 inline constexpr int kTitlePoints = 12;
@@ -76,7 +76,7 @@ inline const QString kPrintFontFamily = QStringLiteral("Arial");
 // The painter's font, brush and hints are set here, whatever a previous page
 // left in them. Text goes on an opaque white background; the picture's pixels
 // reach the device unchanged (no lossy re-compression).
-PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY,
-                       const PageDescription &page, const QImage &printBitmap, const DateSeparators &separators);
+PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
+                       const QImage &printBitmap, const DateSeparators &separators);
 
 } // namespace terralume::print

@@ -58,15 +58,9 @@ Connection::Connection(std::chrono::milliseconds patience)
         httpSetTimeout(http_, kPollSeconds, &Connection::keepWaiting, this);
 }
 
-Connection::~Connection()
-{
-    httpClose(http_);
-}
+Connection::~Connection() { httpClose(http_); }
 
-void Connection::allow(std::chrono::milliseconds patience)
-{
-    deadline_ = std::chrono::steady_clock::now() + patience;
-}
+void Connection::allow(std::chrono::milliseconds patience) { deadline_ = std::chrono::steady_clock::now() + patience; }
 
 int Connection::keepWaiting(http_t *, void *self)
 {

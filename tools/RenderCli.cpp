@@ -126,8 +126,8 @@ void refuseSharedTargets(const Options &options)
         for (std::size_t b = a + 1; b < std::size(outputs); ++b) {
             const auto &first = *outputs[a].second, &second = *outputs[b].second;
             if (first && second && fileIdentity(*first) == fileIdentity(*second))
-                throw UsageError{std::string(outputs[a].first) + " and " + outputs[b].first +
-                                 " name the same file '" + *second + "'"};
+                throw UsageError{std::string(outputs[a].first) + " and " + outputs[b].first + " name the same file '" +
+                                 *second + "'"};
         }
 }
 
@@ -136,10 +136,7 @@ enum class Action { Render, Help, Version };
 // The parser sees each argument as Latin-1, one character a byte, and a value
 // comes back with toLatin1(): names reach the file system byte for byte,
 // UTF-8 or not, and text values are decoded as UTF-8 from those bytes.
-std::string bytesOf(const QString &text)
-{
-    return text.toLatin1().toStdString();
-}
+std::string bytesOf(const QString &text) { return text.toLatin1().toStdString(); }
 
 const QList<QCommandLineOption> &commandLineOptions()
 {
@@ -161,7 +158,7 @@ const QList<QCommandLineOption> &commandLineOptions()
 // options, "-size", "--h").
 const QCommandLineOption *optionIn(const QString &arg)
 {
-    const QString name = arg == QLatin1String("-h")          ? QStringLiteral("help")
+    const QString name = arg == QLatin1String("-h")            ? QStringLiteral("help")
                          : arg.startsWith(QLatin1String("--")) ? arg.mid(2).section(u'=', 0, 0)
                                                                : QString();
     for (const QCommandLineOption &option : commandLineOptions())
@@ -331,7 +328,10 @@ StepFailure writeRequested(const Options &options, const World &world)
     if (!options.pdf)
         return std::nullopt;
     const print::PageDescription page{mapCaption(QString::fromStdString(options.title)),
-                                      QString::fromStdString(options.size), options.water, options.heat, {}};
+                                      QString::fromStdString(options.size),
+                                      options.water,
+                                      options.heat,
+                                      {}};
     return writePdf(*options.pdf, shown, page, options.page);
 }
 
@@ -385,7 +385,11 @@ std::string printableText(std::string_view text)
     for (std::size_t k = 0; k < text.size();) {
         const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
         const unsigned char lead = byte(k);
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3 : (lead >> 3) == 0x1e ? 4 : 0;
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x6  ? 2
+                                   : (lead >> 4) == 0xe  ? 3
+                                   : (lead >> 3) == 0x1e ? 4
+                                                         : 0;
         char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1f : length == 3 ? lead & 0x0f : lead & 0x07;
         bool whole = length != 0 && k + length <= text.size();
         for (std::size_t n = 1; whole && n < length; ++n) {
@@ -415,10 +419,7 @@ QuietQtWarnings::QuietQtWarnings() : previous_(qInstallMessageHandler(&quiet))
         forwardTo = previous_;
 }
 
-QuietQtWarnings::~QuietQtWarnings()
-{
-    qInstallMessageHandler(previous_);
-}
+QuietQtWarnings::~QuietQtWarnings() { qInstallMessageHandler(previous_); }
 
 QtMessageHandler QuietQtWarnings::forwardTo = nullptr;
 

@@ -36,9 +36,7 @@ public:
     explicit DesignScale(int screenDpi) : dpi_(screenDpi > 0 ? screenDpi : kDesignDpi) {}
     // A scale whose horizontal and vertical measures are also stretched for
     // the face the controls are drawn in. Plain `operator()` stays unstretched.
-    DesignScale(int screenDpi, FaceStretch stretch) : dpi_(screenDpi > 0 ? screenDpi : kDesignDpi), stretch_(stretch)
-    {
-    }
+    DesignScale(int screenDpi, FaceStretch stretch) : dpi_(screenDpi > 0 ? screenDpi : kDesignDpi), stretch_(stretch) {}
 
     // Rounded to the nearest pixel, halves away from zero, so that a layout
     // scaled down and up again lands on the same pixels.
@@ -55,10 +53,7 @@ public:
 
     QPoint point(int left, int top) const { return {x(left), y(top)}; }
     QSize size(int width, int height) const { return {x(width), y(height)}; }
-    QRect rect(int left, int top, int width, int height) const
-    {
-        return {point(left, top), size(width, height)};
-    }
+    QRect rect(int left, int top, int width, int height) const { return {point(left, top), size(width, height)}; }
 
     int dpi() const { return dpi_; }
     FaceStretch stretch() const { return stretch_; }

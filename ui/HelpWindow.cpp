@@ -66,10 +66,7 @@ HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
     resize(640, 560);
 }
 
-QString HelpWindow::defaultContentsFile()
-{
-    return kHelpContentsResource;
-}
+QString HelpWindow::defaultContentsFile() { return kHelpContentsResource; }
 
 HelpWindow *HelpWindow::of(const QWidget *owner)
 {

@@ -41,7 +41,7 @@ struct LabelPlace {
 };
 
 constexpr std::array kCaptionLabels{
-    LabelPlace{"Label1", "Size", 8, 8},         LabelPlace{"Label2", "Random Seed", 8, 72},
+    LabelPlace{"Label1", "Size", 8, 8},          LabelPlace{"Label2", "Random Seed", 8, 72},
     LabelPlace{"Label3", "Water Level", 112, 8}, LabelPlace{"Label9", "Heat", 264, 8},
     LabelPlace{"Label15", "Title", 8, 176},
 };
@@ -95,8 +95,8 @@ protected:
     {
         if (orientation() == Qt::Vertical && (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
             const Qt::Key alongTheTrack = event->key() == Qt::Key_Left ? Qt::Key_Up : Qt::Key_Down;
-            QKeyEvent translated(event->type(), alongTheTrack, event->modifiers(), event->text(),
-                                 event->isAutoRepeat(), event->count());
+            QKeyEvent translated(event->type(), alongTheTrack, event->modifiers(), event->text(), event->isAutoRepeat(),
+                                 event->count());
             QSlider::keyPressEvent(&translated);
             event->setAccepted(translated.isAccepted());
             return;
@@ -243,10 +243,7 @@ void TWorld1::butGenerateClick()
         mapWindow_->ShowModal(settings);
 }
 
-void TWorld1::butExitClick()
-{
-    QCoreApplication::quit();
-}
+void TWorld1::butExitClick() { QCoreApplication::quit(); }
 
 void TWorld1::Help2Click()
 {

@@ -32,10 +32,7 @@ constexpr int kZoomFactors = 5;
 
 } // namespace
 
-MapImage::MapImage(QWidget *parent) : QWidget(parent)
-{
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
+MapImage::MapImage(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 void MapImage::setPicture(const QImage *picture)
 {
@@ -252,8 +249,8 @@ void TWorldScr::fixNormalSize()
     if (pictureFits_) {
         const QSize box = autoSizedScrollBox();
         ScrollBox1->setFixedSize(box);
-        const int menuHeight = menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(box.width())
-                                                              : menuBar()->sizeHint().height();
+        const int menuHeight =
+            menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(box.width()) : menuBar()->sizeHint().height();
         setFixedSize(box.width(), menuHeight + box.height());
         return;
     }
@@ -314,17 +311,14 @@ void TWorldScr::X31Click() { setZoom(3); }
 void TWorldScr::x41Click() { setZoom(4); }
 void TWorldScr::X51Click() { setZoom(5); }
 
-void TWorldScr::Exit1Click()
-{
-    close();
-}
+void TWorldScr::Exit1Click() { close(); }
 
 void TWorldScr::PrintMap1Click()
 {
     // The page's title is the caption; the footer records the settings the
     // shown map was made with.
-    const print::PageDescription page{mapCaption(settings_.Title), settings_.SizeName, settings_.WaterPosition,
-                                      settings_.HeatPosition, {}};
+    const print::PageDescription page{
+        mapCaption(settings_.Title), settings_.SizeName, settings_.WaterPosition, settings_.HeatPosition, {}};
     // The conversion runs under the normal cursor; the job under the
     // hourglass.
     PrintBitmap = print::ReJigPallete(view_.image());

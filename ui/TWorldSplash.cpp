@@ -13,7 +13,6 @@
 
 namespace terralume::ui {
 
-
 namespace {
 
 // The banner's corners are black, and black is what lets the window's face
@@ -33,7 +32,8 @@ QPixmap transparentBanner(const QSize &size)
     return picture;
 }
 
-QLabel *blueLabel(const DesignScale &scale, const QString &name, const QString &text, int left, int top, QWidget *parent)
+QLabel *blueLabel(const DesignScale &scale, const QString &name, const QString &text, int left, int top,
+                  QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(name);
@@ -90,10 +90,7 @@ TWorldSplash::TWorldSplash(QWidget *parent)
     connect(butOK, &QPushButton::clicked, this, &TWorldSplash::butOKClick);
 }
 
-QString TWorldSplash::webAddress()
-{
-    return QStringLiteral("https://terralume.example.org");
-}
+QString TWorldSplash::webAddress() { return QStringLiteral("https://terralume.example.org"); }
 
 void TWorldSplash::butOKClick()
 {

@@ -33,8 +33,7 @@ void seedLattice(World &w, DrawStream &draws)
 // The three passes of a stage over columns of the grid. Step is a template
 // argument for the finest stages, which hold most of the cells, so that the
 // compiler sees the stride and can vectorise the column loops.
-template <int Step>
-struct StagePasses {
+template <int Step> struct StagePasses {
     static void edgesAcross(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
                             const std::uint16_t *r, int count, int step)
     {
@@ -61,8 +60,7 @@ struct StagePasses {
     }
 };
 
-template <int Step>
-void runStage(World &w, DrawStream &draws, int step)
+template <int Step> void runStage(World &w, DrawStream &draws, int step)
 {
     using Passes = StagePasses<Step>;
     HeightGrid &g = w.Heights;

@@ -18,9 +18,9 @@ class DrawStream;
 // for the whole run so the grid's memory is reused.
 struct World {
     HeightGrid Heights;
-    int BlockSize = 0;  // lattice step of the seeding: 16, 24 or 32
-    int GridExtent = 0; // BlockSize squared: the last index on both axes
-    int EdgeWidth = 0;  // each edge band covers EdgeWidth + 1 cells across
+    int BlockSize = 0;   // lattice step of the seeding: 16, 24 or 32
+    int GridExtent = 0;  // BlockSize squared: the last index on both axes
+    int EdgeWidth = 0;   // each edge band covers EdgeWidth + 1 cells across
     int WaterOffset = 0; // the water position negated
 
     // The height plus WaterOffset: the value that picks a cell's terrain band.

@@ -9,10 +9,7 @@ namespace terralume {
 
 // The one rule, for any text type: whether a message ending in the character
 // `last` gets a full stop.
-constexpr bool wantsFullStop(char32_t last)
-{
-    return last > U'.';
-}
+constexpr bool wantsFullStop(char32_t last) { return last > U'.'; }
 
 inline std::string withFullStop(std::string message)
 {

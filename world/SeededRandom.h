@@ -29,10 +29,7 @@ std::string invalidSeedMessage(std::string_view text);
 inline constexpr std::uint32_t kLcgMultiplier = 134775813u; // 0x08088405
 inline constexpr std::uint32_t kLcgIncrement = 1u;
 
-constexpr std::uint32_t lcgStep(std::uint32_t state)
-{
-    return state * kLcgMultiplier + kLcgIncrement;
-}
+constexpr std::uint32_t lcgStep(std::uint32_t state) { return state * kLcgMultiplier + kLcgIncrement; }
 
 // The integer part of state * range / 2^32.
 constexpr std::uint32_t scaleDraw(std::uint32_t state, std::uint32_t range)

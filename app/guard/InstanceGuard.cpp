@@ -49,8 +49,7 @@ QString waylandDisplay()
     // the same socket there is the same display.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     const QFileInfo socket(display);
-    if (socket.isAbsolute() && !runtime.isEmpty() &&
-        QDir::cleanPath(socket.absolutePath()) == QDir::cleanPath(runtime))
+    if (socket.isAbsolute() && !runtime.isEmpty() && QDir::cleanPath(socket.absolutePath()) == QDir::cleanPath(runtime))
         return socket.fileName();
     return display;
 }
@@ -91,7 +90,8 @@ QString displayKey()
     // Socket paths are short on Unix; a long display path is hashed instead.
     if (key.size() > 40)
         key = kind + QLatin1Char('-') +
-              QString::fromLatin1(QCryptographicHash::hash(display.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+              QString::fromLatin1(
+                  QCryptographicHash::hash(display.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
     return key;
 }
 
@@ -130,7 +130,7 @@ void dropConnection(QLocalSocket *socket)
     socket->deleteLater();
 }
 
-}  // namespace
+} // namespace
 
 QByteArray guardwire::encodeRequest(const QString &token)
 {
@@ -240,8 +240,8 @@ private:
     struct Connection {
         explicit Connection(QLocalSocket *peer) : socket(peer), stream(peer) {}
         QLocalSocket *socket;
-        QTimer timer;  // cuts off a peer that leaves its request unfinished
-        QDataStream stream;  // reads in transactions: a partial request stays in the socket
+        QTimer timer;       // cuts off a peer that leaves its request unfinished
+        QDataStream stream; // reads in transactions: a partial request stays in the socket
         bool handled = false;
     };
 
@@ -304,8 +304,8 @@ private:
     }
 
     InstanceGuard *guard_;
-    std::unique_ptr<QLocalServer> server_;  // the connections' sockets are its children and go with it
-    std::list<Connection> connections_;  // each one lives as long as its socket
+    std::unique_ptr<QLocalServer> server_; // the connections' sockets are its children and go with it
+    std::list<Connection> connections_;    // each one lives as long as its socket
 };
 
 InstanceGuard::InstanceGuard(QObject *parent) : QObject(parent) {}
@@ -342,7 +342,8 @@ QString InstanceGuard::privateFolder(QString *why)
     // lstat, not stat: a symbolic link planted in our place is not our folder.
     struct stat info {};
     if (::lstat(path.constData(), &info) != 0)
-        return refuse(QStringLiteral("cannot inspect %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+        return refuse(
+            QStringLiteral("cannot inspect %1: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
     if (!S_ISDIR(info.st_mode))
         return refuse(QStringLiteral("%1 is not a folder").arg(folder));
     if (info.st_uid != ::geteuid())
@@ -417,7 +418,8 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
             return Outcome::NoAnswer;
         }
 
-        const Outcome outcome = forward(address, std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
+        const Outcome outcome =
+            forward(address, std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
         if (outcome == Outcome::NoAnswer)
             error_ = QStringLiteral("the running instance did not answer within %1 ms").arg(answerBound.count());
         if (outcome != Outcome::Unguarded)
@@ -453,8 +455,8 @@ InstanceGuard::Outcome InstanceGuard::forward(const QString &address, std::chron
         in.startTransaction();
         in.readRawData(answer.data(), int(answer.size()));
         complete = in.commitTransaction();
-        if (!complete && (deadline.hasExpired() || (!socket.waitForReadyRead(remaining()) &&
-                                                    socket.state() != QLocalSocket::ConnectedState)))
+        if (!complete && (deadline.hasExpired() ||
+                          (!socket.waitForReadyRead(remaining()) && socket.state() != QLocalSocket::ConnectedState)))
             break;
     }
     if (complete && answer == expected)
@@ -462,4 +464,4 @@ InstanceGuard::Outcome InstanceGuard::forward(const QString &address, std::chron
     return socket.state() == QLocalSocket::ConnectedState ? Outcome::NoAnswer : Outcome::Unguarded;
 }
 
-}  // namespace terralume
+} // namespace terralume

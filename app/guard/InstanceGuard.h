@@ -16,10 +16,10 @@ class InstanceGuard : public QObject {
     Q_OBJECT
 public:
     enum class Outcome {
-        Primary,    // this process is the running instance; carry on starting
-        Forwarded,  // another instance runs and has handled the request
-        NoAnswer,   // another instance runs but did not answer in time
-        Unguarded,  // the guard could not be set up; start without it
+        Primary,   // this process is the running instance; carry on starting
+        Forwarded, // another instance runs and has handled the request
+        NoAnswer,  // another instance runs but did not answer in time
+        Unguarded, // the guard could not be set up; start without it
     };
 
     // Longest an activation token may be; launchers hand out short ones.
@@ -53,13 +53,13 @@ signals:
 
 private:
     class Lock;
-    class Channel;  // the running instance's end: the server and its connections
+    class Channel; // the running instance's end: the server and its connections
 
     Outcome forward(const QString &address, std::chrono::milliseconds bound);
 
     std::unique_ptr<Lock> lock_;
     std::unique_ptr<Channel> channel_;
-    int folderFd_ = -1;  // keeps the socket reachable however deep the folder
+    int folderFd_ = -1; // keeps the socket reachable however deep the folder
     QString error_;
 };
 
@@ -68,10 +68,10 @@ private:
 namespace guardwire {
 inline constexpr char kMagic[4] = {'T', 'L', 'M', 'G'};
 inline constexpr quint8 kVersion = 1;
-inline constexpr quint8 kHandled = 1;  // acknowledgement status
+inline constexpr quint8 kHandled = 1; // acknowledgement status
 // Magic, version, big-endian token length, then the token's bytes; a token
 // that may not be passed on is sent empty.
 QByteArray encodeRequest(const QString &token);
-}  // namespace guardwire
+} // namespace guardwire
 
-}  // namespace terralume
+} // namespace terralume

@@ -32,7 +32,7 @@ void offerToken(const QString &token)
         qputenv("DESKTOP_STARTUP_ID", token.toLatin1());
 }
 
-}  // namespace
+} // namespace
 
 void bringToFront(QWidget *mainWindow, const QString &activationToken)
 {
@@ -49,4 +49,4 @@ void bringToFront(QWidget *mainWindow, const QString &activationToken)
     focusTarget->activateWindow();
 }
 
-}  // namespace terralume
+} // namespace terralume

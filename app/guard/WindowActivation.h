@@ -12,4 +12,4 @@ namespace terralume {
 // is handed to the platform so that the window manager lets us do it.
 void bringToFront(QWidget *mainWindow, const QString &activationToken);
 
-}  // namespace terralume
+} // namespace terralume

@@ -79,7 +79,8 @@ private slots:
         QTest::addColumn<QString>("focused");
         QTest::newRow("minimised") << QStringList{QStringLiteral("--window")} << QString();
         QTest::newRow("minimised with a modal window open")
-            << QStringList{QStringLiteral("--window"), QStringLiteral("--modal")} << QStringLiteral("Terralume probe modal");
+            << QStringList{QStringLiteral("--window"), QStringLiteral("--modal")}
+            << QStringLiteral("Terralume probe modal");
     }
 
     void secondStartBringsTheFirstForward()
@@ -103,8 +104,9 @@ private slots:
         QCOMPARE(second->readAllStandardOutput().trimmed(), QByteArray("forwarded"));
 
         QTRY_VERIFY_WITH_TIMEOUT(windowManagerState(title).contains(QLatin1String("Normal")), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")}),
-                                  focused, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")}),
+            focused, 5000);
         const QString after = lineStartingWith(first, seen, "after");
         QVERIFY2(after.contains(QLatin1String("minimized=0 visible=1")), seen.constData());
     }

@@ -85,7 +85,8 @@ private slots:
         program_.setProcessEnvironment(desktop_.environment());
         program_.start(QStringLiteral(TERRALUME_PROGRAM), QStringList());
         QVERIFY(program_.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(!(settings_ = window(QRegularExpression(QStringLiteral("^Terralume$")))).isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!(settings_ = window(QRegularExpression(QStringLiteral("^Terralume$")))).isEmpty(),
+                                 20000);
     }
 
     void cleanup()
@@ -111,7 +112,8 @@ private slots:
         QString modal;
         if (about) {
             openHelpMenuEntry(2);
-            QTRY_VERIFY_WITH_TIMEOUT(!(modal = window(QRegularExpression(QStringLiteral("^Terralume$")))).isEmpty(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!(modal = window(QRegularExpression(QStringLiteral("^Terralume$")))).isEmpty(),
+                                     10000);
         } else {
             modal = openMap(0);
         }
@@ -141,7 +143,8 @@ private slots:
         QVERIFY(!help.isEmpty());
         const QString map = openMap(0);
         QVERIFY(!map.isEmpty());
-        const QString owner = desktop_.property(map, QStringLiteral("WM_TRANSIENT_FOR")).section(QLatin1Char('#'), 1).trimmed();
+        const QString owner =
+            desktop_.property(map, QStringLiteral("WM_TRANSIENT_FOR")).section(QLatin1Char('#'), 1).trimmed();
         QVERIFY2(XDesktop::sameWindow(owner, settings_), qPrintable(owner));
 
         // Going to the settings window from elsewhere lands on the map.
@@ -174,16 +177,18 @@ private slots:
         // A Large map does not fit a 768-pixel screen: the window maximises.
         const QString map = openMap(2);
         QVERIFY(!map.isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(desktop_.property(map, QStringLiteral("_NET_WM_STATE")).contains(QLatin1String("MAXIMIZED")),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            desktop_.property(map, QStringLiteral("_NET_WM_STATE")).contains(QLatin1String("MAXIMIZED")), 20000);
 
         // Restored by the window manager: a fixed size again, which the
         // window has, within the screen.
-        run(QStringLiteral("wmctrl"),
-            {QStringLiteral("-i"), QStringLiteral("-r"), map, QStringLiteral("-b"), QStringLiteral("remove,maximized_vert,maximized_horz")});
-        const QRegularExpression limits(QStringLiteral("minimum size: (\\d+) by (\\d+).*maximum size: (\\d+) by (\\d+)"),
+        run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-r"), map, QStringLiteral("-b"),
+                                       QStringLiteral("remove,maximized_vert,maximized_horz")});
+        const QRegularExpression limits(
+            QStringLiteral("minimum size: (\\d+) by (\\d+).*maximum size: (\\d+) by (\\d+)"),
+            QRegularExpression::DotMatchesEverythingOption);
+        const QRegularExpression extent(QStringLiteral("Width: (\\d+).*Height: (\\d+)"),
                                         QRegularExpression::DotMatchesEverythingOption);
-        const QRegularExpression extent(QStringLiteral("Width: (\\d+).*Height: (\\d+)"), QRegularExpression::DotMatchesEverythingOption);
         const auto fixedAndTaken = [&] {
             if (desktop_.property(map, QStringLiteral("_NET_WM_STATE")).contains(QLatin1String("MAXIMIZED")))
                 return false;
@@ -191,7 +196,8 @@ private slots:
             const auto size = extent.match(run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), map}));
             return hint.hasMatch() && size.hasMatch() && hint.captured(1) == hint.captured(3) &&
                    hint.captured(2) == hint.captured(4) && size.captured(1) == hint.captured(1) &&
-                   size.captured(2) == hint.captured(2) && hint.captured(1).toInt() <= 1024 && hint.captured(2).toInt() <= 768;
+                   size.captured(2) == hint.captured(2) && hint.captured(1).toInt() <= 1024 &&
+                   hint.captured(2).toInt() <= 768;
         };
         QTRY_VERIFY_WITH_TIMEOUT(fixedAndTaken(), 20000);
     }

@@ -49,7 +49,7 @@ QString windowReport(const QWidget &main)
         .arg(active ? active->objectName() : QStringLiteral("none"));
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {

@@ -28,7 +28,7 @@ QByteArray header(quint8 version, quint16 length)
     return bytes;
 }
 
-}  // namespace
+} // namespace
 
 class GuardTest : public QObject {
     Q_OBJECT
@@ -36,7 +36,7 @@ class GuardTest : public QObject {
     std::unique_ptr<QTemporaryDir> runtime_;
     std::vector<std::unique_ptr<QProcess>> processes_;
     QHash<QProcess *, QByteArray> output_;
-    QStringList launcher_;  // runs the probe through another program when set
+    QStringList launcher_; // runs the probe through another program when set
 
     QProcess *start(const QStringList &args = {}, const QList<QPair<QString, QString>> &env = {})
     {
@@ -150,7 +150,7 @@ private slots:
         // Root reads any file unless it gives up the capabilities for it.
         if (unreadable && ::geteuid() == 0)
             launcher_ = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set"),
-                                     QStringLiteral("-dac_override,-dac_read_search")};
+                                    QStringLiteral("-dac_override,-dac_read_search")};
         if (leftover) {
             QProcess *dead = startPrimary();
             content.replace("<dead>", QByteArray::number(dead->processId()))
@@ -171,7 +171,8 @@ private slots:
         for (int i = 0; i < starts; ++i)
             all.push_back(start());
         auto finished = [&] {
-            return std::count_if(all.begin(), all.end(), [](QProcess *p) { return p->state() == QProcess::NotRunning; });
+            return std::count_if(all.begin(), all.end(),
+                                 [](QProcess *p) { return p->state() == QProcess::NotRunning; });
         };
         QTRY_COMPARE_WITH_TIMEOUT(finished(), starts - 1, 30000);
         // Give a thirty-first exit the chance to show up before counting.
@@ -243,14 +244,20 @@ private slots:
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
         QTest::addColumn<bool>("sameDisplay");
-        QTest::newRow("unix host") << "DISPLAY=:71" << "DISPLAY=unix:71" << true;
-        QTest::newRow("screen number") << "DISPLAY=:71" << "DISPLAY=:71.0" << true;
-        QTest::newRow("unix host, other screen, leading zero") << "DISPLAY=unix:71.1" << "DISPLAY=:071" << true;
-        QTest::newRow("localhost is TCP") << "DISPLAY=:71" << "DISPLAY=localhost:71" << false;
-        QTest::newRow("other display") << "DISPLAY=:71" << "DISPLAY=:72" << false;
-        QTest::newRow("wayland path in the runtime folder")
-            << "WAYLAND_DISPLAY=wayland-9" << "WAYLAND_DISPLAY=<runtime>/wayland-9" << true;
-        QTest::newRow("other wayland display") << "WAYLAND_DISPLAY=wayland-9" << "WAYLAND_DISPLAY=wayland-1" << false;
+        QTest::newRow("unix host") << "DISPLAY=:71"
+                                   << "DISPLAY=unix:71" << true;
+        QTest::newRow("screen number") << "DISPLAY=:71"
+                                       << "DISPLAY=:71.0" << true;
+        QTest::newRow("unix host, other screen, leading zero") << "DISPLAY=unix:71.1"
+                                                               << "DISPLAY=:071" << true;
+        QTest::newRow("localhost is TCP") << "DISPLAY=:71"
+                                          << "DISPLAY=localhost:71" << false;
+        QTest::newRow("other display") << "DISPLAY=:71"
+                                       << "DISPLAY=:72" << false;
+        QTest::newRow("wayland path in the runtime folder") << "WAYLAND_DISPLAY=wayland-9"
+                                                            << "WAYLAND_DISPLAY=<runtime>/wayland-9" << true;
+        QTest::newRow("other wayland display") << "WAYLAND_DISPLAY=wayland-9"
+                                               << "WAYLAND_DISPLAY=wayland-1" << false;
     }
 
     void oneInstancePerDisplay()
@@ -260,8 +267,9 @@ private slots:
         QFETCH(bool, sameDisplay);
         auto on = [this](QString setting) {
             const QStringList pair = setting.replace(QLatin1String("<runtime>"), runtime_->path()).split(u'=');
-            return QList<QPair<QString, QString>>{
-                {QStringLiteral("DISPLAY"), QString()}, {QStringLiteral("WAYLAND_DISPLAY"), QString()}, {pair[0], pair[1]}};
+            return QList<QPair<QString, QString>>{{QStringLiteral("DISPLAY"), QString()},
+                                                  {QStringLiteral("WAYLAND_DISPLAY"), QString()},
+                                                  {pair[0], pair[1]}};
         };
         QProcess *firstStart = start({}, on(first));
         QVERIFY2(waitForLine(firstStart, "primary"), output(firstStart).constData());
@@ -279,9 +287,8 @@ private slots:
         QTest::addColumn<QByteArray>("doneLine");
         QTest::newRow("busy when asked") << QStringList{QStringLiteral("--busy-start"), QStringLiteral("2")}
                                          << QByteArray("busy") << QByteArray("idle");
-        QTest::newRow("busy handling the request")
-            << QStringList{QStringLiteral("--busy-handler"), QStringLiteral("2")} << QByteArray("primary")
-            << QByteArray("activation-begin");
+        QTest::newRow("busy handling the request") << QStringList{QStringLiteral("--busy-handler"), QStringLiteral("2")}
+                                                   << QByteArray("primary") << QByteArray("activation-begin");
     }
 
     void busyInstanceAnswersOnceHandled()
@@ -387,7 +394,8 @@ private slots:
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("wayland") << "wl-token_123" << QString() << QByteArray("wl-token_123");
         QTest::newRow("x11") << QString() << "host-42-7_TIME1234" << QByteArray("host-42-7_TIME1234");
-        QTest::newRow("wayland preferred") << "wl" << "x11" << QByteArray("wl");
+        QTest::newRow("wayland preferred") << "wl"
+                                           << "x11" << QByteArray("wl");
         QTest::newRow("space in token") << "two words" << QString() << QByteArray();
         QTest::newRow("too long") << QString(600, QLatin1Char('t')) << QString() << QByteArray();
         QTest::newRow("none") << QString() << QString() << QByteArray();

@@ -102,13 +102,17 @@ public:
     QStringList stacking() const
     {
         QStringList ids;
-        const QString list = run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
+        const QString list =
+            run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
         for (const QString &id : list.section(QLatin1Char('#'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
             ids.append(id.trimmed());
         return ids;
     }
 
-    static bool sameWindow(const QString &a, const QString &b) { return a.toULongLong(nullptr, 16) == b.toULongLong(nullptr, 16); }
+    static bool sameWindow(const QString &a, const QString &b)
+    {
+        return a.toULongLong(nullptr, 16) == b.toULongLong(nullptr, 16);
+    }
 
 private:
     // The server picks a free display itself and names it on stdout; the
@@ -116,9 +120,10 @@ private:
     bool startOnce()
     {
         server_ = std::make_unique<QProcess>();
-        server_->start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                                QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                                                QStringLiteral("tcp")});
+        server_->start(QStringLiteral("Xvfb"),
+                       {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                        QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                        QStringLiteral("tcp")});
         QByteArray number;
         while (!number.contains('\n') && server_->waitForReadyRead(10000))
             number += server_->readAllStandardOutput();

@@ -16,16 +16,15 @@ TEST_P(MulDivRounding, NearestWithHalvesAwayFromZero)
     EXPECT_EQ(MulDiv(number, numerator, denominator), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, MulDivRounding,
-    ::testing::Values(std::tuple{4800, 10, 100, 480}, std::tuple{4800, 80, 100, 3840},
-                      std::tuple{4958, 10, 100, 496},   // 495.8 up
-                      std::tuple{4954, 10, 100, 495},   // 495.4 down
-                      std::tuple{4955, 10, 100, 496},   // a half goes away from zero
-                      std::tuple{-4955, 10, 100, -496}, std::tuple{4955, -10, 100, -496},
-                      std::tuple{12, 600, 72, 100}, std::tuple{8, 600, 72, 67}, // 66.67
-                      std::tuple{12, 300, 72, 50}, std::tuple{1 << 30, 8, 4, -1}, // overflow
-                      std::tuple{5, 1, 0, -1}));
+INSTANTIATE_TEST_SUITE_P(Rows, MulDivRounding,
+                         ::testing::Values(std::tuple{4800, 10, 100, 480}, std::tuple{4800, 80, 100, 3840},
+                                           std::tuple{4958, 10, 100, 496}, // 495.8 up
+                                           std::tuple{4954, 10, 100, 495}, // 495.4 down
+                                           std::tuple{4955, 10, 100, 496}, // a half goes away from zero
+                                           std::tuple{-4955, 10, 100, -496}, std::tuple{4955, -10, 100, -496},
+                                           std::tuple{12, 600, 72, 100}, std::tuple{8, 600, 72, 67},   // 66.67
+                                           std::tuple{12, 300, 72, 50}, std::tuple{1 << 30, 8, 4, -1}, // overflow
+                                           std::tuple{5, 1, 0, -1}));
 
 class Centring : public ::testing::TestWithParam<std::tuple<int, int, int>> {};
 
@@ -101,22 +100,21 @@ TEST_P(Footer, PiecesInOrderThenTheDate)
 const DateSeparators kCommon;
 const DateSeparators kDotted{QStringLiteral("."), QStringLiteral(".")};
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, Footer,
-    ::testing::Values(
-        FooterCase{"Medium", -5, 10, QDateTime(QDate(2026, 3, 7), QTime(9, 5)), kCommon, QStringLiteral("3/7/26  9:05")},
-        FooterCase{"Small", 0, 0, QDateTime(QDate(2026, 12, 31), QTime(0, 5)), kCommon,
-                   QStringLiteral("12/31/26  0:05")},
-        FooterCase{"Large", 40, -40, QDateTime(QDate(2009, 1, 2), QTime(14, 30)), kCommon,
-                   QStringLiteral("1/2/09  14:30")},
-        FooterCase{"Large", -40, 40, QDateTime(QDate(2000, 10, 10), QTime(23, 59)), kDotted,
-                   QStringLiteral("10.10.00  23.59")}));
+INSTANTIATE_TEST_SUITE_P(Rows, Footer,
+                         ::testing::Values(FooterCase{"Medium", -5, 10, QDateTime(QDate(2026, 3, 7), QTime(9, 5)),
+                                                      kCommon, QStringLiteral("3/7/26  9:05")},
+                                           FooterCase{"Small", 0, 0, QDateTime(QDate(2026, 12, 31), QTime(0, 5)),
+                                                      kCommon, QStringLiteral("12/31/26  0:05")},
+                                           FooterCase{"Large", 40, -40, QDateTime(QDate(2009, 1, 2), QTime(14, 30)),
+                                                      kCommon, QStringLiteral("1/2/09  14:30")},
+                                           FooterCase{"Large", -40, 40, QDateTime(QDate(2000, 10, 10), QTime(23, 59)),
+                                                      kDotted, QStringLiteral("10.10.00  23.59")}));
 
 TEST(Footer, MediumMinusFiveTenReadsAsTheSettingsLine)
 {
     PageDescription page{QString(), QStringLiteral("Medium"), -5, 10, QDateTime(QDate(2026, 3, 7), QTime(9, 5))};
-    EXPECT_TRUE(footerText(page, kCommon)
-                    .startsWith(QStringLiteral("Size - Medium, Water Level - -5, Heat Level - 10   ")));
+    EXPECT_TRUE(
+        footerText(page, kCommon).startsWith(QStringLiteral("Size - Medium, Water Level - -5, Heat Level - 10   ")));
     EXPECT_TRUE(footerText(page, kCommon).endsWith(QStringLiteral("  3/7/26  9:05")));
 }
 

@@ -86,8 +86,7 @@ private slots:
         }
         QCOMPARE(failure, QStringLiteral("The page cannot be prepared for the printer: No space left on device"));
         QCOMPARE(testing::lastJobOn(cups_.queue), jobBefore);
-        QCOMPARE(QDir(QString::fromLocal8Bit(smallTemp)).entryList(QDir::Files | QDir::Hidden),
-                 QStringList());
+        QCOMPARE(QDir(QString::fromLocal8Bit(smallTemp)).entryList(QDir::Files | QDir::Hidden), QStringList());
 
         QCOMPARE(mount("tmpfs", smallTemp.constData(), "tmpfs", MS_REMOUNT, "size=64m"), 0);
         PrintMap(view, page, printBitmap);

@@ -29,10 +29,7 @@ using namespace terralume::print;
 namespace {
 
 // Every job the scheduler knows of on the queue, finished ones included.
-int jobCount(const QString &queue)
-{
-    return int(testing::jobsOn(queue).size());
-}
+int jobCount(const QString &queue) { return int(testing::jobsOn(queue).size()); }
 
 QString failureOf(const std::function<void()> &call)
 {
@@ -53,15 +50,15 @@ struct Word {
 QList<Word> words(const QString &pdf)
 {
     bool ok = false;
-    const QString html =
-        QString::fromUtf8(tools::run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")}, &ok));
+    const QString html = QString::fromUtf8(
+        tools::run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")}, &ok));
     QList<Word> result;
     static const QRegularExpression word(QStringLiteral(
         "<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)</word>"));
     for (auto it = word.globalMatch(html); it.hasNext();) {
         const auto m = it.next();
         result.append(Word{m.captured(5), QRectF(QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()),
-                                                  QPointF(m.captured(3).toDouble(), m.captured(4).toDouble()))});
+                                                 QPointF(m.captured(3).toDouble(), m.captured(4).toDouble()))});
     }
     return result;
 }
@@ -196,7 +193,10 @@ void PrinterEndToEnd::printsTitleMapAndFooterOnTheDefaultPrinter()
 
     // The map: rasterised, the rectangle under the title shows PrintBitmap.
     const int dpi = 100;
-    tools::run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"), QStringLiteral("-singlefile"), pdf, dir.filePath(QStringLiteral("page"))}, &ok);
+    tools::run(QStringLiteral("pdftoppm"),
+               {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"), QStringLiteral("-singlefile"), pdf,
+                dir.filePath(QStringLiteral("page"))},
+               &ok);
     QVERIFY(ok);
     const QImage raster = QImage(dir.filePath(QStringLiteral("page.png"))).convertToFormat(QImage::Format_RGB32);
     QVERIFY(!raster.isNull());
@@ -219,7 +219,8 @@ void PrinterEndToEnd::printsTitleMapAndFooterOnTheDefaultPrinter()
             matched += near;
             ++samples;
         }
-    QVERIFY2(matched >= samples * 95 / 100, qPrintable(QStringLiteral("%1 of %2 samples match").arg(matched).arg(samples)));
+    QVERIFY2(matched >= samples * 95 / 100,
+             qPrintable(QStringLiteral("%1 of %2 samples match").arg(matched).arg(samples)));
     // White paper left and right of the picture.
     QCOMPARE(raster.pixel(int(left * 0.5), int(top + side / 2)), qRgb(255, 255, 255));
     QCOMPARE(raster.pixel(int(left + side + left * 0.5), int(top + side / 2)), qRgb(255, 255, 255));
@@ -229,7 +230,8 @@ void PrinterEndToEnd::noDefaultPrinterIsReportedAndNothingIsQueued()
 {
     // A default that is then deleted leaves the scheduler with none.
     const QString spare = cups.queue + QStringLiteral("-spare");
-    QVERIFY(admin(QStringLiteral("lpadmin"), {QStringLiteral("-p"), spare, QStringLiteral("-v"), QStringLiteral("file:///dev/null")}));
+    QVERIFY(admin(QStringLiteral("lpadmin"),
+                  {QStringLiteral("-p"), spare, QStringLiteral("-v"), QStringLiteral("file:///dev/null")}));
     QVERIFY(admin(QStringLiteral("lpadmin"), {QStringLiteral("-d"), spare}));
     QVERIFY(admin(QStringLiteral("lpadmin"), {QStringLiteral("-x"), spare}));
     const int jobs = jobCount(cups.queue);
@@ -256,7 +258,8 @@ void PrinterEndToEnd::refusingQueueIsReportedThenPrintsAgain_data()
     // The queue looks ready, and the scheduler turns the finished job down:
     // one small job fills a quota of one kilobyte.
     QTest::newRow("over quota") << Commands{{"lp", "-d", "%1", "-t", "", "-o", "raw", "%2"},
-                                            {"lpadmin", "-p", "%1", "-o", "job-quota-period=604800", "-o", "job-k-limit=1"}}
+                                            {"lpadmin", "-p", "%1", "-o", "job-quota-period=604800", "-o",
+                                             "job-k-limit=1"}}
                                 << Commands{{"lpadmin", "-p", "%1", "-o", "job-quota-period=0", "-o", "job-k-limit=0"}}
                                 << "The printer \"%1\" refused the job: Quota limit reached.";
 }
@@ -299,8 +302,10 @@ void PrinterEndToEnd::silentSchedulerIsReportedSoonThenPrintsAgain_data()
 {
     QTest::addColumn<QString>("silence");
     QTest::addColumn<QString>("recover");
-    QTest::newRow("gone") << "halt" << "resume";
-    QTest::newRow("hung") << "freeze" << "thaw";
+    QTest::newRow("gone") << "halt"
+                          << "resume";
+    QTest::newRow("hung") << "freeze"
+                          << "thaw";
 }
 
 void PrinterEndToEnd::silentSchedulerIsReportedSoonThenPrintsAgain()
@@ -393,7 +398,8 @@ void PrinterEndToEnd::userPrinterOptionsStillPrint_data()
 {
     QTest::addColumn<QString>("options");
     QTest::newRow("queue named, no default") << QStringLiteral("Dest %1 sides=one-sided\n");
-    QTest::newRow("an instance as the default") << QStringLiteral("Dest %1/single sides=one-sided\nDefault %1/single\n");
+    QTest::newRow("an instance as the default")
+        << QStringLiteral("Dest %1/single sides=one-sided\nDefault %1/single\n");
 }
 
 void PrinterEndToEnd::userPrinterOptionsStillPrint()
@@ -426,8 +432,9 @@ void PrinterEndToEnd::userPrinterOptionsStillPrint()
 void PrinterEndToEnd::landscapeDefaultLaysThePageAcross()
 {
     const auto orientation = [&](const char *code) {
-        return admin(QStringLiteral("lpadmin"), {QStringLiteral("-p"), cups.queue, QStringLiteral("-o"),
-                                                 QStringLiteral("orientation-requested-default=") + QLatin1String(code)});
+        return admin(QStringLiteral("lpadmin"),
+                     {QStringLiteral("-p"), cups.queue, QStringLiteral("-o"),
+                      QStringLiteral("orientation-requested-default=") + QLatin1String(code)});
     };
     QVERIFY(orientation("4"));
     struct Restore {

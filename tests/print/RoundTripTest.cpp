@@ -229,13 +229,15 @@ TEST_P(ShortOfMemory, IsReportedAsOutOfMemory)
     QImage view(4096, 4096, QImage::Format_RGB16);
     for (int y = 0; y < view.height(); ++y)
         for (int x = 0; x < view.width(); ++x)
-            reinterpret_cast<std::uint16_t *>(view.scanLine(y))[x] = static_cast<std::uint16_t>((x / 64) << 11 | (y / 32));
+            reinterpret_cast<std::uint16_t *>(view.scanLine(y))[x] =
+                static_cast<std::uint16_t>((x / 64) << 11 | (y / 32));
     rlimit previous{};
     ASSERT_EQ(getrlimit(RLIMIT_AS, &previous), 0);
     unsigned long long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
     ASSERT_GT(pages, 0u);
-    const rlimit cap{pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t(GetParam()) << 20), previous.rlim_max};
+    const rlimit cap{pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t(GetParam()) << 20),
+                     previous.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_AS, &cap), 0);
     std::string outcome = "(no error)";
     try {

@@ -14,8 +14,7 @@ namespace terralume::print::maps {
 
 // At zoom 1 the view as a show leaves it: the whole map picture, one pixel
 // per cell, last row and column included.
-inline QImage mapView(const std::string &size, int water = 0, int heat = 0, int zoom = 1,
-                      const char *seed = "42861244")
+inline QImage mapView(const std::string &size, int water = 0, int heat = 0, int zoom = 1, const char *seed = "42861244")
 {
     World world;
     SeededRandom random;

@@ -9,8 +9,7 @@
 namespace terralume::print::tools {
 
 // The tool's standard output; `ok` tells whether it ran and exited with 0.
-inline QByteArray run(const QString &program, const QStringList &arguments, bool *ok = nullptr,
-                      int timeoutMs = 120000)
+inline QByteArray run(const QString &program, const QStringList &arguments, bool *ok = nullptr, int timeoutMs = 120000)
 {
     QProcess process;
     process.start(program, arguments);

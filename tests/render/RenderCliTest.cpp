@@ -92,8 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLine{{"--water", "41"}, "--water"}, BadLine{{"--water", "-41"}, "-41"},
                     BadLine{{"--heat", "x"}, "--heat"}, BadLine{{"--heat", "1.5"}, "--heat"},
                     BadLine{{"--zoom", "0"}, "--zoom"}, BadLine{{"--zoom", "6"}, "--zoom"},
-                    BadLine{{"--colour"}, "unknown option '--colour'"}, BadLine{{"--water"}, "--water needs a whole number"},
-                    BadLine{{"stray"}, "unknown option 'stray'"},
+                    BadLine{{"--colour"}, "unknown option '--colour'"},
+                    BadLine{{"--water"}, "--water needs a whole number"}, BadLine{{"stray"}, "unknown option 'stray'"},
                     BadLine{{"--seed", "123456789"}, "--seed takes at most 8 characters, not '123456789'"},
                     BadLine{{"--seed", "\x1b]0;x\x07"}, "'\\x1b]0;x\\x07' is not a valid integer value."},
                     BadLine{{"--size", "\x1b[2J\x9b\xc2\x9b"}, "unknown size '\\x1b[2J\\x9b\\xc2\\x9b'"},
@@ -243,8 +243,10 @@ TEST_F(RenderCli, NeedsSomethingToWrite)
 TEST_F(RenderCli, HelpAndVersionGoToStandardOutput)
 {
     // Help wins over whatever follows it, a fault included.
-    for (const std::vector<std::string> &args : {std::vector<std::string>{"--help"}, {"-h"}, {"--title", "-h", "-h"},
-                                                  {"--png", path("map.png"), "--help", "--colour"}}) {
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"--help"},
+                                                 {"-h"},
+                                                 {"--title", "-h", "-h"},
+                                                 {"--png", path("map.png"), "--help", "--colour"}}) {
         const Outcome help = render(args);
         EXPECT_EQ(help.code, 0) << args.back();
         EXPECT_NE(help.out.find("--heights FILE"), std::string::npos) << args.back();
@@ -333,9 +335,12 @@ class RenderCliPicture : public RenderCli, public testing::WithParamInterface<Pi
 TEST_P(RenderCliPicture, ShowsEachCellsColour)
 {
     const Picture p = GetParam();
-    std::vector<std::string> args = {"--size", p.size, "--seed", p.seed, "--water", std::to_string(p.water),
-                                     "--heat", std::to_string(p.heat), "--png", path("m.png"), "--heights",
-                                     path("h.pgm")};
+    std::vector<std::string> args = {"--size",    p.size,
+                                     "--seed",    p.seed,
+                                     "--water",   std::to_string(p.water),
+                                     "--heat",    std::to_string(p.heat),
+                                     "--png",     path("m.png"),
+                                     "--heights", path("h.pgm")};
     if (p.zoom) {
         args.push_back("--zoom");
         args.push_back(std::to_string(p.zoom));
@@ -368,7 +373,8 @@ TEST_P(RenderCliPicture, ShowsEachCellsColour)
     QFile pgm(dir.filePath("h.pgm"));
     ASSERT_TRUE(pgm.open(QIODevice::ReadOnly));
     const QByteArray bytes = pgm.readAll();
-    const QByteArray header = "P5\n" + QByteArray::number(extent + 1) + " " + QByteArray::number(extent + 1) + "\n255\n";
+    const QByteArray header =
+        "P5\n" + QByteArray::number(extent + 1) + " " + QByteArray::number(extent + 1) + "\n255\n";
     ASSERT_TRUE(bytes.startsWith(header));
     ASSERT_EQ(bytes.size(), header.size() + (extent + 1) * (extent + 1));
     for (int y = 0; y <= extent; y += 3)

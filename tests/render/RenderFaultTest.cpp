@@ -39,10 +39,7 @@ std::string readAll(const fs::path &file)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-void writeAll(const fs::path &file, const std::string &bytes)
-{
-    std::ofstream(file, std::ios::binary) << bytes;
-}
+void writeAll(const fs::path &file, const std::string &bytes) { std::ofstream(file, std::ios::binary) << bytes; }
 
 struct Outcome {
     bool exited = false; // false: killed by a signal
@@ -117,7 +114,8 @@ std::map<std::string, std::string> contentsOf(const fs::path &folder)
         std::string summary = "<folder>";
         if (entry.is_regular_file()) {
             const std::string bytes = readAll(entry.path());
-            summary = std::to_string(bytes.size()) + " bytes, digest " + std::to_string(std::hash<std::string>{}(bytes));
+            summary =
+                std::to_string(bytes.size()) + " bytes, digest " + std::to_string(std::hash<std::string>{}(bytes));
         }
         contents[entry.path().filename().string()] = summary;
     }
@@ -134,7 +132,8 @@ bool isWholePng(const std::string &bytes)
 
 bool isWholePdf(const std::string &bytes)
 {
-    return bytes.rfind("%PDF-", 0) == 0 && bytes.find("%%EOF", bytes.size() > 8 ? bytes.size() - 8 : 0) != std::string::npos;
+    return bytes.rfind("%PDF-", 0) == 0 &&
+           bytes.find("%%EOF", bytes.size() > 8 ? bytes.size() - 8 : 0) != std::string::npos;
 }
 
 bool isWholeSmallGrid(const std::string &bytes)
@@ -184,7 +183,9 @@ class RendererFileFault : public RendererProcess, public testing::WithParamInter
 TEST_P(RendererFileFault, ExitsOneNamingTheFileAndLeavesTheFolderAsItWas)
 {
     const auto [option, fault] = GetParam();
-    const std::string name = std::string(option) == "--png" ? "map.png" : std::string(option) == "--pdf" ? "map.pdf" : "map.pgm";
+    const std::string name = std::string(option) == "--png"   ? "map.png"
+                             : std::string(option) == "--pdf" ? "map.pdf"
+                                                              : "map.pgm";
     std::string path = (target / name).string();
     Limits limits;
     // An earlier result that a failed run must not spoil.
@@ -333,11 +334,11 @@ class RendererPlatform : public RendererProcess, public testing::WithParamInterf
 TEST_P(RendererPlatform, WritesThePageWithoutADisplay)
 {
     const std::string page = (target / "map.pdf").string();
-    const Outcome run = runRenderer({"--pdf", page}, scratch,
-                                    Limits{std::nullopt, std::nullopt,
-                                           {{"QT_QPA_PLATFORM", GetParam()},
-                                            {"DISPLAY", std::nullopt},
-                                            {"WAYLAND_DISPLAY", std::nullopt}}});
+    const Outcome run = runRenderer(
+        {"--pdf", page}, scratch,
+        Limits{std::nullopt,
+               std::nullopt,
+               {{"QT_QPA_PLATFORM", GetParam()}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}}});
     ASSERT_TRUE(run.exited) << "killed by signal " << run.status << "\n" << run.err;
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(isWholePdf(readAll(page)));
@@ -352,8 +353,8 @@ TEST_F(RendererProcess, RunningOutOfMemoryIsReportedAndLeavesNoFile)
 #else
     // Enough for a Large map, not for its 5120-pixel view at zoom 5.
     const std::string png = (target / "map.png").string();
-    const Outcome starved = runRenderer({"--size", "Large", "--zoom", "5", "--png", png}, scratch,
-                                        Limits{std::nullopt, 160u << 20});
+    const Outcome starved =
+        runRenderer({"--size", "Large", "--zoom", "5", "--png", png}, scratch, Limits{std::nullopt, 160u << 20});
     ASSERT_TRUE(starved.exited) << "killed by signal " << starved.status;
     EXPECT_EQ(starved.status, 1) << starved.err;
     EXPECT_NE(starved.err.find("not enough memory"), std::string::npos) << starved.err;

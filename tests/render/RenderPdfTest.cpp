@@ -46,7 +46,8 @@ TEST(RenderPdf, WritesThePrintedPageWithTitleAndFooter)
     EXPECT_TRUE(pdf.read(5) == "%PDF-");
     const QString text = pdfText(pdf.fileName());
     EXPECT_TRUE(text.contains(QStringLiteral("Terralume - Isles"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("Size - Medium, Water Level - -5, Heat Level - 10"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Size - Medium, Water Level - -5, Heat Level - 10")))
+        << text.toStdString();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"page.pdf"});
 }
 

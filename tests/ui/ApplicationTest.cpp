@@ -54,13 +54,20 @@ private slots:
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "'abc' is not a valid integer value" << "'abc' is not a valid integer value.";
-        QTest::newRow("slash, just above the full stop") << "a/" << "a/.";
-        QTest::newRow("full stop") << "Done." << "Done.";
-        QTest::newRow("blank") << "trailing " << "trailing ";
-        QTest::newRow("exclamation") << "Stop!" << "Stop!";
-        QTest::newRow("hyphen, below the full stop") << "a-" << "a-";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("letter") << "'abc' is not a valid integer value"
+                                << "'abc' is not a valid integer value.";
+        QTest::newRow("slash, just above the full stop") << "a/"
+                                                         << "a/.";
+        QTest::newRow("full stop") << "Done."
+                                   << "Done.";
+        QTest::newRow("blank") << "trailing "
+                               << "trailing ";
+        QTest::newRow("exclamation") << "Stop!"
+                                     << "Stop!";
+        QTest::newRow("hyphen, below the full stop") << "a-"
+                                                     << "a-";
+        QTest::newRow("empty") << ""
+                               << "";
         QTest::newRow("accented letter") << QString::fromUtf8("caf\xC3\xA9") << QString::fromUtf8("caf\xC3\xA9.");
     }
     void fullStopRule()
@@ -75,9 +82,12 @@ private slots:
         QTest::addColumn<int>("failure");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("message") << int(Failure::Runtime) << "Map too wide" << "Map too wide.";
-        QTest::newRow("no memory") << int(Failure::OutOfMemory) << "" << "Out of memory.";
-        QTest::newRow("not a std::exception") << int(Failure::Unknown) << "" << "Unexpected error.";
+        QTest::newRow("message") << int(Failure::Runtime) << "Map too wide"
+                                 << "Map too wide.";
+        QTest::newRow("no memory") << int(Failure::OutOfMemory) << ""
+                                   << "Out of memory.";
+        QTest::newRow("not a std::exception") << int(Failure::Unknown) << ""
+                                              << "Unexpected error.";
     }
     void escapedErrorEndsInTheBox()
     {

@@ -63,10 +63,7 @@ bool isZoomOf(const QImage &view, const QImage &base, int zoom)
     return true;
 }
 
-void trigger(const TWorldScr &map, int zoom)
-{
-    zoomEntries(map)[zoom - 1]->trigger();
-}
+void trigger(const TWorldScr &map, int zoom) { zoomEntries(map)[zoom - 1]->trigger(); }
 
 } // namespace
 
@@ -79,9 +76,12 @@ private slots:
         QTest::addColumn<QString>("seed");
         QTest::addColumn<int>("water");
         QTest::addColumn<int>("heat");
-        QTest::newRow("initial settings") << "Small" << "42861244" << 0 << 0;
-        QTest::newRow("large, wet and cold") << "Large" << "1234" << 12 << 30;
-        QTest::newRow("medium, dry and hot, hex seed") << "Medium" << "$7F" << -20 << -35;
+        QTest::newRow("initial settings") << "Small"
+                                          << "42861244" << 0 << 0;
+        QTest::newRow("large, wet and cold") << "Large"
+                                             << "1234" << 12 << 30;
+        QTest::newRow("medium, dry and hot, hex seed") << "Medium"
+                                                       << "$7F" << -20 << -35;
     }
     void pictureMatchesRenderer()
     {
@@ -93,8 +93,7 @@ private slots:
         enterSettings(program.World1, size, seed, water, heat);
 
         QImage shown;
-        QVERIFY(withMapOpen(program.World1, program.WorldScr,
-                            [&](TWorldScr &map) { shown = map.viewImage().copy(); }));
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) { shown = map.viewImage().copy(); }));
         QCOMPARE(shown.format(), QImage::Format_RGB16);
 
         QTemporaryDir dir;
@@ -103,8 +102,8 @@ private slots:
         QProcess render;
         render.start(QStringLiteral(TERRALUME_RENDER_PATH),
                      {QStringLiteral("--size"), size, QStringLiteral("--seed"), seed, QStringLiteral("--water"),
-                      QString::number(water), QStringLiteral("--heat"), QString::number(heat),
-                      QStringLiteral("--png"), png});
+                      QString::number(water), QStringLiteral("--heat"), QString::number(heat), QStringLiteral("--png"),
+                      png});
         QVERIFY(render.waitForFinished(120000));
         QCOMPARE(render.exitCode(), 0);
         const QImage rendered(png);
@@ -116,11 +115,16 @@ private slots:
     {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("empty") << "" << "Terralume - Untitled";
-        QTest::newRow("blanks are kept") << "   " << "Terralume -    ";
-        QTest::newRow("plain") << "Pangaea" << "Terralume - Pangaea";
-        QTest::newRow("Qt's modified marker is text") << "A [*] B" << "Terralume - A [*] B";
-        QTest::newRow("markup is text") << "<b>Bold</b>" << "Terralume - <b>Bold</b>";
+        QTest::newRow("empty") << ""
+                               << "Terralume - Untitled";
+        QTest::newRow("blanks are kept") << "   "
+                                         << "Terralume -    ";
+        QTest::newRow("plain") << "Pangaea"
+                               << "Terralume - Pangaea";
+        QTest::newRow("Qt's modified marker is text") << "A [*] B"
+                                                      << "Terralume - A [*] B";
+        QTest::newRow("markup is text") << "<b>Bold</b>"
+                                        << "Terralume - <b>Bold</b>";
     }
     void captionFollowsTitle()
     {

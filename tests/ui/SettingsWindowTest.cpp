@@ -120,8 +120,10 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("kept");
-        QTest::newRow("digits") << "123456789" << "12345678";
-        QTest::newRow("letters") << "abcdefghij" << "abcdefgh";
+        QTest::newRow("digits") << "123456789"
+                                << "12345678";
+        QTest::newRow("letters") << "abcdefghij"
+                                 << "abcdefgh";
     }
     void seedFieldRefusesNinthCharacter()
     {
@@ -307,9 +309,9 @@ private slots:
         QImage page(850, 1100, QImage::Format_RGB32);
         page.fill(Qt::white);
         QPainter painter(&page);
-        const print::PageLayout layout = print::composePage(painter, page.width(), page.height(), 100,
-                                                            {caption, QStringLiteral("Small"), 0, 0, {}},
-                                                            print::ReJigPallete(view), {});
+        const print::PageLayout layout =
+            print::composePage(painter, page.width(), page.height(), 100, {caption, QStringLiteral("Small"), 0, 0, {}},
+                               print::ReJigPallete(view), {});
         painter.end();
         QVERIFY(layout.titleAt.x() < -100 * page.width());
         const QRect band(0, layout.titleAt.y(), page.width(), layout.titleHeight);
@@ -331,8 +333,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&program.World1));
         QCOMPARE(QApplication::focusWidget(), find<QWidget>(program.World1, "lstSize"));
 
-        const char *const order[] = {"edRandSeed", "trkWater", "trkHeat", "edTitle", "butGenerate", "butExit",
-                                     "lstSize"};
+        const char *const order[] = {"edRandSeed",  "trkWater", "trkHeat", "edTitle",
+                                     "butGenerate", "butExit",  "lstSize"};
         for (const char *next : order) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), QString::fromLatin1(next));

@@ -64,9 +64,8 @@ QStringList misfitsIn(const QWidget *root)
             continue;
         const QRect room = label->contentsRect();
         const QSize needed =
-            label->wordWrap()
-                ? QFontMetrics(label->font()).boundingRect(room, Qt::TextWordWrap, label->text()).size()
-                : oneLine(label, label->text());
+            label->wordWrap() ? QFontMetrics(label->font()).boundingRect(room, Qt::TextWordWrap, label->text()).size()
+                              : oneLine(label, label->text());
         check(misfits, label, label->text(), needed, room);
     }
     for (const QComboBox *list : root->findChildren<QComboBox *>()) {
@@ -205,7 +204,8 @@ private slots:
 
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=") + screens.fileName());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                           QStringLiteral("offscreen:configfile=") + screens.fileName());
         environment.insert(QString::fromLatin1(kFaceVariable), face);
         environment.insert(QString::fromLatin1(kDpiVariable), QString::number(dpi));
         child.setProcessEnvironment(environment);

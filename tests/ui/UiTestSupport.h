@@ -101,8 +101,8 @@ inline bool withMapOpen(TWorld1 &settings, TWorldScr &map, const std::function<v
 // The zoom entries in menu order, x 1 first.
 inline QList<QAction *> zoomEntries(const TWorldScr &map)
 {
-    return {find<QAction>(map, "x11"), find<QAction>(map, "X21"), find<QAction>(map, "X31"),
-            find<QAction>(map, "x41"), find<QAction>(map, "X51")};
+    return {find<QAction>(map, "x11"), find<QAction>(map, "X21"), find<QAction>(map, "X31"), find<QAction>(map, "x41"),
+            find<QAction>(map, "X51")};
 }
 
 inline QList<int> checkedZooms(const TWorldScr &map)

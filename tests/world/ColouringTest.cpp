@@ -26,20 +26,20 @@ TEST_P(WorkedColour, MatchesTheTable)
     EXPECT_EQ(buildColourTable(c.water, Tint{c.cold, c.heat})[static_cast<std::size_t>(c.h)], pack565(c.colour));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bands, WorkedColour,
-    testing::Values(Worked{0, 0, 0, 0, {0, 0, 128}}, Worked{100, 0, 0, 0, {0, 0, 228}},
-                    Worked{125, 0, 0, 0, {0, 0, 253}}, Worked{126, 0, 0, 0, {0, 0, 0}},
-                    Worked{127, 0, 0, 0, {0, 0, 0}}, Worked{128, 0, 0, 0, {0, 128, 0}},
-                    Worked{180, 0, 0, 0, {0, 180, 0}}, Worked{181, 0, 0, 0, {106, 106, 106}},
-                    Worked{255, 0, 0, 0, {254, 254, 254}}, Worked{100, 0, 40, 0, {80, 80, 244}},
-                    Worked{126, 0, 40, 0, {120, 120, 120}}, Worked{150, 0, 40, 0, {160, 182, 160}},
-                    Worked{200, 0, 40, 0, {176, 176, 176}}, Worked{150, 0, 0, 40, {240, 150, 0}},
-                    Worked{100, 0, 0, 40, {0, 0, 228}}, Worked{141, 40, 0, 0, {66, 66, 66}},
-                    Worked{215, 40, 0, 0, {214, 214, 214}}, Worked{221, -40, 0, 0, {146, 146, 146}},
-                    Worked{221, 0, 0, 0, {186, 186, 186}}, Worked{221, 20, 0, 0, {206, 206, 206}},
-                    // water offset shifts the band: raw 100 at offset 28 is adjusted 128, lowland
-                    Worked{100, 28, 0, 0, {0, 128, 0}}, Worked{100, 26, 0, 0, {0, 0, 0}}));
+INSTANTIATE_TEST_SUITE_P(Bands, WorkedColour,
+                         testing::Values(Worked{0, 0, 0, 0, {0, 0, 128}}, Worked{100, 0, 0, 0, {0, 0, 228}},
+                                         Worked{125, 0, 0, 0, {0, 0, 253}}, Worked{126, 0, 0, 0, {0, 0, 0}},
+                                         Worked{127, 0, 0, 0, {0, 0, 0}}, Worked{128, 0, 0, 0, {0, 128, 0}},
+                                         Worked{180, 0, 0, 0, {0, 180, 0}}, Worked{181, 0, 0, 0, {106, 106, 106}},
+                                         Worked{255, 0, 0, 0, {254, 254, 254}}, Worked{100, 0, 40, 0, {80, 80, 244}},
+                                         Worked{126, 0, 40, 0, {120, 120, 120}}, Worked{150, 0, 40, 0, {160, 182, 160}},
+                                         Worked{200, 0, 40, 0, {176, 176, 176}}, Worked{150, 0, 0, 40, {240, 150, 0}},
+                                         Worked{100, 0, 0, 40, {0, 0, 228}}, Worked{141, 40, 0, 0, {66, 66, 66}},
+                                         Worked{215, 40, 0, 0, {214, 214, 214}},
+                                         Worked{221, -40, 0, 0, {146, 146, 146}}, Worked{221, 0, 0, 0, {186, 186, 186}},
+                                         Worked{221, 20, 0, 0, {206, 206, 206}},
+                                         // water offset shifts the band: raw 100 at offset 28 is adjusted 128, lowland
+                                         Worked{100, 28, 0, 0, {0, 128, 0}}, Worked{100, 26, 0, 0, {0, 0, 0}}));
 
 TEST(TerrainColour, HeatOnlyReddensLowland)
 {

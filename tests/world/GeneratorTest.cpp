@@ -48,15 +48,26 @@ std::vector<std::vector<std::uint8_t>> plainGeneration(const std::string &size, 
     random.setSeedWord(seed);
     const int b = size == "Small" ? 16 : size == "Medium" ? 24 : 32;
     const int e = b * b, w = b, o = -water;
-    std::vector<std::vector<std::uint8_t>> g(static_cast<std::size_t>(e + 1), std::vector<std::uint8_t>(static_cast<std::size_t>(e + 1), 0));
-    const auto cell = [&](int x, int y) -> std::uint8_t & { return g[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)]; };
+    std::vector<std::vector<std::uint8_t>> g(static_cast<std::size_t>(e + 1),
+                                             std::vector<std::uint8_t>(static_cast<std::size_t>(e + 1), 0));
+    const auto cell = [&](int x, int y) -> std::uint8_t & {
+        return g[static_cast<std::size_t>(x)][static_cast<std::size_t>(y)];
+    };
     const auto set = [&](int x, int y, int v) { cell(x, y) = static_cast<std::uint8_t>(((v % 256) + 256) % 256); };
     const auto R = [&](int n) { return static_cast<int>(random.RandomBelow(static_cast<std::uint32_t>(n))); };
     const auto wipe = [&] {
-        for (int x = e - w; x <= e; ++x) for (int y = 0; y <= e; ++y) set(x, y, R(40) + 80 - o);
-        for (int x = 0; x <= e; ++x) for (int y = 0; y <= w; ++y) set(x, y, R(40) + 80 - o);
-        for (int x = 0; x <= e; ++x) for (int y = e - w; y <= e; ++y) set(x, y, R(40) + 80 - o);
-        for (int x = 0; x <= w; ++x) for (int y = 0; y <= e; ++y) set(x, y, R(40) + 80 - o);
+        for (int x = e - w; x <= e; ++x)
+            for (int y = 0; y <= e; ++y)
+                set(x, y, R(40) + 80 - o);
+        for (int x = 0; x <= e; ++x)
+            for (int y = 0; y <= w; ++y)
+                set(x, y, R(40) + 80 - o);
+        for (int x = 0; x <= e; ++x)
+            for (int y = e - w; y <= e; ++y)
+                set(x, y, R(40) + 80 - o);
+        for (int x = 0; x <= w; ++x)
+            for (int y = 0; y <= e; ++y)
+                set(x, y, R(40) + 80 - o);
     };
     for (int i = 0; i <= b; ++i)
         for (int j = 0; j <= b; ++j)
@@ -79,15 +90,19 @@ std::vector<std::vector<std::uint8_t>> plainGeneration(const std::string &size, 
         for (int i = 0; i <= n - 1; ++i)
             for (int j = 0; j <= n - 1; ++j) {
                 const int r = R(2 * h + 1);
-                const int m = (cell(i * s, j * s) + cell(i * s, j * s + s) + cell(i * s + s, j * s) + cell(i * s + s, j * s + s)) / 4;
+                const int m = (cell(i * s, j * s) + cell(i * s, j * s + s) + cell(i * s + s, j * s) +
+                               cell(i * s + s, j * s + s)) /
+                              4;
                 set(i * s + h, j * s + h, r + m - h);
             }
         s /= 2;
     }
     for (int x = 0; x <= e; ++x)
         for (int y = 0; y <= e; ++y) {
-            if (cell(x, y) + o < 0) set(x, y, -o);
-            if (cell(x, y) + o > 255) set(x, y, 255 - o);
+            if (cell(x, y) + o < 0)
+                set(x, y, -o);
+            if (cell(x, y) + o > 255)
+                set(x, y, 255 - o);
         }
     return g;
 }
@@ -125,8 +140,8 @@ TEST_P(GeneratorSize, MakesTheSameNumberOfDrawsForEverySeedAndWater)
 
 TEST_P(GeneratorSize, EqualsThePlainGenerationCellForCell)
 {
-    for (const auto &[seed, water] : {std::pair{42861244u, 0}, std::pair{0u, -40}, std::pair{0xFFFFFFFFu, 40},
-                                      std::pair{987654321u, 13}}) {
+    for (const auto &[seed, water] :
+         {std::pair{42861244u, 0}, std::pair{0u, -40}, std::pair{0xFFFFFFFFu, 40}, std::pair{987654321u, 13}}) {
         const World fast = generate(GetParam().name, water, seed);
         const auto plain = plainGeneration(GetParam().name, water, seed);
         ASSERT_EQ(fast.Heights.side(), static_cast<int>(plain.size()));
@@ -213,7 +228,8 @@ TEST_P(SeededCell, KeepsItsOwnDraw)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, SeededCell,
-                         testing::Values(KeptCell{"Small", 64, 64, 4 * 17 + 4}, KeptCell{"Small", 192, 128, 12 * 17 + 8},
+                         testing::Values(KeptCell{"Small", 64, 64, 4 * 17 + 4},
+                                         KeptCell{"Small", 192, 128, 12 * 17 + 8},
                                          KeptCell{"Medium", 384, 384, 16 * 25 + 16},
                                          KeptCell{"Large", 128, 128, 4 * 33 + 4},
                                          KeptCell{"Large", 896, 512, 28 * 33 + 16}));
