@@ -95,12 +95,16 @@ std::vector<std::uint16_t> colourAll(const World &w, Tint tint)
     return pixels;
 }
 
-TEST(ColourWorld, PaintsCellXYAtColumnXRowY)
+World worldOfSeed42861244(const char *size)
 {
     SeededRandom random;
     random.LoadSeed("42861244");
-    World w;
-    GenerateHeights(w, "Small", 0, random);
+    return GenerateHeights(size, 0, random);
+}
+
+TEST(ColourWorld, PaintsCellXYAtColumnXRowY)
+{
+    const World w = worldOfSeed42861244("Small");
     const auto pixels = colourAll(w, Tint{});
     ASSERT_EQ(pixels.size(), 257u * 257u);
     for (int x = 0; x <= 256; ++x)
@@ -113,10 +117,7 @@ TEST(ColourWorld, PaintsCellXYAtColumnXRowY)
 
 TEST(ColourWorld, FrameIsSeaAndTheWorldHasLand)
 {
-    SeededRandom random;
-    random.LoadSeed("42861244");
-    World w;
-    GenerateHeights(w, "Large", 0, random);
+    const World w = worldOfSeed42861244("Large");
     const auto pixels = colourAll(w, Tint{});
     int land = 0, sea = 0;
     for (std::uint16_t p : pixels) {
