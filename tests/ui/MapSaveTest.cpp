@@ -1,5 +1,6 @@
 // Keeping a shown map: the saved picture against the renderer, the page as
-// PDF, the clipboard, and saves that cannot be written.
+// PDF, the clipboard, saves that cannot be written, and a saved picture
+// dropped on the settings window making the same map again.
 
 #include "MapExport.h"
 #include "UiTestSupport.h"
@@ -7,6 +8,9 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -41,6 +45,31 @@ TWorldScr::FileChooser choosing(const QString &answer, QStringList &proposed)
         proposed.append(offered);
         return answer;
     };
+}
+
+WorldRecord shownSettings(TWorld1 &window)
+{
+    const WorldSettings now = window.currentSettings();
+    return {now.SizeName, now.SeedText, now.WaterPosition, now.HeatPosition, now.Title};
+}
+
+bool operator==(const WorldRecord &a, const WorldRecord &b)
+{
+    return a.size == b.size && a.seedText == b.seedText && a.water == b.water && a.heat == b.heat &&
+           a.title == b.title;
+}
+
+// A file dropped on the window as a file manager drops it.
+void drop(TWorld1 &window, const QString &file)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(file)});
+    const QPoint at = window.rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &dropped);
 }
 
 } // namespace
@@ -133,6 +162,61 @@ private slots:
         QVERIFY2(boxes.boxes()[0].text.startsWith("Cannot save '" + target + "': "), qPrintable(boxes.boxes()[0].text));
         QVERIFY2(boxes.boxes()[0].text.contains(reason), qPrintable(boxes.boxes()[0].text));
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    void droppedPictureMakesTheSameMap_data()
+    {
+        QTest::addColumn<QString>("dropped"); // "saved", "plain" or "text"
+        QTest::addColumn<QString>("refusal"); // empty: accepted
+        QTest::newRow("saved picture") << "saved" << "";
+        QTest::newRow("picture without settings") << "plain"
+                                                  << "records no world settings";
+        QTest::newRow("not a picture") << "text"
+                                       << "is not a PNG picture";
+    }
+    void droppedPictureMakesTheSameMap()
+    {
+        QFETCH(QString, dropped);
+        QFETCH(QString, refusal);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(dropped + ".png");
+        const WorldRecord world{"Large", "-12", -15, 22, QStringLiteral("  Far  Shore")};
+        QImage made;
+        if (dropped == "saved") {
+            QStringList proposed;
+            Program maker;
+            enterSettings(maker.World1, world);
+            maker.WorldScr.setFileChooser(choosing(file, proposed));
+            QVERIFY(withMapOpen(maker.World1, maker.WorldScr, [&](TWorldScr &map) {
+                made = map.baseImage().copy();
+                zoomEntries(map)[1]->trigger();
+                find<QAction>(map, "SavePicture1")->trigger();
+            }));
+        } else if (dropped == "plain") {
+            QVERIFY(QImage(4, 4, QImage::Format_RGB888).save(file));
+        } else {
+            QFile text(file);
+            QVERIFY(text.open(QIODevice::WriteOnly) && text.write("a note\n") > 0);
+        }
+
+        Program program;
+        const WorldRecord before{"Medium", "5", 3, -4, QStringLiteral("Kept")};
+        enterSettings(program.World1, before);
+        ErrorBoxWatcher boxes;
+        drop(program.World1, file);
+        if (!refusal.isEmpty()) {
+            QCOMPARE(boxes.boxes().size(), 1);
+            QVERIFY2(boxes.boxes()[0].text.contains(refusal), qPrintable(boxes.boxes()[0].text));
+            QVERIFY(shownSettings(program.World1) == before);
+            return;
+        }
+        QCOMPARE(boxes.boxes().size(), 0);
+        QVERIFY(shownSettings(program.World1) == world);
+        QImage again;
+        QVERIFY(withMapOpen(program.World1, program.WorldScr,
+                            [&](TWorldScr &map) { again = map.baseImage().copy(); }));
+        QVERIFY(!made.isNull());
+        QVERIFY(again == made);
     }
 
     void pageAndClipboard()
