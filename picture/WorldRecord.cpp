@@ -136,9 +136,7 @@ WorldRecord readWorldRecord(const QString &path)
         throw RecordError("'" + name + "' records no world settings");
     const auto text = [&](const QString &key) { return texts->value(key); };
 
-    const auto broken = [&](const char *what) {
-        return RecordError("'" + name + "' records no valid " + what);
-    };
+    const auto broken = [&](const char *what) { return RecordError("'" + name + "' records no valid " + what); };
     WorldRecord record;
     record.size = text(kSizeKey);
     if (record.size != QLatin1String("Small") && record.size != QLatin1String("Medium") &&

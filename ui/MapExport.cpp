@@ -30,8 +30,8 @@ WorldRecord recordOf(const WorldSettings &settings)
 
 QString proposedFileName(const WorldSettings &settings, const QString &suffix)
 {
-    QString name = (settings.Title.isEmpty() ? QStringLiteral("Untitled") : settings.Title) + u'-' +
-                   settings.SeedText + u'.' + suffix;
+    QString name = (settings.Title.isEmpty() ? QStringLiteral("Untitled") : settings.Title) + u'-' + settings.SeedText +
+                   u'.' + suffix;
     for (QChar &c : name)
         if (c == u'/' || c == u'\\' || c == QChar(0) || c.category() == QChar::Other_Control)
             c = u'_';

@@ -412,8 +412,8 @@ TEST_P(RenderCliFrom, MakesTheRecordedWorldAgain)
     for (const std::string &arg : {std::string("--png"), path("a.png"), std::string("--heights"), path("a.pgm")})
         first.push_back(arg);
     ASSERT_EQ(render(first).code, 0);
-    const Outcome again = render({"--from", path("a.png"), "--zoom", GetParam().zoom, "--png", path("b.png"),
-                                  "--heights", path("b.pgm")});
+    const Outcome again = render(
+        {"--from", path("a.png"), "--zoom", GetParam().zoom, "--png", path("b.png"), "--heights", path("b.pgm")});
     ASSERT_EQ(again.code, 0) << again.err;
 
     const WorldRecord expected = GetParam().expected;
@@ -436,16 +436,16 @@ TEST_P(RenderCliFrom, MakesTheRecordedWorldAgain)
     EXPECT_EQ(a, b);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Settings, RenderCliFrom,
-    testing::Values(Recorded{{}, WorldRecord{}, "1"},
-                    Recorded{{"--size", "Medium", "--seed", "$BEEF", "--water", "-20", "--heat", "25", "--title",
-                              "  Île \xe2\x80\x94  [*] "},
-                             WorldRecord{"Medium", "$BEEF", -20, 25, QStringLiteral("  Île —  [*] ")},
-                             "2"},
-                    Recorded{{"--seed", " -7", "--water", "40", "--heat", "-40"},
-                             WorldRecord{"Small", " -7", 40, -40, {}},
-                             "5"}));
+INSTANTIATE_TEST_SUITE_P(Settings, RenderCliFrom,
+                         testing::Values(Recorded{{}, WorldRecord{}, "1"},
+                                         Recorded{
+                                             {"--size", "Medium", "--seed", "$BEEF", "--water", "-20", "--heat", "25",
+                                              "--title", "  Île \xe2\x80\x94  [*] "},
+                                             WorldRecord{"Medium", "$BEEF", -20, 25, QStringLiteral("  Île —  [*] ")},
+                                             "2"},
+                                         Recorded{{"--seed", " -7", "--water", "40", "--heat", "-40"},
+                                                  WorldRecord{"Small", " -7", 40, -40, {}},
+                                                  "5"}));
 
 struct Unrecorded {
     const char *name;

@@ -55,8 +55,7 @@ WorldRecord shownSettings(TWorld1 &window)
 
 bool operator==(const WorldRecord &a, const WorldRecord &b)
 {
-    return a.size == b.size && a.seedText == b.seedText && a.water == b.water && a.heat == b.heat &&
-           a.title == b.title;
+    return a.size == b.size && a.seedText == b.seedText && a.water == b.water && a.heat == b.heat && a.title == b.title;
 }
 
 // A file dropped on the window as a file manager drops it.
@@ -85,8 +84,8 @@ private slots:
         QTest::addColumn<int>("zoom"); // 0: as the show leaves it
         QTest::newRow("initial, as shown") << WorldRecord{} << 0;
         QTest::newRow("x1, titled") << WorldRecord{"Small", "7", 10, -30, QStringLiteral("Isles")} << 1;
-        QTest::newRow("medium x3, blanks kept") << WorldRecord{"Medium", " $7F", -20, 35, QStringLiteral(" A  b ")}
-                                                << 3;
+        QTest::newRow("medium x3, blanks kept")
+            << WorldRecord{"Medium", " $7F", -20, 35, QStringLiteral(" A  b ")} << 3;
         QTest::newRow("large x5") << WorldRecord{"Large", "1234", 12, 30, QStringLiteral("Big")} << 5;
     }
     void pictureIsTheRenderersWithItsWorld()
@@ -168,7 +167,8 @@ private slots:
     {
         QTest::addColumn<QString>("dropped"); // "saved", "plain" or "text"
         QTest::addColumn<QString>("refusal"); // empty: accepted
-        QTest::newRow("saved picture") << "saved" << "";
+        QTest::newRow("saved picture") << "saved"
+                                       << "";
         QTest::newRow("picture without settings") << "plain"
                                                   << "records no world settings";
         QTest::newRow("not a picture") << "text"
@@ -213,8 +213,7 @@ private slots:
         QCOMPARE(boxes.boxes().size(), 0);
         QVERIFY(shownSettings(program.World1) == world);
         QImage again;
-        QVERIFY(withMapOpen(program.World1, program.WorldScr,
-                            [&](TWorldScr &map) { again = map.baseImage().copy(); }));
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) { again = map.baseImage().copy(); }));
         QVERIFY(!made.isNull());
         QVERIFY(again == made);
     }
