@@ -44,16 +44,12 @@ QString lastSaveFolder()
     return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
 }
 
-void rememberSaveFolder(const QString &savedFile)
-{
-    settingsStore().setValue(kFolderKey, QFileInfo(savedFile).absolutePath());
-}
-
 void saveWhole(const QString &path, const QByteArray &bytes)
 {
     QString reason;
     if (!writeFileAtomically(QFile::encodeName(path), bytes, reason))
         throw std::runtime_error(QStringLiteral("Cannot save '%1': %2").arg(path, reason).toStdString());
+    settingsStore().setValue(kFolderKey, QFileInfo(path).absolutePath());
 }
 
 print::PdfOptions defaultPdfPaper()

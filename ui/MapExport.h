@@ -19,10 +19,10 @@ QString proposedFileName(const WorldSettings &settings, const QString &suffix);
 
 // The folder the last save went to, kept between runs; the home folder at first.
 QString lastSaveFolder();
-void rememberSaveFolder(const QString &savedFile);
 
-// Writes `bytes` to `path` all or nothing; on failure throws an error whose
-// message names the file and gives the system's reason.
+// Writes `bytes` to `path` all or nothing and remembers its folder; on
+// failure throws an error whose message names the file and gives the
+// system's reason, and the last folder stays as it was.
 void saveWhole(const QString &path, const QByteArray &bytes);
 
 // The page's paper when no printer is asked: the default printer's when

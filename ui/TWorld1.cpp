@@ -223,8 +223,11 @@ void TWorld1::buildControls()
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     placeFrameAt(*this, screen.point(kWindowPosition.x(), kWindowPosition.y()));
     lstSize->setFocus();
-    // A saved picture dropped anywhere on the window brings its settings.
+    // A saved picture dropped anywhere on the window brings its settings;
+    // the fields would otherwise take its name as text.
     setAcceptDrops(true);
+    for (QLineEdit *field : {edRandSeed, edTitle})
+        field->installEventFilter(this);
 }
 
 void TWorld1::FormCreate()
@@ -279,6 +282,21 @@ void TWorld1::dropEvent(QDropEvent *event)
     } catch (...) {
         reportError(std::current_exception());
     }
+}
+
+bool TWorld1::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool dragging = event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove;
+    if (!dragging && event->type() != QEvent::Drop)
+        return QMainWindow::eventFilter(watched, event);
+    const auto *drag = static_cast<QDropEvent *>(event);
+    if (droppedFile(drag->mimeData()).isEmpty())
+        return QMainWindow::eventFilter(watched, event);
+    if (event->type() == QEvent::Drop)
+        dropEvent(static_cast<QDropEvent *>(event));
+    else
+        static_cast<QDropEvent *>(event)->acceptProposedAction();
+    return true;
 }
 
 void TWorld1::butGenerateClick()

@@ -344,11 +344,8 @@ void TWorldScr::PrintMap1Click()
 QString TWorldScr::chooseFile(const QString &caption, const QString &suffix, const QString &filter)
 {
     const QString proposed = QDir(lastSaveFolder()).filePath(proposedFileName(settings_, suffix));
-    const QString chosen = fileChooser_ ? fileChooser_(this, caption, proposed, filter)
-                                        : QFileDialog::getSaveFileName(this, caption, proposed, filter);
-    if (!chosen.isEmpty())
-        rememberSaveFolder(chosen);
-    return chosen;
+    return fileChooser_ ? fileChooser_(this, caption, proposed, filter)
+                        : QFileDialog::getSaveFileName(this, caption, proposed, filter);
 }
 
 void TWorldScr::SavePicture1Click()

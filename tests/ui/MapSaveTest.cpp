@@ -58,17 +58,19 @@ bool operator==(const WorldRecord &a, const WorldRecord &b)
     return a.size == b.size && a.seedText == b.seedText && a.water == b.water && a.heat == b.heat && a.title == b.title;
 }
 
-// A file dropped on the window as a file manager drops it.
-void drop(TWorld1 &window, const QString &file)
+// A file dropped on `target` as a file manager drops it, with its name as
+// text too.
+void drop(QWidget &target, const QString &file)
 {
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(file)});
-    const QPoint at = window.rect().center();
+    data.setText(file);
+    const QPoint at = target.rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &enter);
+    QApplication::sendEvent(&target, &enter);
     QVERIFY(enter.isAccepted());
     QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &dropped);
+    QApplication::sendEvent(&target, &dropped);
 }
 
 } // namespace
@@ -166,17 +168,25 @@ private slots:
     void droppedPictureMakesTheSameMap_data()
     {
         QTest::addColumn<QString>("dropped"); // "saved", "plain" or "text"
+        QTest::addColumn<QString>("on");      // the window, or the field under the drop
         QTest::addColumn<QString>("refusal"); // empty: accepted
         QTest::newRow("saved picture") << "saved"
+                                       << "World1"
                                        << "";
+        QTest::newRow("saved picture on the title field") << "saved"
+                                                          << "edTitle"
+                                                          << "";
         QTest::newRow("picture without settings") << "plain"
+                                                  << "edRandSeed"
                                                   << "records no world settings";
         QTest::newRow("not a picture") << "text"
+                                       << "World1"
                                        << "is not a PNG picture";
     }
     void droppedPictureMakesTheSameMap()
     {
         QFETCH(QString, dropped);
+        QFETCH(QString, on);
         QFETCH(QString, refusal);
         QTemporaryDir dir;
         const QString file = dir.filePath(dropped + ".png");
@@ -203,7 +213,9 @@ private slots:
         const WorldRecord before{"Medium", "5", 3, -4, QStringLiteral("Kept")};
         enterSettings(program.World1, before);
         ErrorBoxWatcher boxes;
-        drop(program.World1, file);
+        QWidget *target = on == "World1" ? static_cast<QWidget *>(&program.World1)
+                                         : find<QLineEdit>(program.World1, on.toLatin1().constData());
+        drop(*target, file);
         if (!refusal.isEmpty()) {
             QCOMPARE(boxes.boxes().size(), 1);
             QVERIFY2(boxes.boxes()[0].text.contains(refusal), qPrintable(boxes.boxes()[0].text));
