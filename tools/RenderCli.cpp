@@ -9,8 +9,8 @@
 #include "OutputFile.h"
 #include "SeededRandom.h"
 #include "TerralumeVersion.h"
+#include "WorldRecord.h"
 
-#include <QBuffer>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -31,6 +31,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace terralume {
 
@@ -56,10 +57,14 @@ constexpr std::string_view kUsage =
     "  --title TEXT    the map's title on the page (default: Untitled)\n"
     "  --paper NAME    A4 or Letter (default A4)\n"
     "  --landscape     lay the page out across the paper\n"
+    "  --from PNG      make the world recorded in a PNG this program wrote; the\n"
+    "                  size, seed, water, heat and title come from the picture,\n"
+    "                  so --size, --seed, --water, --heat and --title are refused\n"
     "  --help          show this help and exit\n"
     "  --version       show the version and exit\n"
     "\n"
-    "The same seed and settings always give the same world.\n"
+    "The same seed and settings always give the same world. Every PNG written\n"
+    "records them, so --from makes its world again.\n"
     "Exit status: 0 done, 1 a file could not be written, 2 a bad command line.\n";
 
 struct Options {
@@ -73,6 +78,9 @@ struct Options {
     std::optional<std::string> pdf;
     std::string title;
     print::PdfOptions page;
+    std::optional<std::string> from;
+    // The world settings given on the command line, which --from replaces.
+    std::vector<std::string> settingsGiven;
 };
 
 struct UsageError {
@@ -142,7 +150,8 @@ const QList<QCommandLineOption> &commandLineOptions()
 {
     static const QList<QCommandLineOption> options = [] {
         QList<QCommandLineOption> list;
-        for (const char *name : {"size", "seed", "water", "heat", "zoom", "png", "heights", "pdf", "title", "paper"})
+        for (const char *name :
+             {"size", "seed", "water", "heat", "zoom", "png", "heights", "pdf", "title", "paper", "from"})
             list.append(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
         list.append(QCommandLineOption(QStringLiteral("landscape"), QString()));
         list.append(QCommandLineOption({QStringLiteral("help"), QStringLiteral("h")}, QString()));
@@ -171,7 +180,13 @@ const QCommandLineOption *optionIn(const QString &arg)
 void apply(std::string_view name, const std::string &value, Options &options)
 {
     const std::string option = "--" + std::string(name);
-    if (name == "size") {
+    if (name == "size" || name == "seed" || name == "water" || name == "heat" || name == "title")
+        options.settingsGiven.push_back(option);
+    if (name == "from") {
+        if (value.empty())
+            throw UsageError{"--from needs a file name"};
+        options.from = value;
+    } else if (name == "size") {
         if (value != "Small" && value != "Medium" && value != "Large")
             throw UsageError{"unknown size '" + value + "' (use Small, Medium or Large)"};
         options.size = value;
@@ -250,6 +265,11 @@ Action parse(int argc, const char *const *argv, Options &options)
         throw UsageError{"--png needs a file name"};
     if (options.heights && options.heights->empty())
         throw UsageError{"--heights needs a file name"};
+    // Settings from two places could only silently make a world the picture
+    // does not show.
+    if (options.from && !options.settingsGiven.empty())
+        throw UsageError{options.settingsGiven.front() +
+                         " cannot be given with --from: the picture records the world's settings"};
     refuseSharedTargets(options);
     return Action::Render;
 }
@@ -322,8 +342,10 @@ StepFailure writeRequested(const Options &options, const World &world)
     else
         view.show(base);
     const QImage &shown = view.image();
+    const WorldRecord record{QString::fromStdString(options.size), QString::fromUtf8(options.seed.c_str()),
+                             options.water, options.heat, QString::fromStdString(options.title)};
     if (options.png)
-        if (StepFailure failure = writePng(*options.png, shown))
+        if (StepFailure failure = writePng(*options.png, shown, record))
             return failure;
     if (!options.pdf)
         return std::nullopt;
@@ -350,16 +372,10 @@ StepFailure writeHeights(const std::string &file, const World &world)
     return writeWhole(file, bytes);
 }
 
-StepFailure writePng(const std::string &file, const QImage &shown)
+StepFailure writePng(const std::string &file, const QImage &shown, const WorldRecord &record)
 {
-    const QImage rgb = shown.convertToFormat(QImage::Format_RGB888);
-    // Qt's way of saying the pixels could not be allocated.
-    if (rgb.isNull())
-        throw std::bad_alloc();
-    QByteArray encoded;
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly);
-    if (!rgb.save(&buffer, "PNG"))
+    const QByteArray encoded = encodeRecordedPng(shown, record);
+    if (encoded.isEmpty())
         return cannotWrite(file, QStringLiteral("the picture could not be encoded as PNG"));
     return writeWhole(file, encoded);
 }
@@ -447,6 +463,20 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
         report(err, error.message);
         err << "Try '" << kProgram << " --help' for more information.\n";
         return 2;
+    }
+
+    if (options.from) {
+        try {
+            const WorldRecord record = readWorldRecord(QString::fromLocal8Bit(options.from->c_str()));
+            options.size = record.size.toStdString();
+            options.seed = record.seedText.toStdString();
+            options.water = record.water;
+            options.heat = record.heat;
+            options.title = record.title.toStdString();
+        } catch (const RecordError &error) {
+            report(err, error.what());
+            return 2;
+        }
     }
 
     SeededRandom random;

@@ -6,6 +6,7 @@
 
 #include "Generator.h"
 #include "MapPrinter.h"
+#include "WorldRecord.h"
 
 #include <QImage>
 #include <QtGlobal>
@@ -27,8 +28,8 @@ using StepFailure = std::optional<std::string>;
 
 // The height grid as a binary PGM.
 StepFailure writeHeights(const std::string &file, const World &world);
-// The shown 5-6-5 picture as an 8-bit RGB PNG.
-StepFailure writePng(const std::string &file, const QImage &shown);
+// The shown 5-6-5 picture as an 8-bit RGB PNG that records its world.
+StepFailure writePng(const std::string &file, const QImage &shown, const WorldRecord &record);
 // The printed page, with the shown picture, as a PDF.
 StepFailure writePdf(const std::string &file, const QImage &shown, const print::PageDescription &page,
                      const print::PdfOptions &paper);

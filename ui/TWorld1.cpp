@@ -6,11 +6,15 @@
 #include "TWorldScr.h"
 #include "TWorldSplash.h"
 #include "TerralumeApplication.h"
+#include "WorldRecord.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -219,6 +223,11 @@ void TWorld1::buildControls()
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     placeFrameAt(*this, screen.point(kWindowPosition.x(), kWindowPosition.y()));
     lstSize->setFocus();
+    // A saved picture dropped anywhere on the window brings its settings;
+    // the fields would otherwise take its name as text.
+    setAcceptDrops(true);
+    for (QLineEdit *field : {edRandSeed, edTitle})
+        field->installEventFilter(this);
 }
 
 void TWorld1::FormCreate()
@@ -232,6 +241,62 @@ WorldSettings TWorld1::currentSettings() const
 {
     return WorldSettings{lstSize->currentText(), edRandSeed->text(), trkWater->value(), trkHeat->value(),
                          edTitle->text()};
+}
+
+void TWorld1::loadPictureSettings(const QString &path)
+{
+    // Read and checked whole before any control changes.
+    const WorldRecord record = readWorldRecord(path);
+    lstSize->setCurrentIndex(lstSize->findText(record.size));
+    edRandSeed->setText(record.seedText);
+    trkWater->setValue(record.water);
+    trkHeat->setValue(record.heat);
+    edTitle->setText(record.title);
+}
+
+namespace {
+
+QString droppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().isEmpty() || !data->urls().constFirst().isLocalFile())
+        return {};
+    return data->urls().constFirst().toLocalFile();
+}
+
+} // namespace
+
+void TWorld1::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TWorld1::dropEvent(QDropEvent *event)
+{
+    const QString file = droppedFile(event->mimeData());
+    if (file.isEmpty())
+        return;
+    event->acceptProposedAction();
+    try {
+        loadPictureSettings(file);
+    } catch (...) {
+        reportError(std::current_exception());
+    }
+}
+
+bool TWorld1::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool dragging = event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove;
+    if (!dragging && event->type() != QEvent::Drop)
+        return QMainWindow::eventFilter(watched, event);
+    const auto *drag = static_cast<QDropEvent *>(event);
+    if (droppedFile(drag->mimeData()).isEmpty())
+        return QMainWindow::eventFilter(watched, event);
+    if (event->type() == QEvent::Drop)
+        dropEvent(static_cast<QDropEvent *>(event));
+    else
+        static_cast<QDropEvent *>(event)->acceptProposedAction();
+    return true;
 }
 
 void TWorld1::butGenerateClick()

@@ -38,6 +38,10 @@ public:
     // The controls' values as they stand now.
     WorldSettings currentSettings() const;
 
+    // Fills size, seed, water, heat and title from the world a saved picture
+    // records; throws, changing nothing, when it records none.
+    void loadPictureSettings(const QString &path);
+
 public slots:
     void butGenerateClick();
     void butExitClick();
@@ -47,6 +51,9 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();

@@ -2,12 +2,16 @@
 
 #include "DesignScale.h"
 #include "JpegRoundTrip.h"
+#include "MapExport.h"
 #include "MapPrinter.h"
 #include "SeededRandom.h"
 #include "TerralumeApplication.h"
 #include "WaitCursor.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -22,6 +26,8 @@
 #include <QWindowStateChangeEvent>
 
 #include <cmath>
+#include <new>
+#include <stdexcept>
 
 namespace terralume::ui {
 
@@ -94,6 +100,15 @@ void TWorldScr::buildControls()
     PrintMap1 = File1->addAction(QStringLiteral("Print"));
     PrintMap1->setObjectName(QStringLiteral("PrintMap1"));
     connect(PrintMap1, &QAction::triggered, this, guarded(this, &TWorldScr::PrintMap1Click));
+    SavePicture1 = File1->addAction(QStringLiteral("Save Picture As…"));
+    SavePicture1->setObjectName(QStringLiteral("SavePicture1"));
+    connect(SavePicture1, &QAction::triggered, this, guarded(this, &TWorldScr::SavePicture1Click));
+    SavePdf1 = File1->addAction(QStringLiteral("Save Page As PDF…"));
+    SavePdf1->setObjectName(QStringLiteral("SavePdf1"));
+    connect(SavePdf1, &QAction::triggered, this, guarded(this, &TWorldScr::SavePdf1Click));
+    Copy1 = File1->addAction(QStringLiteral("Copy"));
+    Copy1->setObjectName(QStringLiteral("Copy1"));
+    connect(Copy1, &QAction::triggered, this, guarded(this, &TWorldScr::Copy1Click));
 
     Zoom1 = bar->addMenu(QStringLiteral("Zoom"));
     Zoom1->setObjectName(QStringLiteral("Zoom1"));
@@ -324,6 +339,46 @@ void TWorldScr::PrintMap1Click()
     PrintBitmap = print::ReJigPallete(view_.image());
     const WaitCursor hourglass;
     print::printPage(PrintBitmap, page);
+}
+
+QString TWorldScr::chooseFile(const QString &caption, const QString &suffix, const QString &filter)
+{
+    const QString proposed = QDir(lastSaveFolder()).filePath(proposedFileName(settings_, suffix));
+    return fileChooser_ ? fileChooser_(this, caption, proposed, filter)
+                        : QFileDialog::getSaveFileName(this, caption, proposed, filter);
+}
+
+void TWorldScr::SavePicture1Click()
+{
+    const QString file =
+        chooseFile(QStringLiteral("Save Picture As"), QStringLiteral("png"), QStringLiteral("PNG pictures (*.png)"));
+    if (file.isEmpty())
+        return;
+    const WaitCursor hourglass;
+    const QByteArray png = encodeRecordedPng(view_.image(), recordOf(settings_));
+    if (png.isEmpty())
+        throw std::runtime_error("Cannot save '" + file.toStdString() + "': the picture could not be encoded as PNG");
+    saveWhole(file, png);
+}
+
+void TWorldScr::SavePdf1Click()
+{
+    const QString file =
+        chooseFile(QStringLiteral("Save Page As PDF"), QStringLiteral("pdf"), QStringLiteral("PDF files (*.pdf)"));
+    if (file.isEmpty())
+        return;
+    const print::PageDescription page{
+        mapCaption(settings_.Title), settings_.SizeName, settings_.WaterPosition, settings_.HeatPosition, {}};
+    const WaitCursor hourglass;
+    saveWhole(file, print::composePdfBytes(view_.image(), page, defaultPdfPaper()));
+}
+
+void TWorldScr::Copy1Click()
+{
+    const QImage rgb = view_.image().convertToFormat(QImage::Format_RGB888);
+    if (rgb.isNull())
+        throw std::bad_alloc();
+    QGuiApplication::clipboard()->setImage(rgb);
 }
 
 } // namespace terralume::ui

@@ -13,6 +13,7 @@
 #include <QSize>
 
 #include <array>
+#include <functional>
 #include <utility>
 
 class QAction;
@@ -70,6 +71,13 @@ public:
     void setScreenSize(QSize size) { screenSize_ = size; }
     void setPixelAllocator(MapView::PixelAllocator allocator) { view_.setAllocator(std::move(allocator)); }
 
+    // Asks where to save: given the dialog's caption, the proposed path and
+    // the file filter, returns the chosen path, or nothing when cancelled.
+    using FileChooser =
+        std::function<QString(QWidget *parent, const QString &caption, const QString &proposed, const QString &filter)>;
+    // An empty chooser restores the file dialog.
+    void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
+
 public slots:
     void x11Click();
     void X21Click();
@@ -78,6 +86,9 @@ public slots:
     void X51Click();
     void Exit1Click();
     void PrintMap1Click();
+    void SavePicture1Click();
+    void SavePdf1Click();
+    void Copy1Click();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -98,6 +109,7 @@ private:
     void fixNormalSize();
 
     void setZoom(int factor);
+    QString chooseFile(const QString &caption, const QString &suffix, const QString &filter);
     void checkZoomEntry();
     QSize autoSizedScrollBox() const;
     QSize screenSize() const;
@@ -114,11 +126,15 @@ private:
     QSize screenSize_;
     bool pictureFits_ = true;
     QEventLoop *modalLoop_ = nullptr;
+    FileChooser fileChooser_;
 
     QScrollArea *ScrollBox1 = nullptr;
     MapImage *Image1 = nullptr;
     QMenu *File1 = nullptr;
     QAction *PrintMap1 = nullptr;
+    QAction *SavePicture1 = nullptr;
+    QAction *SavePdf1 = nullptr;
+    QAction *Copy1 = nullptr;
     QMenu *Zoom1 = nullptr;
     std::array<QAction *, 5> zoomEntries_{}; // x11, X21, X31, x41, X51
     QAction *Exit1 = nullptr;

@@ -1,7 +1,9 @@
 #include "Colouring.h"
 #include "Generator.h"
 #include "RenderCli.h"
+#include "WorldRecord.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -108,7 +110,12 @@ INSTANTIATE_TEST_SUITE_P(
                     // Read left to right: the first fault is the one reported.
                     BadLine{{"--size", "Huge", "--colour"}, "unknown size 'Huge'"},
                     BadLine{{"--colour", "--size", "Huge"}, "unknown option '--colour'"},
-                    BadLine{{"--zoom=9", "--help"}, "--zoom needs a whole number from 1 to 5, not '9'"}));
+                    BadLine{{"--zoom=9", "--help"}, "--zoom needs a whole number from 1 to 5, not '9'"},
+                    // The picture holds the settings; none may be given beside it.
+                    BadLine{{"--from", "@none.png"}, "none.png' cannot be read: No such file"},
+                    BadLine{{"--from", "@a.png", "--seed", "5"}, "--seed cannot be given with --from"},
+                    BadLine{{"--title", "t", "--from", "@a.png"}, "--title cannot be given with --from"},
+                    BadLine{{"--from="}, "--from needs a file name"}));
 
 // A name that is not UTF-8 is still a name: written byte for byte, it can
 // never land on another request's file.
@@ -291,7 +298,7 @@ TEST_F(RenderCli, PictureThePngEncoderRefusesIsReportedAsSuch)
     StepFailure failure;
     {
         const QuietQtWarnings quiet;
-        ASSERT_NO_THROW(failure = writePng(file, wide));
+        ASSERT_NO_THROW(failure = writePng(file, wide, WorldRecord{}));
     }
     ASSERT_TRUE(failure);
     EXPECT_EQ(*failure, "cannot write '" + file + "': the picture could not be encoded as PNG");
@@ -386,5 +393,109 @@ INSTANTIATE_TEST_SUITE_P(Settings, RenderCliPicture,
                          testing::Values(Picture{"Small", "42861244", 0, 0, 0}, Picture{"Small", "-7", 40, -40, 3},
                                          Picture{"Medium", "$BEEF", -20, 25, 0}, Picture{"Large", "1", 5, 0, 2},
                                          Picture{"Small", "9", 0, 10, 5}));
+
+struct Recorded {
+    std::vector<std::string> settings;
+    WorldRecord expected;
+    const char *zoom;
+};
+
+class RenderCliFrom : public RenderCli, public testing::WithParamInterface<Recorded> {};
+
+// The picture alone makes its world again: the same record, the same grid,
+// the same pixels.
+TEST_P(RenderCliFrom, MakesTheRecordedWorldAgain)
+{
+    std::vector<std::string> first = GetParam().settings;
+    for (const char *arg : {"--zoom", GetParam().zoom})
+        first.push_back(arg);
+    for (const std::string &arg : {std::string("--png"), path("a.png"), std::string("--heights"), path("a.pgm")})
+        first.push_back(arg);
+    ASSERT_EQ(render(first).code, 0);
+    const Outcome again = render(
+        {"--from", path("a.png"), "--zoom", GetParam().zoom, "--png", path("b.png"), "--heights", path("b.pgm")});
+    ASSERT_EQ(again.code, 0) << again.err;
+
+    const WorldRecord expected = GetParam().expected;
+    for (const char *name : {"a.png", "b.png"}) {
+        const WorldRecord got = readWorldRecord(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_EQ(got.size, expected.size) << name;
+        EXPECT_EQ(got.seedText, expected.seedText) << name;
+        EXPECT_EQ(got.water, expected.water) << name;
+        EXPECT_EQ(got.heat, expected.heat) << name;
+        EXPECT_EQ(got.title, expected.title) << name;
+    }
+    const auto bytes = [&](const char *name) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    EXPECT_FALSE(bytes("a.pgm").isEmpty());
+    EXPECT_EQ(bytes("a.pgm"), bytes("b.pgm"));
+    const QImage a(dir.filePath("a.png")), b(dir.filePath("b.png"));
+    ASSERT_FALSE(a.isNull());
+    EXPECT_EQ(a, b);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, RenderCliFrom,
+                         testing::Values(Recorded{{}, WorldRecord{}, "1"},
+                                         Recorded{
+                                             {"--size", "Medium", "--seed", "$BEEF", "--water", "-20", "--heat", "25",
+                                              "--title", "  Île \xe2\x80\x94  [*] "},
+                                             WorldRecord{"Medium", "$BEEF", -20, 25, QStringLiteral("  Île —  [*] ")},
+                                             "2"},
+                                         Recorded{{"--seed", " -7", "--water", "40", "--heat", "-40"},
+                                                  WorldRecord{"Small", " -7", 40, -40, {}},
+                                                  "5"}));
+
+struct Unrecorded {
+    const char *name;
+    QByteArray contents; // empty: a PNG Qt writes, with no record
+    const char *mentions;
+};
+
+class RenderCliFromRefuses : public RenderCli, public testing::WithParamInterface<Unrecorded> {};
+
+// A picture whose chunks do not say how to make a world again makes none.
+TEST_P(RenderCliFromRefuses, WithExitTwoAndNoFile)
+{
+    const Unrecorded p = GetParam();
+    const QString input = dir.filePath(QString::fromLatin1(p.name));
+    if (p.contents.isEmpty()) {
+        QImage plain(8, 8, QImage::Format_RGB888);
+        plain.fill(Qt::green);
+        ASSERT_TRUE(plain.save(input, "PNG"));
+    } else {
+        QFile file(input);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(p.contents);
+    }
+    const Outcome run = render({"--from", input.toStdString(), "--png", path("out.png")});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_NE(run.err.find(p.mentions), std::string::npos) << run.err;
+    EXPECT_EQ(files(), QStringList{QString::fromLatin1(p.name)});
+}
+
+QByteArray recordedThenEdited(const char *key, const char *value)
+{
+    QImage picture(4, 4, QImage::Format_RGB16);
+    picture.fill(Qt::blue);
+    QImage decoded = QImage::fromData(encodeRecordedPng(picture, WorldRecord{}));
+    decoded.setText(QString::fromLatin1(key), QString::fromLatin1(value));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    decoded.save(&buffer, "PNG");
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, RenderCliFromRefuses,
+    testing::Values(Unrecorded{"plain.png", {}, "records no world settings"},
+                    Unrecorded{"notes.png", "just some text\n", "is not a PNG picture"},
+                    Unrecorded{"number.png", recordedThenEdited("TerralumeSeedNumber", "7"), "no valid seed"},
+                    Unrecorded{"long.png", recordedThenEdited("TerralumeSeed", "123456789"), "no valid seed"},
+                    Unrecorded{"size.png", recordedThenEdited("TerralumeSize", "Huge"), "no valid size"},
+                    Unrecorded{"water.png", recordedThenEdited("TerralumeWater", "41"), "no valid water level"},
+                    Unrecorded{"heat.png", recordedThenEdited("TerralumeHeat", "hot"), "no valid heat level"}));
 
 } // namespace

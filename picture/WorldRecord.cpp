@@ -1,0 +1,168 @@
+#include "WorldRecord.h"
+
+#include "SeededRandom.h"
+#include "TerralumeVersion.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QHash>
+#include <QtEndian>
+
+#include <new>
+#include <optional>
+
+namespace terralume {
+
+namespace {
+
+// "Title" and "Software" are keywords the PNG standard defines; the others
+// are the program's own, named so a reader of the chunks knows whose they are.
+// No key holds a blank: Qt reads a key with one as free description text.
+// The chunks are read here rather than through QImageReader, which
+// simplifies every value's blanks, and a seed " 7" or a title "  Isles"
+// must come back exactly as typed.
+const QString kSizeKey = QStringLiteral("TerralumeSize");
+const QString kSeedKey = QStringLiteral("TerralumeSeed");
+const QString kSeedNumberKey = QStringLiteral("TerralumeSeedNumber");
+const QString kWaterKey = QStringLiteral("TerralumeWater");
+const QString kHeatKey = QStringLiteral("TerralumeHeat");
+const QString kTitleKey = QStringLiteral("Title");
+const QString kSoftwareKey = QStringLiteral("Software");
+
+constexpr int kLevelLimit = 40;
+constexpr int kSeedLimit = 8;
+
+std::uint32_t seedNumber(const QString &seedText)
+{
+    SeededRandom random;
+    random.LoadSeed(seedText.toStdString());
+    return random.seedWord();
+}
+
+std::optional<int> level(const QString &text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < -kLevelLimit || value > kLevelLimit)
+        return std::nullopt;
+    return value;
+}
+
+QByteArray uncompressed(QByteArrayView deflated)
+{
+    // qUncompress wants the size up front; it grows its buffer past a low guess.
+    QByteArray framed(4, '\0');
+    qToBigEndian<quint32>(quint32(deflated.size()) * 4, framed.data());
+    framed.append(deflated);
+    return qUncompress(framed);
+}
+
+// The text chunks of a PNG, keyword to text; nothing when `png` is no PNG.
+std::optional<QHash<QString, QString>> pngTexts(const QByteArray &png)
+{
+    static constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
+    if (!png.startsWith(QByteArrayView(kSignature, 8)))
+        return std::nullopt;
+    QHash<QString, QString> texts;
+    for (qsizetype at = 8; at + 12 <= png.size();) {
+        const quint32 length = qFromBigEndian<quint32>(png.constData() + at);
+        const QByteArray type = png.mid(at + 4, 4);
+        if (length > quint32(png.size() - at - 12))
+            break;
+        const QByteArray data = png.mid(at + 8, qsizetype(length));
+        at += 12 + qsizetype(length);
+        const qsizetype keyEnd = data.indexOf('\0');
+        if (keyEnd <= 0)
+            continue;
+        const QString key = QString::fromLatin1(data.left(keyEnd));
+        if (type == "tEXt") {
+            texts.insert(key, QString::fromLatin1(data.mid(keyEnd + 1)));
+        } else if (type == "zTXt" && data.size() > keyEnd + 2) {
+            texts.insert(key, QString::fromLatin1(uncompressed(QByteArrayView(data).sliced(keyEnd + 2))));
+        } else if (type == "iTXt" && data.size() > keyEnd + 3) {
+            const bool compressed = data[keyEnd + 1] != 0;
+            const qsizetype language = data.indexOf('\0', keyEnd + 3);
+            const qsizetype translated = language < 0 ? -1 : data.indexOf('\0', language + 1);
+            if (translated < 0)
+                continue;
+            const QByteArrayView text = QByteArrayView(data).sliced(translated + 1);
+            texts.insert(key, QString::fromUtf8(compressed ? uncompressed(text) : text.toByteArray()));
+        } else if (type == "IEND") {
+            break;
+        }
+    }
+    return texts;
+}
+
+} // namespace
+
+QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record)
+{
+    std::uint32_t number = 0;
+    try {
+        number = seedNumber(record.seedText);
+    } catch (const ConvertError &error) {
+        throw RecordError(error.what());
+    }
+    QImage rgb = shown.convertToFormat(QImage::Format_RGB888);
+    // Qt's way of saying the pixels could not be allocated.
+    if (rgb.isNull())
+        throw std::bad_alloc();
+    rgb.setText(kSizeKey, record.size);
+    rgb.setText(kSeedKey, record.seedText);
+    rgb.setText(kSeedNumberKey, QString::number(number));
+    rgb.setText(kWaterKey, QString::number(record.water));
+    rgb.setText(kHeatKey, QString::number(record.heat));
+    rgb.setText(kTitleKey, record.title);
+    rgb.setText(kSoftwareKey, QStringLiteral("Terralume " TERRALUME_VERSION));
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (!rgb.save(&buffer, "PNG"))
+        return {};
+    return encoded;
+}
+
+WorldRecord readWorldRecord(const QString &path)
+{
+    const std::string name = path.toStdString();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw RecordError("'" + name + "' cannot be read: " + file.errorString().toStdString());
+    const auto texts = pngTexts(file.readAll());
+    if (!texts)
+        throw RecordError("'" + name + "' is not a PNG picture");
+    if (!texts->contains(kSizeKey) && !texts->contains(kSeedKey))
+        throw RecordError("'" + name + "' records no world settings");
+    const auto text = [&](const QString &key) { return texts->value(key); };
+
+    const auto broken = [&](const char *what) { return RecordError("'" + name + "' records no valid " + what); };
+    WorldRecord record;
+    record.size = text(kSizeKey);
+    if (record.size != QLatin1String("Small") && record.size != QLatin1String("Medium") &&
+        record.size != QLatin1String("Large"))
+        throw broken("size");
+    record.seedText = text(kSeedKey);
+    bool numbered = false;
+    const uint recordedNumber = text(kSeedNumberKey).toUInt(&numbered);
+    // The number is checked against the text so that a record edited by
+    // hand cannot make another world than the one the picture shows.
+    try {
+        if (record.seedText.size() > kSeedLimit || !numbered || seedNumber(record.seedText) != recordedNumber)
+            throw broken("seed");
+    } catch (const ConvertError &) {
+        throw broken("seed");
+    }
+    const auto water = level(text(kWaterKey));
+    const auto heat = level(text(kHeatKey));
+    if (!water)
+        throw broken("water level");
+    if (!heat)
+        throw broken("heat level");
+    record.water = *water;
+    record.heat = *heat;
+    record.title = text(kTitleKey);
+    return record;
+}
+
+} // namespace terralume

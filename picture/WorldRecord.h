@@ -1,0 +1,40 @@
+#pragma once
+// The settings a map picture was made from, kept in the PNG itself as
+// standard text chunks, so that the file alone makes the same world again
+// and common tools (exiftool, identify -verbose) show how it was made.
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+#include <stdexcept>
+
+namespace terralume {
+
+struct WorldRecord {
+    QString size = QStringLiteral("Small"); // "Small", "Medium" or "Large"
+    QString seedText = QStringLiteral("42861244");
+    int water = 0; // -40..40
+    int heat = 0;  // -40..40
+    QString title;
+};
+
+// A picture that records no world, or a record that does not hold together.
+class RecordError : public std::runtime_error {
+public:
+    explicit RecordError(const std::string &message) : std::runtime_error(message) {}
+};
+
+// The shown 5-6-5 picture as an 8-bit RGB PNG carrying `record`. Throws
+// RecordError when the seed text is not one the settings window takes, and
+// std::bad_alloc when the pixels cannot be had. Empty when the PNG encoder
+// refuses the picture (it takes at most a million pixels a side).
+QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record);
+
+// The world recorded in the PNG file `path`. Throws RecordError, with a
+// message naming the file, when it cannot be read, is not a PNG, records no
+// world or records one the program could not have made.
+WorldRecord readWorldRecord(const QString &path);
+
+} // namespace terralume
