@@ -10,6 +10,7 @@
 
 #include <new>
 #include <optional>
+#include <utility>
 
 namespace terralume {
 
@@ -30,6 +31,7 @@ const QString kTitleKey = QStringLiteral("Title");
 const QString kSoftwareKey = QStringLiteral("Software");
 
 constexpr int kLevelLimit = 40;
+constexpr int kDotsPerMetre = 3780;
 constexpr int kSeedLimit = 8;
 
 std::uint32_t seedNumber(const QString &seedText)
@@ -48,6 +50,10 @@ std::optional<int> level(const QString &text)
     return value;
 }
 
+// A text chunk longer than this is no record of ours (the longest title
+// the settings window takes stays well below it); it is skipped unread.
+constexpr quint32 kTextChunkLimit = 128 * 1024;
+
 QByteArray uncompressed(QByteArrayView deflated)
 {
     // qUncompress wants the size up front; it grows its buffer past a low guess.
@@ -57,39 +63,61 @@ QByteArray uncompressed(QByteArrayView deflated)
     return qUncompress(framed);
 }
 
+// The text of one tEXt, zTXt or iTXt chunk's data, keyword to text.
+std::optional<std::pair<QString, QString>> chunkText(const QByteArray &type, const QByteArray &data)
+{
+    const qsizetype keyEnd = data.indexOf('\0');
+    if (keyEnd <= 0)
+        return std::nullopt;
+    const QString key = QString::fromLatin1(data.left(keyEnd));
+    if (type == "tEXt")
+        return std::pair(key, QString::fromLatin1(data.mid(keyEnd + 1)));
+    if (type == "zTXt" && data.size() > keyEnd + 2)
+        return std::pair(key, QString::fromLatin1(uncompressed(QByteArrayView(data).sliced(keyEnd + 2))));
+    if (type == "iTXt" && data.size() > keyEnd + 3) {
+        const bool compressed = data[keyEnd + 1] != 0;
+        const qsizetype language = data.indexOf('\0', keyEnd + 3);
+        const qsizetype translated = language < 0 ? -1 : data.indexOf('\0', language + 1);
+        if (translated < 0)
+            return std::nullopt;
+        const QByteArrayView text = QByteArrayView(data).sliced(translated + 1);
+        return std::pair(key, QString::fromUtf8(compressed ? uncompressed(text) : text.toByteArray()));
+    }
+    return std::nullopt;
+}
+
 // The text chunks of a PNG, keyword to text; nothing when `png` is no PNG.
-std::optional<QHash<QString, QString>> pngTexts(const QByteArray &png)
+// Chunks are walked by their lengths, the pixels skipped, so a large file
+// costs no more memory than a small one.
+std::optional<QHash<QString, QString>> pngTexts(QIODevice &png)
 {
     static constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
-    if (!png.startsWith(QByteArrayView(kSignature, 8)))
+    if (png.read(8) != QByteArrayView(kSignature, 8))
         return std::nullopt;
     QHash<QString, QString> texts;
-    for (qsizetype at = 8; at + 12 <= png.size();) {
-        const quint32 length = qFromBigEndian<quint32>(png.constData() + at);
-        const QByteArray type = png.mid(at + 4, 4);
-        if (length > quint32(png.size() - at - 12))
+    for (;;) {
+        const QByteArray header = png.read(8);
+        if (header.size() < 8)
             break;
-        const QByteArray data = png.mid(at + 8, qsizetype(length));
-        at += 12 + qsizetype(length);
-        const qsizetype keyEnd = data.indexOf('\0');
-        if (keyEnd <= 0)
-            continue;
-        const QString key = QString::fromLatin1(data.left(keyEnd));
-        if (type == "tEXt") {
-            texts.insert(key, QString::fromLatin1(data.mid(keyEnd + 1)));
-        } else if (type == "zTXt" && data.size() > keyEnd + 2) {
-            texts.insert(key, QString::fromLatin1(uncompressed(QByteArrayView(data).sliced(keyEnd + 2))));
-        } else if (type == "iTXt" && data.size() > keyEnd + 3) {
-            const bool compressed = data[keyEnd + 1] != 0;
-            const qsizetype language = data.indexOf('\0', keyEnd + 3);
-            const qsizetype translated = language < 0 ? -1 : data.indexOf('\0', language + 1);
-            if (translated < 0)
-                continue;
-            const QByteArrayView text = QByteArrayView(data).sliced(translated + 1);
-            texts.insert(key, QString::fromUtf8(compressed ? uncompressed(text) : text.toByteArray()));
-        } else if (type == "IEND") {
+        const quint32 length = qFromBigEndian<quint32>(header.constData());
+        const QByteArray type = header.mid(4, 4);
+        if (type == "IEND")
+            break;
+        const bool text = type == "tEXt" || type == "zTXt" || type == "iTXt";
+        if (text && length <= kTextChunkLimit) {
+            const QByteArray data = png.read(length);
+            if (data.size() < qsizetype(length))
+                break;
+            // A text ends at its first NUL for every other reader and writer
+            // of PNG text, so it does here too.
+            if (const auto entry = chunkText(type, data))
+                texts.insert(entry->first, entry->second.left(entry->second.indexOf(QChar(0))));
+        } else if (!png.seek(png.pos() + qint64(length))) {
             break;
         }
+        // The chunk's CRC.
+        if (!png.seek(png.pos() + 4))
+            break;
     }
     return texts;
 }
@@ -108,6 +136,11 @@ QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record)
     // Qt's way of saying the pixels could not be allocated.
     if (rgb.isNull())
         throw std::bad_alloc();
+    // Qt gives a new picture the resolution of the screen it runs on; the
+    // file must be the same wherever it is made, so it states one of its own
+    // (96 pixels to the inch, the usual screen's).
+    rgb.setDotsPerMeterX(kDotsPerMetre);
+    rgb.setDotsPerMeterY(kDotsPerMetre);
     rgb.setText(kSizeKey, record.size);
     rgb.setText(kSeedKey, record.seedText);
     rgb.setText(kSeedNumberKey, QString::number(number));
@@ -125,11 +158,16 @@ QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record)
 
 WorldRecord readWorldRecord(const QString &path)
 {
-    const std::string name = path.toStdString();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw RecordError("'" + name + "' cannot be read: " + file.errorString().toStdString());
-    const auto texts = pngTexts(file.readAll());
+        throw RecordError("'" + path.toStdString() + "' cannot be read: " + file.errorString().toStdString());
+    return readWorldRecord(file, path);
+}
+
+WorldRecord readWorldRecord(QIODevice &png, const QString &path)
+{
+    const std::string name = path.toStdString();
+    const auto texts = pngTexts(png);
     if (!texts)
         throw RecordError("'" + name + "' is not a PNG picture");
     if (!texts->contains(kSizeKey) && !texts->contains(kSeedKey))

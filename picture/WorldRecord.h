@@ -4,6 +4,7 @@
 // and common tools (exiftool, identify -verbose) show how it was made.
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QImage>
 #include <QString>
 
@@ -36,5 +37,7 @@ QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record);
 // message naming the file, when it cannot be read, is not a PNG, records no
 // world or records one the program could not have made.
 WorldRecord readWorldRecord(const QString &path);
+// The same from an open device; `path` only names it in messages.
+WorldRecord readWorldRecord(QIODevice &png, const QString &path);
 
 } // namespace terralume

@@ -78,6 +78,22 @@ PrinterBusy::PrinterBusy()
 
 PrinterBusy::~PrinterBusy() { printerBusy = false; }
 
+std::optional<Paper> defaultPrinterPaper()
+{
+    spooler::Connection cups(kLookUpPatience);
+    const QString destination = cups.defaultDestination();
+    if (destination.isEmpty() || !cups.queueState(destination).found)
+        return std::nullopt;
+    switch (QPrinterInfo::printerInfo(destination).defaultPageSize().id()) {
+    case QPageSize::A4:
+        return Paper::A4;
+    case QPageSize::Letter:
+        return Paper::Letter;
+    default:
+        return std::nullopt;
+    }
+}
+
 void printPage(const QImage &printBitmap, const PageDescription &page)
 {
     PrinterBusy busy;

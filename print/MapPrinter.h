@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace terralume::print {
 
 // File > Print: converts `view` (the displayed 5-6-5 picture) into
@@ -52,6 +54,11 @@ struct PdfOptions {
     Paper paper = Paper::A4;
     bool landscape = false;
 };
+
+// The paper of the default printer when it is A4 or Letter, found by the same
+// bounded look-up as Print; nothing when no spooler answers in time, no
+// queue is the default or it takes another paper.
+std::optional<Paper> defaultPrinterPaper();
 
 // The PDF page is laid out at this resolution, with a printable area 6.35 mm
 // (a quarter inch) in from every edge of the paper, as a typical printer has.

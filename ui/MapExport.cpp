@@ -6,8 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QPageSize>
-#include <QPrinterInfo>
 #include <QSettings>
 
 #include <stdexcept>
@@ -54,14 +52,8 @@ void saveWhole(const QString &path, const QByteArray &bytes)
 
 print::PdfOptions defaultPdfPaper()
 {
-    const QPrinterInfo printer = QPrinterInfo::defaultPrinter();
-    if (!printer.isNull()) {
-        const QPageSize::PageSizeId id = printer.defaultPageSize().id();
-        if (id == QPageSize::A4)
-            return {print::Paper::A4, false};
-        if (id == QPageSize::Letter)
-            return {print::Paper::Letter, false};
-    }
+    if (const auto paper = print::defaultPrinterPaper())
+        return {*paper, false};
     return {QLocale().measurementSystem() == QLocale::ImperialUSSystem ? print::Paper::Letter : print::Paper::A4,
             false};
 }
