@@ -81,6 +81,17 @@ void OutOfMemoryBox::prepare()
     });
 }
 
+// The window a box shows over: the active one, unless that is the box
+// itself or a window it owns, as Qt may still say just after the box closed;
+// owning itself would make a loop of parents that nothing survives.
+QWidget *ownerFor(const QWidget &box)
+{
+    for (QWidget *up = QApplication::activeWindow(); up; up = up->parentWidget())
+        if (up == &box)
+            return nullptr;
+    return QApplication::activeWindow();
+}
+
 void showOutOfMemoryBox()
 {
     OutOfMemoryBox &prepared = outOfMemoryBox();
@@ -99,7 +110,7 @@ void showOutOfMemoryBox()
     }
     prepared.showing = true;
     QMessageBox &box = *prepared.box;
-    box.setParent(QApplication::activeWindow(), box.windowFlags());
+    box.setParent(ownerFor(box), box.windowFlags());
     box.exec();
     box.setParent(nullptr, box.windowFlags());
     prepared.showing = false;

@@ -115,6 +115,50 @@ private slots:
         QCOMPARE(receiver.handled, 1);
     }
 
+    // Just after a box closes, Qt may still name it (or a box it owns) the
+    // active window; the next shortage must not make the prepared box its
+    // own owner.
+    void outOfMemoryBoxAgainWhileTheLastStillCountsActive_data()
+    {
+        QTest::addColumn<bool>("ownedBoxActive");
+        QTest::newRow("the box itself") << false;
+        QTest::newRow("a box it owns") << true;
+    }
+    void outOfMemoryBoxAgainWhileTheLastStillCountsActive()
+    {
+        QFETCH(bool, ownedBoxActive);
+        FailingReceiver receiver;
+        receiver.failure = Failure::OutOfMemory;
+        QEvent fail(kFailEvent);
+        QMessageBox *shown = nullptr;
+        std::unique_ptr<QMessageBox> owned;
+        {
+            ErrorBoxWatcher watcher;
+            QTimer spy;
+            QObject::connect(&spy, &QTimer::timeout, [&] {
+                for (QWidget *widget : QApplication::topLevelWidgets())
+                    if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+                        shown = box;
+            });
+            spy.start(1);
+            QCoreApplication::sendEvent(&receiver, &fail);
+            QCOMPARE(watcher.boxes().size(), 1);
+        }
+        QVERIFY(shown);
+        QWidget *active = shown;
+        if (ownedBoxActive) {
+            owned = std::make_unique<QMessageBox>(shown);
+            owned->setWindowFlags(Qt::Dialog);
+            active = owned.get();
+        }
+        QApplication::setActiveWindow(active);
+        ErrorBoxWatcher watcher;
+        QCoreApplication::sendEvent(&receiver, &fail);
+        QCOMPARE(watcher.boxes().size(), 1);
+        QCOMPARE(watcher.boxes().front().text, QStringLiteral("Out of memory."));
+        QApplication::setActiveWindow(nullptr);
+    }
+
     void designPixelsScaleToTheScreen_data()
     {
         QTest::addColumn<int>("dpi");
