@@ -15,8 +15,11 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "${1:-$root/build-check}" && pwd) || exit 2
 work=$(mktemp -d)
 program_pid=
+installed=
 cleanup() {
     [[ -n $program_pid ]] && kill "$program_pid" 2>/dev/null && wait "$program_pid" 2>/dev/null
+    # A run cut short must not leave its package on the machine.
+    [[ -n $installed ]] && DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -qq -o DPkg::Lock::Timeout=600 terralume >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -150,20 +153,29 @@ page_options=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$staged/usr/share/man/man1/te
     fail "terralume-render's manual page and --help list different options: $(diff <(echo "$help_options") <(echo "$page_options") | grep '^[<>]' | tr '\n' ' ')"
 
 # Installed for real, then purged without a trace.
+on_machine() {
+    local state
+    state=$(dpkg-query -W -f='${db:Status-Status}' terralume 2>/dev/null)
+    [[ -n $state && $state != not-installed ]]
+}
 if [[ $(id -u) -ne 0 ]]; then
     say "not root: skipping apt-get install of the package"
 elif [[ ${TERRALUME_PACKAGE_INSTALL:-yes} == no ]]; then
     say "TERRALUME_PACKAGE_INSTALL=no: skipping apt-get install of the package"
-elif dpkg-query -W -f='${Status}' terralume 2>/dev/null | grep -q 'installed' || [[ -e /usr/bin/terralume || -e /usr/bin/terralume-render ]]; then
+elif on_machine || [[ -e /usr/bin/terralume || -e /usr/bin/terralume-render ]]; then
     say "Terralume is already installed on this machine: skipping apt-get install of the package"
 else
     dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's:^\./:/:; s:/$::' | grep -v '^$' >"$work/contents"
+    installed=yes
     if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "$deb" >"$work/apt.log" 2>&1; then
         check_programs /usr installed
         LC_ALL=C.UTF-8 man -w terralume-render >/dev/null 2>&1 || fail "man does not find terralume-render's page once installed"
-        DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -qq -o DPkg::Lock::Timeout=600 terralume >>"$work/apt.log" 2>&1 ||
+        if DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -qq -o DPkg::Lock::Timeout=600 terralume >"$work/apt.log" 2>&1; then
+            installed=
+        else
             fail "apt-get remove --purge terralume failed: $(cat "$work/apt.log")"
-        dpkg-query -W -f='${Status}' terralume 2>/dev/null | grep -q 'installed' && fail "terralume is still installed after the purge"
+        fi
+        on_machine && fail "dpkg still knows terralume after the purge ($(dpkg-query -W -f='${db:Status-Status}' terralume))"
         # Files and the package's own folders; folders other packages share
         # (/usr/share/icons/hicolor/48x48/apps, ...) stay.
         left=$(while read -r path; do
