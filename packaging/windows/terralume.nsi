@@ -13,7 +13,9 @@
 ; library that the same folder holds. Silent: setup.exe /S [/D=folder];
 ; uninstall.exe /S (add _?=<folder> to wait for it to finish).
 
-Unicode true
+; The programs are 64-bit, and so is the installer: it then runs wherever
+; they can, and writes to the 64-bit Program Files and registry.
+Target amd64-unicode
 !ifndef SOURCE_DIR
   !error "give the folder of the Windows build: -DSOURCE_DIR=..."
 !endif
@@ -25,7 +27,6 @@ Unicode true
 !endif
 
 !include "MUI2.nsh"
-!include "x64.nsh"
 
 !define PRODUCT "Terralume"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Terralume"
@@ -95,9 +96,7 @@ VIAddVersionKey "LegalCopyright" "The Terralume maintainers"
 
 Section "Terralume"
   SetShellVarContext all
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  SetRegView 64
   !insertmacro Payload PutFile
   SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -116,9 +115,7 @@ SectionEnd
 
 Section "Uninstall"
   SetShellVarContext all
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  SetRegView 64
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   !insertmacro Payload TakeFile
   Delete "$INSTDIR\uninstall.exe"
