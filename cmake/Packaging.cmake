@@ -6,6 +6,12 @@ if(NOT TERRALUME_GUI OR NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
 endif()
 
 set(terralume_app_id org.example.terralume)
+
+# The installed programs resolve every symbol at start, so that their
+# relocation tables can be read-only from then on.
+foreach(program terralume terralume-render)
+  target_link_options(${program} PRIVATE LINKER:-z,relro LINKER:-z,now)
+endforeach()
 set(terralume_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/terralume)
 
 # The package's changelog and the AppStream releases are kept by hand; a
@@ -47,6 +53,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/desktop/${terralume_app_id}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${packaging_out}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
         DESTINATION ${terralume_doc_dir})
+# Lists the help pages in the system's documentation browsers.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/doc-base
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc-base RENAME terralume)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME terralume)
