@@ -56,6 +56,9 @@ int main(int argc, char *argv[])
     LaunchToken launchToken;
     ui::TerralumeApplication application(argc, argv);
     ui::TerralumeApplication::setApplicationName(QStringLiteral("Terralume"));
+    // The desktop finds the launcher entry, and with it the icon, of a window
+    // by this name.
+    ui::TerralumeApplication::setDesktopFileName(QStringLiteral("org.example.terralume"));
 
     // A second start creates no window: it asks the running instance to come
     // forward, waits (a bounded time) until that was handled, and ends.

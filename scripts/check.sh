@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the normal build with warnings as errors, the whole suite again
 # under AddressSanitizer + UndefinedBehaviorSanitizer, the fuzz targets for a
-# bounded time and valgrind on the renderer. Ends with one summary line.
+# bounded time, valgrind on the renderer and the Debian package. Ends with one
+# summary line.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
@@ -69,6 +70,13 @@ fi
 if [[ -x scripts/valgrind.sh ]]; then
   stage "valgrind"
   run_step scripts/valgrind.sh build-check
+fi
+
+# Last: as root it installs the package into /usr for a moment, which no
+# other stage may see.
+if [[ -x scripts/package.sh ]]; then
+  stage "Debian package"
+  run_step scripts/package.sh build-check
 fi
 
 stage "done"

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The Windows installer under Wine, in a throw-away prefix: a silent install
+# must put every program file, the Start-menu entry and the uninstall entry
+# in place, the installed renderer must run when the folder holds the real
+# build, and a silent uninstall must leave nothing behind.
+#
+#   packaging/windows/check-installer.sh INSTALLER
+set -uo pipefail
+
+installer=$(realpath "${1:?the installer to check}")
+prefix=$(mktemp -d)
+cleanup() {
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null
+    rm -rf "$prefix"
+}
+trap cleanup EXIT
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+failures=0
+say() { printf 'installer: %s\n' "$*" >&2; }
+fail() {
+    say "FAILED: $*"
+    failures=$((failures + 1))
+}
+
+wineboot -i >/dev/null 2>&1 && wineserver -w || { say "cannot make a Wine prefix"; exit 2; }
+target='C:\Program Files\Terralume'
+folder="$prefix/drive_c/Program Files/Terralume"
+shortcut="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Terralume.lnk"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Terralume'
+
+# /D must come last and unquoted.
+wine "$installer" /S "/D=$target" && wineserver -w || fail "the silent install failed"
+for file in terralume.exe terralume-render.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll uninstall.exe; do
+    [[ -f $folder/$file ]] || fail "not installed: $file"
+done
+[[ ! -e $folder/Qt6Test.dll ]] || fail "Qt's test library was installed"
+[[ -f $shortcut ]] || fail "no Start-menu entry"
+wine reg query "$key" /v UninstallString >/dev/null 2>&1 || fail "no uninstall entry in the registry"
+# A real build runs; the stand-ins of a dry run are not programs.
+if [[ $(head -c 2 "$folder/terralume-render.exe") == MZ ]]; then
+    shown=$(wine "$folder/terralume-render.exe" --version 2>/dev/null | tr -d '\r')
+    [[ $shown == "terralume-render "* ]] || fail "the installed renderer does not run: '$shown'"
+fi
+
+# The uninstaller copies itself away and runs from there; wineserver -w
+# waits for that copy too.
+wine "$folder/uninstall.exe" /S && wineserver -w || fail "the silent uninstall failed"
+[[ ! -e $folder ]] || fail "the uninstall left: $(cd "$folder" && find . | tr '\n' ' ')"
+[[ ! -e $shortcut ]] || fail "the uninstall left the Start-menu entry"
+wine reg query "$key" >/dev/null 2>&1 && fail "the uninstall left the registry entry"
+
+if ((failures)); then
+    say "$failures check(s) failed"
+    exit 1
+fi
+say "installed, checked and uninstalled $(basename "$installer")"
