@@ -279,6 +279,31 @@ renderer_unicode_names() {
   done
 }
 
+# The same core tests on a big-endian machine: s390x under qemu-user, against
+# GoogleTest built from Debian's source with the s390x cross compiler.
+bigendian_core_tests() {
+  local gtest="$cache/s390x-googletest-$(dpkg-query -W -f='${Version}' googletest)"
+  local s390x="$here/build-s390x"
+  if [[ ! -f $gtest/.complete ]]; then
+    cmake -S /usr/src/googletest -B "$cache/build/googletest-s390x" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$here/cmake/s390x-linux-gnu.cmake" -DCMAKE_INSTALL_PREFIX="$gtest" -DBUILD_GMOCK=OFF \
+      >"$cache/gtest-s390x-build.log" 2>&1
+    cmake --build "$cache/build/googletest-s390x" --target install >>"$cache/gtest-s390x-build.log" 2>&1
+    touch "$gtest/.complete"
+  fi
+  cmake -S "$here" -B "$s390x" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/s390x-linux-gnu.cmake" \
+    -DTERRALUME_S390X_PREFIX="$gtest" -DCMAKE_BUILD_TYPE=Release -DTERRALUME_GUI=OFF -DTERRALUME_BENCH=OFF >/dev/null
+  cmake --build "$s390x" >/dev/null 2>&1 || { fail "core tests for s390x: build"; return; }
+  local t
+  while read -r t; do
+    if (cd "$s390x" && ctest -R "^$t\$" >"$build/test-logs/s390x-$t.txt" 2>&1); then
+      pass "$t on s390x (qemu)"
+    else
+      fail "$t on s390x (qemu)"
+    fi
+  done < <(cd "$s390x" && ctest -N | sed -nE 's/^ *Test +#[0-9]+: (.*)$/\1/p')
+}
+
 run_tests() {
   [[ -d $build ]] || { echo "no Windows build in $build: run scripts/windows.sh build first" >&2; exit 1; }
   say "tests under Wine"
@@ -291,6 +316,7 @@ run_tests() {
   compare_renderers
   renderer_unicode_names
   wineserver -k || true
+  bigendian_core_tests
   echo "windows tests: $passed passed, $failed failed"
   [[ $failed -eq 0 ]]
 }
