@@ -304,6 +304,27 @@ bigendian_core_tests() {
   done < <(cd "$s390x" && ctest -N | sed -nE 's/^ *Test +#[0-9]+: (.*)$/\1/p')
 }
 
+# Two outputs in one file are refused, and only then: Windows has no inode
+# numbers to tell files apart, and its names ignore case.
+renderer_file_names() {
+  local out="$build/test-logs/names"
+  rm -rf "$out"
+  mkdir -p "$out"
+  local args='--png test-logs\names\a.png --heights test-logs\names\b.pgm'
+  if wine_run terralume-render.exe "$args" >/dev/null 2>&1 && wine_run terralume-render.exe "$args" >/dev/null 2>&1; then
+    pass "renderer writes over two existing files"
+  else
+    fail "renderer writes over two existing files"
+  fi
+  local err
+  err=$(wine_run terralume-render.exe '--png test-logs\names\a.png --heights test-logs\names\A.PNG' 2>&1 >/dev/null) || true
+  if [[ $err == *"name the same file"* ]]; then
+    pass "renderer refuses one file named twice, in other case"
+  else
+    fail "renderer refuses one file named twice, in other case: $err"
+  fi
+}
+
 run_tests() {
   [[ -d $build ]] || { echo "no Windows build in $build: run scripts/windows.sh build first" >&2; exit 1; }
   say "tests under Wine"
@@ -315,6 +336,7 @@ run_tests() {
   while read -r t; do run_qttest "$t"; done < <(cd "$build" && cat windows-qttests.txt)
   compare_renderers
   renderer_unicode_names
+  renderer_file_names
   wineserver -k || true
   bigendian_core_tests
   echo "windows tests: $passed passed, $failed failed"
