@@ -112,6 +112,11 @@ build_libraries() {
   jpeg_src=$(fetch_source libjpeg-turbo "$jpeg_version")
   qt_src=$(fetch_source qt6-base "$qt_version")
 
+  # Qt 6.4 keeps dynamic OpenGL on when OpenGL is off, and the Windows
+  # plugin then asks for an OpenGL context it does not have.
+  sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
+    "$qt_src/src/plugins/platforms/windows/qwindowswindow.cpp"
+
   say "libjpeg-turbo $jpeg_version for Windows"
   cross_cmake -S "$jpeg_src" -B "$cache/build/libjpeg-turbo" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
     -DWITH_TURBOJPEG=OFF -DWITH_SIMD=ON >"$cache/jpeg-build.log" 2>&1
