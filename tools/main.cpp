@@ -8,8 +8,9 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
+// shellapi.h needs windows.h before it.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 #include <vector>
