@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's pictures: the globe icon (16-colour 32 x 32, the
-larger theme sizes and the scalable SVG) and the about window's banner.
+larger theme sizes, the scalable SVG and the Windows .ico holding them) and
+the about window's banner.
 
 Only the standard library is used and nothing depends on the machine, so
 running it again gives the same files byte for byte:
@@ -164,6 +165,27 @@ def write_icon_rgba(path, size):
     for row in icon_pixels(size, samples, rounded=True):
         rows.append(bytes(int(round(min(255.0, max(0.0, v)))) for p in row for v in p))
     write_png(path, size, size, rows, colour_type=6)
+
+
+def write_ico(path, pngs):
+    """A Windows icon whose images are the PNG files given, stored whole (as
+    Windows reads them since Vista), largest last."""
+    images = []
+    for png in pngs:
+        with open(png, "rb") as f:
+            data = f.read()
+        width, height, depth, colour_type = struct.unpack(">IIBB", data[16:26])
+        bits = {3: depth, 6: 32, 2: 24}[colour_type]
+        images.append((width, height, bits, data))
+    header = struct.pack("<HHH", 0, 1, len(images))
+    offset = len(header) + 16 * len(images)
+    entries = b""
+    for width, height, bits, data in images:
+        entries += struct.pack("<BBBBHHII", width % 256, height % 256, 16 if bits == 4 else 0, 0, 1, bits,
+                               len(data), offset)
+        offset += len(data)
+    with open(path, "wb") as out:
+        out.write(header + entries + b"".join(data for *_, data in images))
 
 
 def write_icon_svg(path):
@@ -366,6 +388,9 @@ def main():
     for size in (48, 64, 128, 256):
         write_icon_rgba(os.path.join(icons, "terralume-%d.png" % size), size)
     write_icon_svg(os.path.join(out, "terralume.svg"))
+    write_ico(os.path.join(out, "terralume.ico"),
+              [os.path.join(out, "terralume.png")] +
+              [os.path.join(icons, "terralume-%d.png" % size) for size in (48, 64, 256)])
     write_banner(os.path.join(out, "banner.png"))
 
 

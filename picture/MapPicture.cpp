@@ -32,7 +32,8 @@ SharedPixels allocatePixels(std::size_t count)
         return SharedPixels(static_cast<std::uint16_t *>(memory), [](std::uint16_t *pixels) { std::free(pixels); });
     }
 #endif
-    return std::make_unique_for_overwrite<std::uint16_t[]>(count);
+    // Left uninitialised: every pixel is drawn before it is read.
+    return std::unique_ptr<std::uint16_t[]>(new std::uint16_t[count]);
 }
 
 // A QImage over shared pixel storage: the storage lives as long as any copy

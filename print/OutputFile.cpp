@@ -1,5 +1,6 @@
 #include "OutputFile.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <fcntl.h>
@@ -134,6 +135,10 @@ std::optional<QByteArray> resolveTarget(QByteArray path, QString &reason)
 }
 
 } // namespace
+
+QByteArray encodeFileName(const QString &name) { return QFile::encodeName(name); }
+
+QString decodeFileName(const QByteArray &name) { return QFile::decodeName(name); }
 
 bool writeFileAtomically(const QByteArray &path, QByteArrayView bytes, QString &reason)
 {

@@ -4,8 +4,8 @@
 // the disk. Device files (/dev/stdout, /dev/full...) are written in place,
 // since renaming over them would replace the device itself.
 //
-// The name is taken byte for byte as the file system sees it, whatever the
-// locale. A link as the last part of the name is followed to its target, but
+// On Linux the name is taken byte for byte as the file system sees it,
+// whatever the locale; on Windows, whose names are Unicode, it is UTF-8. A link as the last part of the name is followed to its target, but
 // not a link that another user planted in a shared sticky folder such as the
 // system's temporary folder (the rule the kernel applies with its symlink
 // protection, applied here whatever that setting is).
@@ -19,5 +19,9 @@ namespace terralume {
 // On any failure the target is left as it was and `reason` says why, in the
 // system's words where the system gave one ("No space left on device").
 bool writeFileAtomically(const QByteArray &path, QByteArrayView bytes, QString &reason);
+
+// A file name as writeFileAtomically takes it, and back.
+QByteArray encodeFileName(const QString &name);
+QString decodeFileName(const QByteArray &name);
 
 } // namespace terralume

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the normal build with warnings as errors, the whole suite again
 # under AddressSanitizer + UndefinedBehaviorSanitizer, the fuzz targets for a
-# bounded time, valgrind on the renderer and the Debian package. Ends with one
-# summary line.
+# bounded time, valgrind on the renderer, the Windows build with its tests
+# under Wine, and the Debian package. Ends with one summary line.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
@@ -31,6 +31,23 @@ run_ctest() {
     total=$(sed -E 's/.*failed out of ([0-9]+).*/\1/' <<<"$line")
     passed=$((passed + total - bad))
     failed=$((failed + bad))
+  fi
+  rm -f "$log"
+}
+
+# The Windows cross-build and its tests under Wine (and the core tests on
+# s390x), counted test by test from the script's summary line.
+run_windows() {
+  local log line
+  log=$(mktemp)
+  TERRALUME_LINUX_BUILD="$here/build-check" scripts/windows.sh all 2>&1 | tee "$log"
+  line=$(grep -E '^windows tests: [0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
+  if [[ -z $line ]]; then
+    echo "the Windows build or its tests did not run to the end"
+    failed=$((failed + 1))
+  else
+    passed=$((passed + $(sed -E 's/^windows tests: ([0-9]+) passed.*/\1/' <<<"$line")))
+    failed=$((failed + $(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")))
   fi
   rm -f "$log"
 }
@@ -70,6 +87,11 @@ fi
 if [[ -x scripts/valgrind.sh ]]; then
   stage "valgrind"
   run_step scripts/valgrind.sh build-check
+fi
+
+if [[ -x scripts/windows.sh ]]; then
+  stage "Windows: cross-build, tests under Wine, core tests on s390x"
+  run_windows
 fi
 
 # Last: as root it installs the package into /usr for a moment, which no

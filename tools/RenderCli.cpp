@@ -15,6 +15,7 @@
 #include <QCommandLineParser>
 #include <QGuiApplication>
 #include <QByteArray>
+#include <QFileInfo>
 #include <QImage>
 #include <QString>
 #include <QtGlobal>
@@ -111,6 +112,17 @@ int parseRanged(std::string_view option, std::string_view text, int low, int hig
 // and map.png are one). A name whose folder is missing cannot be written.
 std::string fileIdentity(const std::string &name)
 {
+#ifdef _WIN32
+    // Windows has no inode numbers in stat(); the names are compared instead,
+    // made absolute, with links resolved, and without regard to case.
+    const QFileInfo info(decodeFileName(QByteArray::fromStdString(name)));
+    const QString canonical = info.canonicalFilePath();
+    if (!canonical.isEmpty())
+        return "file " + canonical.toCaseFolded().toStdString();
+    if (QFileInfo(info.absolutePath()).isDir())
+        return "entry " + info.absoluteFilePath().toCaseFolded().toStdString();
+    return "name " + name;
+#else
     namespace fs = std::filesystem;
     const auto of = [](const struct stat &info) {
         return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
@@ -123,6 +135,7 @@ std::string fileIdentity(const std::string &name)
     if (::stat(folder.c_str(), &info) == 0)
         return "entry " + of(info) + "/" + path.filename().string();
     return "name " + name;
+#endif
 }
 
 // Two results in one file would leave only the last one written.
@@ -467,7 +480,7 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
 
     if (options.from) {
         try {
-            const WorldRecord record = readWorldRecord(QString::fromLocal8Bit(options.from->c_str()));
+            const WorldRecord record = readWorldRecord(decodeFileName(QByteArray::fromStdString(*options.from)));
             options.size = record.size.toStdString();
             options.seed = record.seedText.toStdString();
             options.water = record.water;

@@ -45,7 +45,7 @@ QString lastSaveFolder()
 void saveWhole(const QString &path, const QByteArray &bytes)
 {
     QString reason;
-    if (!writeFileAtomically(QFile::encodeName(path), bytes, reason))
+    if (!writeFileAtomically(encodeFileName(path), bytes, reason))
         throw std::runtime_error(QStringLiteral("Cannot save '%1': %2").arg(path, reason).toStdString());
     settingsStore().setValue(kFolderKey, QFileInfo(path).absolutePath());
 }

@@ -8,28 +8,63 @@ namespace {
 
 constexpr detail::LcgJump kBlockJump = detail::lcgJump(DrawStream::kBlock);
 
-// Built twice, for AVX2 and for the baseline, and chosen at load time: eight
-// 32-bit multiplies per instruction where the processor has them, and the
-// program still runs everywhere else.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
-#define TERRALUME_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TERRALUME_VECTOR_CLONES
+// The loops are built twice, for AVX2 and for the baseline, and the AVX2 one
+// is taken when the processor has it: eight 32-bit multiplies per
+// instruction there, and the program still runs everywhere else. The choice
+// is made by asking the processor rather than by an ELF ifunc, which PE
+// (Windows) executables do not have.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TERRALUME_AVX2_PATH 1
 #endif
 
-TERRALUME_VECTOR_CLONES
-void advanceAll(std::uint32_t *states, std::size_t count)
+inline __attribute__((always_inline)) void advanceLoop(std::uint32_t *states, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i)
         states[i] = states[i] * kBlockJump.multiplier + kBlockJump.increment;
 }
 
-TERRALUME_VECTOR_CLONES
-void scaleAll(const std::uint32_t *states, std::size_t count, std::uint32_t range, std::uint16_t offset,
-              std::uint16_t *out)
+inline __attribute__((always_inline)) void scaleLoop(const std::uint32_t *states, std::size_t count,
+                                                     std::uint32_t range, std::uint16_t offset, std::uint16_t *out)
 {
     for (std::size_t i = 0; i < count; ++i)
         out[i] = static_cast<std::uint16_t>(scaleDraw(states[i], range) + offset);
+}
+
+#ifdef TERRALUME_AVX2_PATH
+__attribute__((target("avx2"))) void advanceAvx2(std::uint32_t *states, std::size_t count)
+{
+    advanceLoop(states, count);
+}
+
+__attribute__((target("avx2"))) void scaleAvx2(const std::uint32_t *states, std::size_t count, std::uint32_t range,
+                                               std::uint16_t offset, std::uint16_t *out)
+{
+    scaleLoop(states, count, range, offset, out);
+}
+
+const bool kHasAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
+void advanceAll(std::uint32_t *states, std::size_t count)
+{
+#ifdef TERRALUME_AVX2_PATH
+    if (kHasAvx2)
+        return advanceAvx2(states, count);
+#endif
+    advanceLoop(states, count);
+}
+
+void scaleAll(const std::uint32_t *states, std::size_t count, std::uint32_t range, std::uint16_t offset,
+              std::uint16_t *out)
+{
+#ifdef TERRALUME_AVX2_PATH
+    if (kHasAvx2)
+        return scaleAvx2(states, count, range, offset, out);
+#endif
+    scaleLoop(states, count, range, offset, out);
 }
 
 } // namespace

@@ -1,0 +1,47 @@
+#include "OutputFile.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace terralume {
+
+// Windows names are Unicode; UTF-8 carries them whole, where the ANSI code
+// page would lose every character it lacks.
+QByteArray encodeFileName(const QString &name) { return name.toUtf8(); }
+
+QString decodeFileName(const QByteArray &name) { return QString::fromUtf8(name); }
+
+// QSaveFile writes beside the target, flushes the file to the disk and only
+// then moves it over the target, which is what the all-or-nothing promise
+// needs; it never falls back to writing the target in place.
+bool writeFileAtomically(const QByteArray &path, QByteArrayView bytes, QString &reason)
+{
+    const QString name = decodeFileName(path);
+    if (name.isEmpty()) {
+        reason = QStringLiteral("No such file or directory");
+        return false;
+    }
+    if (QFileInfo(name).isDir()) {
+        reason = QStringLiteral("it is a folder");
+        return false;
+    }
+    QSaveFile file(name);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly)) {
+        reason = file.errorString();
+        return false;
+    }
+    if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
+        reason = file.errorString();
+        file.cancelWriting();
+        file.commit(); // only removes the partial file
+        return false;
+    }
+    if (!file.commit()) {
+        reason = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace terralume
