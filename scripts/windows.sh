@@ -247,6 +247,17 @@ print_through_spooler() {
     export TERRALUME_CUPS_OUT="$(winepath -w "$TERRALUME_CUPS_OUT")"
     wine_run "$name.exe" -o "test-logs\\$name.txt,txt" >/dev/null 2>&1
   ) && pass "$name" || { fail "$name"; [[ -f $log ]] && grep -E '^(FAIL|QFATAL|QWARN)|Totals' "$log" | head -20; }
+  # A queue that rejects jobs: the job is refused at its end, and reported.
+  log="$build/test-logs/print_windows_spooler-refused.txt"
+  (
+    . "$state"
+    cupsreject "$TERRALUME_CUPS_QUEUE"
+    export TERRALUME_CUPS_OUT="$(winepath -w "$TERRALUME_CUPS_OUT")" TERRALUME_CUPS_REJECTING=1
+    wine_run "$name.exe" -o "test-logs\\$name-refused.txt,txt" refusedJobIsReported >/dev/null 2>&1
+  ) && pass "$name: refused job reported" || {
+    fail "$name: refused job reported"
+    [[ -f $log ]] && grep -E '^(FAIL|QFATAL|QWARN|SKIP)|Totals' "$log" | head -20
+  }
   sh "$here/scripts/cups-test-env.sh" stop "$state" || true
 }
 

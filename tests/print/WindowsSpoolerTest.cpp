@@ -88,6 +88,25 @@ private slots:
         const QString text = QString::fromLatin1(pdf.readAll());
         QCOMPARE(text.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?![s\\w])"))), 1);
     }
+
+    // Run alone by the test stage while the queue rejects jobs: the spooler
+    // takes the page but refuses the job at its end, and the user is told.
+    void refusedJobIsReported()
+    {
+        if (qEnvironmentVariableIsEmpty("TERRALUME_CUPS_REJECTING"))
+            QSKIP("the queue accepts jobs");
+        QImage view(256, 256, QImage::Format_RGB16);
+        view.fill(Qt::darkGreen);
+        QImage printBitmap;
+        QString failure;
+        try {
+            print::PrintMap(view, print::PageDescription{}, printBitmap);
+        } catch (const print::PrintError &error) {
+            failure = QString::fromStdString(error.what());
+        }
+        const QString refused = QStringLiteral("The printer \"%1\" refused the job: ").arg(queue_);
+        QVERIFY2(failure.startsWith(refused) && failure.size() > refused.size(), qPrintable(failure));
+    }
 };
 
 QTEST_MAIN(WindowsSpooler)
