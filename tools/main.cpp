@@ -8,8 +8,10 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
+// shellapi.h needs what windows.h defines.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <string>
 #include <vector>
