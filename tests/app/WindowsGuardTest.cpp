@@ -33,6 +33,13 @@ class WindowsGuardTest : public QObject {
         return process->readLine().trimmed();
     }
 
+    // A start that has said its line may already be gone, and
+    // waitForFinished() answers false for a process that has ended.
+    static bool ended(QProcess *process)
+    {
+        return process->state() == QProcess::NotRunning || process->waitForFinished(30000);
+    }
+
     static QByteArray primaryLine(QProcess *process)
     {
         return "primary " + QByteArray::number(process->processId());
@@ -70,7 +77,7 @@ private slots:
             env.insert(QStringLiteral("DISPLAY"), secondDisplay);
         QProcess *second = probe(env);
         QCOMPARE(firstLine(second), "forwarded to " + QByteArray::number(first->processId()));
-        QVERIFY(second->waitForFinished(15000));
+        QVERIFY(ended(second));
         QCOMPARE(second->exitCode(), 0);
         QCOMPARE(first->state(), QProcess::Running);
     }
@@ -97,7 +104,7 @@ private slots:
             if (lines[i] == primaryLine(probes[i]))
                 continue;
             QCOMPARE(lines[i], forwardedTo);
-            QVERIFY(probes[i]->waitForFinished(30000));
+            QVERIFY(ended(probes[i]));
             QCOMPARE(probes[i]->exitCode(), 0);
         }
     }
@@ -108,7 +115,7 @@ private slots:
         QProcess *first = probe();
         QCOMPARE(firstLine(first), primaryLine(first));
         first->kill();
-        QVERIFY(first->waitForFinished(10000));
+        QVERIFY(ended(first));
         QProcess *next = probe();
         QCOMPARE(firstLine(next), primaryLine(next));
     }
