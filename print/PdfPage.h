@@ -16,6 +16,14 @@ namespace terralume::print {
 QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout, int dotsPerInch,
                    const QString &creator);
 
-inline std::string quoted(const QString &name) { return "\"" + name.toStdString() + "\""; }
+// Built by appending: GCC 12 at -O3 sees an overlap that is not there in
+// "\"" + text + "\"" and, with warnings as errors, stops the Windows build.
+inline std::string quoted(const QString &name)
+{
+    std::string text(1, '"');
+    text.append(name.toStdString());
+    text.push_back('"');
+    return text;
+}
 
 } // namespace terralume::print

@@ -7,11 +7,13 @@
 #include "PrintSpooler.h"
 
 #include <QDir>
+#include <QPainter>
 #include <QPrinter>
 #include <QPageSize>
 #include <QPrinterInfo>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 
@@ -26,6 +28,11 @@ std::atomic<bool> printerBusy{false};
 constexpr std::chrono::milliseconds kLookUpPatience{5000};
 // Handing over a large page may take a while, but not without end.
 constexpr std::chrono::milliseconds kSubmitPatience{30000};
+#ifdef Q_OS_WIN
+// Fine enough for the title and footer text; a printer with more dots gets
+// each sheet pixel stretched.
+constexpr int kSheetDotsPerInch = 300;
+#endif
 
 } // namespace
 
@@ -66,6 +73,20 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     if (destination.isEmpty())
         throw PrintError("There is no default printer currently selected");
     const spooler::QueueState queue = cups.queueState(destination);
+#ifdef Q_OS_WIN
+    // Windows printers take the page in their driver's own language, drawn
+    // through GDI. The page is drawn first, in memory, so that a failure
+    // while drawing reaches no spooler; the job then sends it whole, and
+    // every step the spooler or the driver refuses is seen (Qt's own print
+    // engine on Windows ignores a refused end of the job and cannot cancel
+    // one).
+    const QString printerName = destination;
+    if (!queue.found)
+        throw PrintError("Printer selected is not valid");
+    const spooler::PageGeometry geometry = cups.pageGeometry(destination);
+    if (!geometry.isValid())
+        throw PrintError("Printer selected is not valid");
+#else
     // The scheduler has just answered, so Qt's own questions about the
     // queue (its page sizes and margins) find it answering too.
     const QPrinterInfo info = queue.found ? QPrinterInfo::printerInfo(destination) : QPrinterInfo();
@@ -74,14 +95,34 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     QPrinter printer(info, QPrinter::HighResolution);
     if (!printer.isValid())
         throw PrintError("Printer selected is not valid");
+    const QString printerName = info.printerName();
+#endif
     // A stopped queue would keep the job without printing it; say so now
     // rather than leave the user waiting for a page that does not come.
     if (queue.stopped)
-        throw PrintError("The printer " + quoted(info.printerName()) + " is stopped, so nothing was printed");
+        throw PrintError("The printer " + quoted(printerName) + " is stopped, so nothing was printed");
     if (!queue.accepting)
-        throw PrintError("The printer " + quoted(info.printerName()) +
-                         " is not accepting jobs, so nothing was printed");
+        throw PrintError("The printer " + quoted(printerName) + " is not accepting jobs, so nothing was printed");
 
+#ifdef Q_OS_WIN
+    // The driver's page already runs the way its default orientation turns
+    // the paper. The sheet has square pixels at no more than kSheetDotsPerInch,
+    // which keeps it to a few tens of megabytes; the job stretches it over
+    // the printable area.
+    const int sheetDpi = std::min({kSheetDotsPerInch, geometry.dotsPerInchX, geometry.dotsPerInchY});
+    QImage sheet(MulDiv(geometry.width, sheetDpi, geometry.dotsPerInchX),
+                 MulDiv(geometry.height, sheetDpi, geometry.dotsPerInchY), QImage::Format_RGB32);
+    if (sheet.isNull())
+        throw PrintError("The page cannot be prepared for the printer: not enough memory");
+    sheet.fill(Qt::white);
+    {
+        QPainter painter(&sheet);
+        composePage(painter, sheet.width(), sheet.height(), sheetDpi, page, printBitmap,
+                    separatorsOf(QLocale::system()));
+    }
+    cups.allow(kSubmitPatience);
+    const spooler::Submission job = cups.submit(destination, sheet);
+#else
     // The page is laid out the way the printer's defaults turn the paper.
     if (queue.landscape)
         printer.setPageOrientation(QPageLayout::Landscape);
@@ -101,13 +142,14 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
         throw PrintError("The page cannot be prepared for the printer: " + written.toStdString());
 
     cups.allow(kSubmitPatience);
-    const spooler::Submission job = cups.submit(info.printerName(), spool.fileName());
+    const spooler::Submission job = cups.submit(printerName, spool.fileName());
+#endif
     if (job.job == 0)
-        throw PrintError("The printer " + quoted(info.printerName()) + " refused the job: " + job.error.toStdString());
+        throw PrintError("The printer " + quoted(printerName) + " refused the job: " + job.error.toStdString());
     if (job.fate == spooler::Submission::Fate::QueueStopped)
-        throw PrintError("The printer " + quoted(info.printerName()) + " is stopped, so the job waits in its queue");
+        throw PrintError("The printer " + quoted(printerName) + " is stopped, so the job waits in its queue");
     if (job.fate == spooler::Submission::Fate::Held)
-        throw PrintError("The printer " + quoted(info.printerName()) + " holds the job, so it waits in its queue");
+        throw PrintError("The printer " + quoted(printerName) + " holds the job, so it waits in its queue");
 }
 
 void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap)

@@ -4,10 +4,15 @@
 // job now, and the hand-over of the finished page with the spooler's answer.
 
 #include <QString>
+#include <QtGlobal>
 
 #include <chrono>
 
+class QImage;
+
+#ifndef Q_OS_WIN
 using http_t = struct _http_s;
+#endif
 
 namespace terralume::print::spooler {
 
@@ -27,6 +32,43 @@ struct Submission {
     enum class Fate { Printing, QueueStopped, Held } fate = Fate::Printing;
 };
 
+#ifdef Q_OS_WIN
+// The printable area of a queue's page with the queue's default settings
+// (paper, orientation, resolution), as its driver reports it.
+struct PageGeometry {
+    int width = 0;  // device pixels
+    int height = 0; // device pixels
+    int dotsPerInchX = 0;
+    int dotsPerInchY = 0;
+    bool isValid() const { return width > 0 && height > 0 && dotsPerInchX > 0 && dotsPerInchY > 0; }
+};
+
+// The Windows print spooler. Its calls answer from the local spooler
+// service, which forwards to remote queues itself, so there is no
+// connection to bound: `patience` is kept for the same interface.
+class Connection {
+public:
+    explicit Connection(std::chrono::milliseconds patience);
+    void allow(std::chrono::milliseconds patience);
+
+    // The user's default printer; empty when there is none.
+    QString defaultDestination();
+
+    // Paused or offline counts as stopped, a queue being deleted as not
+    // accepting; the orientation is that of the queue's default settings.
+    QueueState queueState(const QString &destination);
+
+    // Invalid when no device context can be made for the queue.
+    PageGeometry pageGeometry(const QString &destination);
+
+    // Prints `sheet`, the whole printable area already drawn, as a one-page
+    // job with an empty document name, stretched over the area
+    // `pageGeometry` reported. Every step of the job is checked: a step the
+    // spooler or the driver refuses cancels the job, and its reason comes
+    // back. Then asks what became of the job.
+    Submission submit(const QString &destination, const QImage &sheet);
+};
+#else
 // One connection to the spooler the library would use (CUPS_SERVER, the
 // client configuration, the local socket), on which every wait is bounded.
 // The library's own connection waits a minute for each request when the
@@ -62,5 +104,6 @@ private:
     http_t *http_ = nullptr;
     std::chrono::steady_clock::time_point deadline_;
 };
+#endif
 
 } // namespace terralume::print::spooler

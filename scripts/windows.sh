@@ -238,6 +238,36 @@ run_qttest() {
   fi
 }
 
+# File > Print in the Windows program, through Wine's spooler, which hands
+# its jobs to CUPS: here a private scheduler with a PDF queue, reached
+# through CUPS_SERVER (not a QT_* variable, so Wine passes it on).
+print_through_spooler() {
+  local name=print_windows_spooler log="$build/test-logs/print_windows_spooler.txt"
+  local state="$build/test-logs/cups-env.sh"
+  if ! sh "$here/scripts/cups-test-env.sh" start "$state" >"$build/test-logs/cups-start.txt" 2>&1; then
+    fail "$name: private CUPS scheduler"
+    cat "$build/test-logs/cups-start.txt"
+    return
+  fi
+  (
+    . "$state"
+    export TERRALUME_CUPS_OUT="$(winepath -w "$TERRALUME_CUPS_OUT")"
+    wine_run "$name.exe" -o "test-logs\\$name.txt,txt" >/dev/null 2>&1
+  ) && pass "$name" || { fail "$name"; [[ -f $log ]] && grep -E '^(FAIL|QFATAL|QWARN)|Totals' "$log" | head -20; }
+  # A queue that rejects jobs: the job is refused at its end, and reported.
+  log="$build/test-logs/print_windows_spooler-refused.txt"
+  (
+    . "$state"
+    cupsreject "$TERRALUME_CUPS_QUEUE"
+    export TERRALUME_CUPS_OUT="$(winepath -w "$TERRALUME_CUPS_OUT")" TERRALUME_CUPS_REJECTING=1
+    wine_run "$name.exe" -o "test-logs\\$name-refused.txt,txt" refusedJobIsReported >/dev/null 2>&1
+  ) && pass "$name: refused job reported" || {
+    fail "$name: refused job reported"
+    [[ -f $log ]] && grep -E '^(FAIL|QFATAL|QWARN|SKIP)|Totals' "$log" | head -20
+  }
+  sh "$here/scripts/cups-test-env.sh" stop "$state" || true
+}
+
 # The renderer makes the same bytes here as on Linux: the height grid and
 # the picture (with its recorded settings) for a set of worlds.
 compare_renderers() {
@@ -340,7 +370,10 @@ run_tests() {
   mkdir -p "$build/test-logs"
   local t
   while read -r t; do run_gtest "$t"; done < <(cd "$build" && cat windows-gtests.txt)
-  while read -r t; do run_qttest "$t"; done < <(cd "$build" && cat windows-qttests.txt)
+  while read -r t; do
+    [[ $t == print_windows_spooler ]] || run_qttest "$t"
+  done < <(cd "$build" && cat windows-qttests.txt)
+  grep -qx print_windows_spooler "$build/windows-qttests.txt" && print_through_spooler
   compare_renderers
   renderer_unicode_names
   renderer_file_names

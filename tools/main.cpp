@@ -8,8 +8,9 @@
 
 #include <fcntl.h>
 #include <io.h>
-// shellapi.h needs windows.h before it.
+// shellapi.h needs what windows.h defines.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <string>

@@ -9,7 +9,11 @@
 #include <memory>
 #include <new>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
+#endif
 
 namespace terralume::ui {
 
@@ -36,13 +40,22 @@ public:
     {
         if (block_)
             return;
+#ifdef _WIN32
+        block_ = VirtualAlloc(nullptr, kBytes, MEM_RESERVE, PAGE_NOACCESS);
+#else
         void *block = mmap(nullptr, kBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         block_ = block == MAP_FAILED ? nullptr : block;
+#endif
     }
     void release()
     {
+#ifdef _WIN32
+        if (block_)
+            VirtualFree(block_, 0, MEM_RELEASE);
+#else
         if (block_)
             munmap(block_, kBytes);
+#endif
         block_ = nullptr;
     }
 

@@ -25,8 +25,12 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#else
-#include <QLockFile>
+#endif
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#include <sddl.h>
+
+#include <vector>
 #endif
 
 namespace terralume {
@@ -42,6 +46,7 @@ bool isPlainToken(const QByteArray &bytes)
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c > 0x20 && c < 0x7f; });
 }
 
+#ifndef Q_OS_WIN
 QString waylandDisplay()
 {
     const QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
@@ -72,6 +77,54 @@ QString x11Display()
     return ok ? QLatin1Char(':') + QString::number(number) : display;
 }
 
+#endif
+
+#ifdef Q_OS_WIN
+QString windowsMessage(DWORD code)
+{
+    wchar_t *text = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    const QString message = length ? QString::fromWCharArray(text, int(length)).trimmed() : QString::number(code);
+    LocalFree(text);
+    return message;
+}
+
+// One instance per user and logon session: the user's SID and the session
+// id name the lock and the pipe. A mutex in the session's own namespace
+// would suffice for the lock, but pipe names are machine-wide, and two
+// users, or one user in two sessions, must not reach each other's instance.
+QString sessionKey(QString *why)
+{
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) {
+        *why = QStringLiteral("cannot tell the logon session: ") + windowsMessage(GetLastError());
+        return QString();
+    }
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        *why = QStringLiteral("cannot tell the user: ") + windowsMessage(GetLastError());
+        return QString();
+    }
+    QString sid;
+    DWORD needed = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
+    std::vector<BYTE> user(needed);
+    wchar_t *text = nullptr;
+    if (needed > 0 && GetTokenInformation(token, TokenUser, user.data(), needed, &needed) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid, &text)) {
+        sid = QString::fromWCharArray(text);
+        LocalFree(text);
+    } else {
+        *why = QStringLiteral("cannot tell the user: ") + windowsMessage(GetLastError());
+    }
+    CloseHandle(token);
+    return sid.isEmpty() ? QString() : sid + QLatin1Char('-') + QString::number(session);
+}
+#endif
+
+#ifndef Q_OS_WIN
 // One instance per user and display: the display name becomes part of the
 // lock and socket names, reduced to characters that are safe in a file name.
 QString displayKey()
@@ -117,6 +170,8 @@ QString channelAddress(const QString &folder, int folderFd, const QString &name)
     return direct;
 #endif
 }
+
+#endif
 
 QByteArray handledAnswer()
 {
@@ -194,25 +249,45 @@ private:
     int fd_ = -1;
 };
 #else
+// A mutex of the session's namespace, owned while the instance runs. Windows
+// hands it on as abandoned when its owner dies, however it dies, and the
+// next start then takes it.
 class InstanceGuard::Lock {
 public:
     enum class State { Taken, HeldElsewhere, Failed };
 
-    State take(const QString &path, QString *why)
+    ~Lock()
     {
-        file_ = std::make_unique<QLockFile>(path);
-        // Only a live holder counts, however recently another one died.
-        file_->setStaleLockTime(0);
-        if (file_->tryLock(0))
+        if (mutex_ == nullptr)
+            return;
+        if (owned_)
+            ReleaseMutex(mutex_);
+        CloseHandle(mutex_);
+    }
+
+    State take(const QString &name, QString *why)
+    {
+        mutex_ = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t *>(name.utf16()));
+        if (mutex_ == nullptr) {
+            *why = windowsMessage(GetLastError());
+            return State::Failed;
+        }
+        switch (WaitForSingleObject(mutex_, 0)) {
+        case WAIT_OBJECT_0:
+        case WAIT_ABANDONED:
+            owned_ = true;
             return State::Taken;
-        if (file_->error() == QLockFile::LockFailedError)
+        case WAIT_TIMEOUT:
             return State::HeldElsewhere;
-        *why = QStringLiteral("cannot lock %1").arg(path);
-        return State::Failed;
+        default:
+            *why = windowsMessage(GetLastError());
+            return State::Failed;
+        }
     }
 
 private:
-    std::unique_ptr<QLockFile> file_;
+    HANDLE mutex_ = nullptr;
+    bool owned_ = false;
 };
 #endif
 
@@ -374,30 +449,44 @@ QString InstanceGuard::activationTokenFromEnvironment()
 InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBound)
 {
     error_.clear();
+    runningInstance_ = 0;
     QString why;
+#ifdef Q_OS_WIN
+    // The lock is a named kernel object and the channel a named pipe; no
+    // folder holds either.
+    const QString key = sessionKey(&why);
+    if (key.isEmpty()) {
+        error_ = why;
+        return Outcome::Unguarded;
+    }
+    const QString folder = QStringLiteral("Local\\");
+    const QString lockName = folder + QStringLiteral("Terralume-") + key;
+    const QString address = QStringLiteral("Terralume-") + key;
+    const QString noAddress;
+#else
     const QString folder = privateFolder(&why);
     if (folder.isEmpty()) {
         error_ = why;
         return Outcome::Unguarded;
     }
     const QString stem = QStringLiteral("Terralume-") + displayKey();
-#ifdef Q_OS_UNIX
 #ifdef O_PATH
     folderFd_ = ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
 #else
     folderFd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
 #endif
-#endif
+    const QString lockName = QDir(folder).filePath(stem + QStringLiteral(".lock"));
     const QString address = channelAddress(folder, folderFd_, stem + QStringLiteral(".socket"));
     const QString noAddress = QStringLiteral("the running instance cannot be reached: the path of %1 is too long "
                                              "for a local socket")
                                   .arg(folder);
+#endif
 
     const QDeadlineTimer deadline(answerBound);
     for (;;) {
         auto lock = std::make_unique<Lock>();
         QString failure;
-        switch (lock->take(QDir(folder).filePath(stem + QStringLiteral(".lock")), &failure)) {
+        switch (lock->take(lockName, &failure)) {
         case Lock::State::Taken:
             lock_ = std::move(lock);
             if (address.isEmpty())
@@ -445,6 +534,16 @@ InstanceGuard::Outcome InstanceGuard::forward(const QString &address, std::chron
     socket.connectToServer(address);
     if (!socket.waitForConnected(remaining()))
         return Outcome::Unguarded;
+#ifdef Q_OS_WIN
+    // Windows lets a process take the foreground only when the one in front
+    // allows it: this start, which the user just launched, lets the running
+    // instance do so before asking it to come forward.
+    ULONG server = 0;
+    if (GetNamedPipeServerProcessId(reinterpret_cast<HANDLE>(socket.socketDescriptor()), &server)) {
+        runningInstance_ = server;
+        AllowSetForegroundWindow(server);
+    }
+#endif
     socket.write(guardwire::encodeRequest(activationTokenFromEnvironment()));
 
     const QByteArray expected = handledAnswer();

@@ -8,10 +8,12 @@
 
 namespace terralume {
 
-// One running instance per user and display. The first start takes a lock
-// in a private runtime folder and listens on a local socket next to it; a
-// later start finds the lock taken, hands its launcher's activation token to
-// the running instance and waits until that instance has dealt with it.
+// One running instance per user and display (on Windows: per user and logon
+// session). The first start takes a lock in a private runtime folder (on
+// Windows a named mutex) and listens on a local socket next to it (a named
+// pipe); a later start finds the lock taken, hands its launcher's activation
+// token to the running instance and waits until that instance has dealt
+// with it.
 class InstanceGuard : public QObject {
     Q_OBJECT
 public:
@@ -34,6 +36,11 @@ public:
 
     // Why claim() ended in NoAnswer or Unguarded; empty otherwise.
     QString errorString() const { return error_; }
+
+    // The process id of the running instance a request went to, where the
+    // platform tells it (Windows, which needs it to hand over the
+    // foreground); 0 otherwise.
+    qint64 runningInstance() const { return runningInstance_; }
 
     // The private folder that holds the lock and the socket, with a reason
     // in *why when it does not exist or cannot be trusted.
@@ -60,6 +67,7 @@ private:
     std::unique_ptr<Lock> lock_;
     std::unique_ptr<Channel> channel_;
     int folderFd_ = -1; // keeps the socket reachable however deep the folder
+    qint64 runningInstance_ = 0;
     QString error_;
 };
 

@@ -68,7 +68,9 @@ int main(int argc, char **argv)
     terralume::InstanceGuard guard;
     switch (guard.claim(std::chrono::milliseconds(waitMs))) {
     case terralume::InstanceGuard::Outcome::Forwarded:
-        say(QStringLiteral("forwarded"));
+        // Where the platform names the running instance, so does the probe.
+        say(guard.runningInstance() == 0 ? QStringLiteral("forwarded")
+                                         : QStringLiteral("forwarded to %1").arg(guard.runningInstance()));
         return 0;
     case terralume::InstanceGuard::Outcome::NoAnswer:
         say(QStringLiteral("no-answer"));

@@ -1,0 +1,227 @@
+#include "PrintSpooler.h"
+
+#include <QImage>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+#include <winspool.h>
+
+namespace terralume::print::spooler {
+
+namespace {
+
+std::wstring wide(const QString &text) { return text.toStdWString(); }
+
+QString systemMessage(DWORD code)
+{
+    if (code == 0)
+        return QStringLiteral("the printer driver gave no reason");
+    wchar_t *text = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    QString message = length ? QString::fromWCharArray(text, int(length)).trimmed() : QString();
+    LocalFree(text);
+    if (message.endsWith(u'.'))
+        message.chop(1);
+    return message.isEmpty() ? QStringLiteral("error %1").arg(code) : message;
+}
+
+class Printer {
+public:
+    explicit Printer(const QString &name) : name_(wide(name))
+    {
+        if (!OpenPrinterW(name_.data(), &handle_, nullptr))
+            handle_ = nullptr;
+    }
+    ~Printer()
+    {
+        if (handle_)
+            ClosePrinter(handle_);
+    }
+    Printer(const Printer &) = delete;
+    Printer &operator=(const Printer &) = delete;
+
+    explicit operator bool() const { return handle_ != nullptr; }
+    HANDLE handle() const { return handle_; }
+    wchar_t *name() { return name_.data(); }
+
+    // GetPrinterW and GetJobW answer into a buffer sized by a first call.
+    template <typename Info, typename Call> std::vector<BYTE> query(Call call) const
+    {
+        DWORD needed = 0;
+        call(nullptr, 0, &needed);
+        std::vector<BYTE> buffer(needed >= sizeof(Info) ? needed : 0);
+        if (buffer.empty() || !call(buffer.data(), needed, &needed))
+            buffer.clear();
+        return buffer;
+    }
+
+    std::vector<BYTE> info2() const
+    {
+        return query<PRINTER_INFO_2W>(
+            [this](BYTE *buffer, DWORD size, DWORD *needed) { return GetPrinterW(handle_, 2, buffer, size, needed); });
+    }
+
+    // The user's default settings for this queue, merged by the driver; the
+    // job is made with them, as a program that shows no dialog does.
+    std::vector<BYTE> defaultDevMode()
+    {
+        const LONG size = DocumentPropertiesW(nullptr, handle_, name_.data(), nullptr, nullptr, 0);
+        std::vector<BYTE> buffer(size >= LONG(sizeof(DEVMODEW)) ? size_t(size) : 0);
+        if (buffer.empty() || DocumentPropertiesW(nullptr, handle_, name_.data(),
+                                                  reinterpret_cast<DEVMODEW *>(buffer.data()), nullptr,
+                                                  DM_OUT_BUFFER) != IDOK)
+            buffer.clear();
+        return buffer;
+    }
+
+private:
+    std::wstring name_;
+    HANDLE handle_ = nullptr;
+};
+
+struct DcDeleter {
+    void operator()(HDC dc) const { DeleteDC(dc); }
+};
+using DeviceContext = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
+
+DeviceContext deviceFor(Printer &printer)
+{
+    std::vector<BYTE> devMode = printer.defaultDevMode();
+    return DeviceContext(CreateDCW(nullptr, printer.name(), nullptr,
+                                   devMode.empty() ? nullptr : reinterpret_cast<const DEVMODEW *>(devMode.data())));
+}
+
+bool isStopped(const PRINTER_INFO_2W &info)
+{
+    return (info.Status & PRINTER_STATUS_PAUSED) != 0 || (info.Attributes & PRINTER_ATTRIBUTE_WORK_OFFLINE) != 0;
+}
+
+} // namespace
+
+Connection::Connection(std::chrono::milliseconds) {}
+
+void Connection::allow(std::chrono::milliseconds) {}
+
+QString Connection::defaultDestination()
+{
+    DWORD size = 0;
+    GetDefaultPrinterW(nullptr, &size);
+    if (size == 0)
+        return QString();
+    std::wstring name(size, L'\0');
+    if (!GetDefaultPrinterW(name.data(), &size))
+        return QString();
+    return QString::fromWCharArray(name.c_str());
+}
+
+QueueState Connection::queueState(const QString &destination)
+{
+    QueueState state;
+    Printer printer(destination);
+    if (!printer)
+        return state;
+    const std::vector<BYTE> buffer = printer.info2();
+    if (buffer.empty())
+        return state;
+    const auto &info = *reinterpret_cast<const PRINTER_INFO_2W *>(buffer.data());
+    state.found = true;
+    state.stopped = isStopped(info);
+    state.accepting = (info.Status & PRINTER_STATUS_PENDING_DELETION) == 0;
+    if (info.Status & PRINTER_STATUS_OFFLINE)
+        state.message = QStringLiteral("offline");
+    const DEVMODEW *mode = info.pDevMode;
+    state.landscape = mode != nullptr && (mode->dmFields & DM_ORIENTATION) && mode->dmOrientation == DMORIENT_LANDSCAPE;
+    return state;
+}
+
+PageGeometry Connection::pageGeometry(const QString &destination)
+{
+    PageGeometry geometry;
+    Printer printer(destination);
+    if (!printer)
+        return geometry;
+    const DeviceContext dc = deviceFor(printer);
+    if (!dc)
+        return geometry;
+    geometry.width = GetDeviceCaps(dc.get(), HORZRES);
+    geometry.height = GetDeviceCaps(dc.get(), VERTRES);
+    geometry.dotsPerInchX = GetDeviceCaps(dc.get(), LOGPIXELSX);
+    geometry.dotsPerInchY = GetDeviceCaps(dc.get(), LOGPIXELSY);
+    return geometry;
+}
+
+Submission Connection::submit(const QString &destination, const QImage &sheet)
+{
+    Submission result;
+    Printer printer(destination);
+    if (!printer) {
+        result.error = systemMessage(GetLastError());
+        return result;
+    }
+    const DeviceContext dc = deviceFor(printer);
+    if (!dc) {
+        result.error = systemMessage(GetLastError());
+        return result;
+    }
+    const QImage pixels = sheet.convertToFormat(QImage::Format_RGB32);
+
+    DOCINFOW document{};
+    document.cbSize = sizeof document;
+    document.lpszDocName = L"";
+    const int job = StartDocW(dc.get(), &document);
+    if (job <= 0) {
+        result.error = systemMessage(GetLastError());
+        return result;
+    }
+    // Any step refused from here on cancels what the spooler has so far, so
+    // that no part of the page comes out.
+    auto refuse = [&] {
+        const DWORD code = GetLastError();
+        AbortDoc(dc.get());
+        result.error = systemMessage(code);
+        return result;
+    };
+    if (StartPage(dc.get()) <= 0)
+        return refuse();
+
+    // QImage's 32-bit pixels are a top-down device-independent bitmap.
+    BITMAPINFO bitmap{};
+    bitmap.bmiHeader.biSize = sizeof bitmap.bmiHeader;
+    bitmap.bmiHeader.biWidth = pixels.width();
+    bitmap.bmiHeader.biHeight = -pixels.height();
+    bitmap.bmiHeader.biPlanes = 1;
+    bitmap.bmiHeader.biBitCount = 32;
+    bitmap.bmiHeader.biCompression = BI_RGB;
+    SetStretchBltMode(dc.get(), COLORONCOLOR);
+    const int rows = StretchDIBits(dc.get(), 0, 0, GetDeviceCaps(dc.get(), HORZRES), GetDeviceCaps(dc.get(), VERTRES),
+                                   0, 0, pixels.width(), pixels.height(), pixels.constBits(), &bitmap, DIB_RGB_COLORS,
+                                   SRCCOPY);
+    if (rows == 0 || rows == int(GDI_ERROR))
+        return refuse();
+    if (EndPage(dc.get()) <= 0)
+        return refuse();
+    if (EndDoc(dc.get()) <= 0) {
+        result.error = systemMessage(GetLastError());
+        return result;
+    }
+    result.job = job;
+
+    // The queue may have been paused while the page was drawn, or it may
+    // hold its jobs: the job then waits instead of printing.
+    const std::vector<BYTE> jobInfo = printer.query<JOB_INFO_1W>([&](BYTE *buffer, DWORD size, DWORD *needed) {
+        return GetJobW(printer.handle(), DWORD(job), 1, buffer, size, needed);
+    });
+    const std::vector<BYTE> queue = printer.info2();
+    if (!jobInfo.empty() && (reinterpret_cast<const JOB_INFO_1W *>(jobInfo.data())->Status & JOB_STATUS_PAUSED))
+        result.fate = Submission::Fate::Held;
+    else if (!queue.empty() && isStopped(*reinterpret_cast<const PRINTER_INFO_2W *>(queue.data())))
+        result.fate = Submission::Fate::QueueStopped;
+    return result;
+}
+
+} // namespace terralume::print::spooler
