@@ -174,6 +174,28 @@ build_terralume() {
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
   cmake --build "$build" -j"$jobs"
   deploy_runtime
+  build_installer
+}
+
+project_version() { sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt"; }
+installer_file() { echo "$build/terralume-$(project_version)-setup.exe"; }
+
+# The installer packs the programs and the runtime deployed beside them.
+build_installer() {
+  say "installer $(installer_file)"
+  makensis -V2 -DSOURCE_DIR="$build" -DVERSION="$(project_version)" -DOUTFILE="$(installer_file)" \
+    -DICON="$here/assets/terralume.ico" "$here/packaging/windows/terralume.nsi"
+}
+
+# Installed silently into a prefix of its own, the program started from the
+# Start-menu folder's target shows its window, and the uninstall leaves
+# nothing (packaging/windows/check-installer.sh).
+check_installer() {
+  if "$here/packaging/windows/check-installer.sh" "$(installer_file)"; then
+    pass "installer: install, start, uninstall"
+  else
+    fail "installer: install, start, uninstall"
+  fi
 }
 
 # ---- tests under Wine
@@ -378,6 +400,7 @@ run_tests() {
   renderer_unicode_names
   renderer_file_names
   wineserver -k || true
+  check_installer
   bigendian_core_tests
   echo "windows tests: $passed passed, $failed failed"
   [[ $failed -eq 0 ]]

@@ -43,6 +43,19 @@ if [[ $(head -c 2 "$folder/terralume-render.exe") == MZ ]]; then
     [[ $shown == "terralume-render "* ]] || fail "the installed renderer does not run: '$shown'"
 fi
 
+# The installed program starts and shows its settings window on the
+# display, through Qt's Windows platform plugin as a user would meet it;
+# the wait is for the window itself.
+if [[ $(head -c 2 "$folder/terralume.exe") == MZ && -n ${DISPLAY:-} ]] && command -v xdotool >/dev/null; then
+    (cd "$prefix" && exec wine "$folder/terralume.exe") >/dev/null 2>&1 &
+    program=$!
+    if ! timeout 120 xdotool search --sync --onlyvisible --name '^Terralume$' >/dev/null 2>&1; then
+        fail "the installed program showed no window"
+    fi
+    wineserver -k
+    wait "$program" 2>/dev/null
+fi
+
 # The uninstaller copies itself away and runs from there; wineserver -w
 # waits for that copy too.
 wine "$folder/uninstall.exe" /S && wineserver -w || fail "the silent uninstall failed"
