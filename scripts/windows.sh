@@ -213,13 +213,14 @@ setup_wine() {
 # Runs a program of build-windows/ under Wine with Qt's settings. Wine drops
 # every QT_* variable from the environment it passes on, so they are set
 # inside the Windows process; a fresh prefix has no fonts, so Qt reads
-# Debian's.
+# Debian's DejaVu and Liberation faces, gathered in one folder since Qt
+# does not look into subfolders.
 # Further variables (NAME=VALUE, no blanks) go in wine_env.
 wine_env=()
 wine_run() {
   local exe=$1
   shift
-  local fonts='Z:\usr\share\fonts\truetype\dejavu' sets="" var
+  local fonts="Z:${build//\//\\}\\fonts" sets="" var
   for var in "${wine_env[@]}"; do sets+="set $var&& "; done
   (cd "$build" && wine cmd /c "set QT_QPA_PLATFORM=offscreen&& set QT_QPA_FONTDIR=$fonts&& $sets$exe $*")
 }
@@ -373,7 +374,8 @@ run_tests() {
   say "tests under Wine"
   start_display
   setup_wine
-  mkdir -p "$build/test-logs"
+  mkdir -p "$build/test-logs" "$build/fonts"
+  ln -sf /usr/share/fonts/truetype/dejavu/*.ttf /usr/share/fonts/truetype/liberation/*.ttf "$build/fonts/"
   local t
   while read -r t; do run_gtest "$t"; done < <(cd "$build" && cat windows-gtests.txt)
   local env
