@@ -23,7 +23,11 @@ function(terralume_add_test name)
   # these lists; ctest cannot pass Qt's variables through Wine.
   if(WIN32)
     if(T_QT)
-      set_property(GLOBAL APPEND PROPERTY terralume_windows_qttests ${name})
+      # A line is the program and the variables it is run with, as ctest
+      # would set them.
+      list(JOIN T_ENVIRONMENT " " run_with)
+      string(STRIP "${name} ${run_with}" line)
+      set_property(GLOBAL APPEND PROPERTY terralume_windows_qttests "${line}")
     else()
       set_property(GLOBAL APPEND PROPERTY terralume_windows_gtests ${name})
     endif()

@@ -50,6 +50,11 @@ QLabel *blueLabel(const DesignScale &scale, const QString &name, const QString &
     label->move(scale.point(left, top));
     label->adjustSize();
     label->resize(label->width(), std::max(label->height(), scale(16)));
+    // A face wider than the design's would carry the longest text past the
+    // window's fixed edge and cut it: the label moves left instead.
+    const int lastLeft = parent->width() - label->width();
+    if (label->x() > lastLeft)
+        label->move(std::max(0, lastLeft), label->y());
     return label;
 }
 

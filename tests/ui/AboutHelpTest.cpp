@@ -86,7 +86,15 @@ private slots:
                     bluePixels += drawn.pixelColor(x, y) == QColor(Qt::blue);
             QVERIFY2(bluePixels > 20, qPrintable(name + QStringLiteral(" is not drawn in blue")));
             QVERIFY(label->geometry().top() > previousTop);
-            QVERIFY(splash.rect().contains(label->geometry()));
+            QVERIFY2(splash.rect().contains(label->geometry()),
+                     qPrintable(QStringLiteral("%1 at %2,%3 %4 x %5 runs out of %6 x %7")
+                                    .arg(name)
+                                    .arg(label->x())
+                                    .arg(label->y())
+                                    .arg(label->width())
+                                    .arg(label->height())
+                                    .arg(splash.width())
+                                    .arg(splash.height())));
             previousTop = label->geometry().top();
         }
 

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSlider>
+#include <QStyleOptionSlider>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QTest>
@@ -202,8 +203,18 @@ private slots:
 
         // A click on the groove pages towards the click: the top end is the
         // minimum, the bottom end the maximum. The groove runs down the left
-        // side, the ticks are on the right.
-        const int grooveX = track->width() / 4;
+        // side, the ticks are on the right; how wide it is is the style's.
+        QStyleOptionSlider option;
+        option.initFrom(track);
+        option.orientation = track->orientation();
+        option.tickPosition = track->tickPosition();
+        option.minimum = track->minimum();
+        option.maximum = track->maximum();
+        option.sliderPosition = option.sliderValue = track->value();
+        option.subControls = QStyle::SC_All;
+        const QRect groove = track->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, track);
+        const int grooveX = groove.center().x();
+        QVERIFY2(grooveX < track->width() / 2, "the groove is not on the left");
         QTest::mouseClick(track, Qt::LeftButton, {}, QPoint(grooveX, track->height() / 5));
         QCOMPARE(track->value(), -5);
         track->setValue(0);

@@ -204,13 +204,18 @@ private slots:
 
         QProcess child;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"),
-                           QStringLiteral("offscreen:configfile=") + screens.fileName());
+        // Named from the child's folder: the platform's arguments are split
+        // at colons, and a Windows path has one after its drive letter.
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen:configfile=screens.json"));
         environment.insert(QString::fromLatin1(kFaceVariable), face);
         environment.insert(QString::fromLatin1(kDpiVariable), QString::number(dpi));
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--measure")});
+        child.setWorkingDirectory(folder.path());
+        // Its report on standard output, which Windows would otherwise send
+        // to the debugger.
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--measure"), QStringLiteral("-o"), QStringLiteral("-,txt")});
         QVERIFY(child.waitForFinished(120000));
         const QByteArray output = child.readAll();
         QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
