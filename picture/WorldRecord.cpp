@@ -124,6 +124,29 @@ std::optional<QHash<QString, QString>> pngTexts(QIODevice &png)
 
 } // namespace
 
+QString recordedTitle(const QString &title)
+{
+    qsizetype bytes = 0;
+    qsizetype kept = 0;
+    // Whole code points only: a surrogate pair is one character, and a lone
+    // surrogate is measured as the encoder writes it.
+    while (kept < title.size()) {
+        const char16_t unit = title[kept].unicode();
+        const bool pair = QChar::isHighSurrogate(unit) && kept + 1 < title.size() && title[kept + 1].isLowSurrogate();
+        const qsizetype units = pair ? 2 : 1;
+        const qsizetype width = pair                        ? 4
+                                : unit < 0x80               ? 1
+                                : unit < 0x800              ? 2
+                                : !QChar::isSurrogate(unit) ? 3
+                                                            : QStringView(title).sliced(kept, 1).toUtf8().size();
+        if (bytes + width > kRecordTitleLimit)
+            break;
+        bytes += width;
+        kept += units;
+    }
+    return title.left(kept);
+}
+
 QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record)
 {
     std::uint32_t number = 0;
@@ -146,7 +169,7 @@ QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record)
     rgb.setText(kSeedNumberKey, QString::number(number));
     rgb.setText(kWaterKey, QString::number(record.water));
     rgb.setText(kHeatKey, QString::number(record.heat));
-    rgb.setText(kTitleKey, record.title);
+    rgb.setText(kTitleKey, recordedTitle(record.title));
     rgb.setText(kSoftwareKey, QStringLiteral("Terralume " TERRALUME_VERSION));
     QByteArray encoded;
     QBuffer buffer(&encoded);

@@ -21,6 +21,15 @@ struct WorldRecord {
     QString title;
 };
 
+// The most a record keeps of a title, in bytes of UTF-8: far more than a
+// page can print, little enough that a title read back lays out at once.
+// The reader refuses a longer one; the writer records a longer one cut.
+inline constexpr qsizetype kRecordTitleLimit = 4096;
+
+// `title` as a record keeps it: whole when it fits the limit, else cut on a
+// character boundary to the longest that does.
+QString recordedTitle(const QString &title);
+
 // A picture that records no world, or a record that does not hold together.
 class RecordError : public std::runtime_error {
 public:
@@ -30,7 +39,8 @@ public:
 // The shown 5-6-5 picture as an 8-bit RGB PNG carrying `record`. Throws
 // RecordError when the seed text is not one the settings window takes, and
 // std::bad_alloc when the pixels cannot be had. Empty when the PNG encoder
-// refuses the picture (it takes at most a million pixels a side).
+// refuses the picture (it takes at most a million pixels a side). The title
+// is recorded as recordedTitle() gives it.
 QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record);
 
 // The world recorded in the PNG file `path`. Throws RecordError, with a
