@@ -144,12 +144,34 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     cups.allow(kSubmitPatience);
     const spooler::Submission job = cups.submit(printerName, spool.fileName());
 #endif
-    if (job.job == 0)
-        throw PrintError("The printer " + quoted(printerName) + " refused the job: " + job.error.toStdString());
-    if (job.fate == spooler::Submission::Fate::QueueStopped)
-        throw PrintError("The printer " + quoted(printerName) + " is stopped, so the job waits in its queue");
-    if (job.fate == spooler::Submission::Fate::Held)
-        throw PrintError("The printer " + quoted(printerName) + " holds the job, so it waits in its queue");
+    if (const std::string failure = job.failure(printerName); !failure.empty())
+        throw PrintError(failure);
+}
+
+std::string spooler::Submission::failure(const QString &printer) const
+{
+    if (job == 0) {
+        switch (lost) {
+        case Loss::Queue:
+            return "The printer " + quoted(printer) + " went away while the page was being sent to it, so nothing "
+                   "was printed";
+        case Loss::Service:
+            return "The print service went away while the page was being sent to the printer " + quoted(printer) +
+                   ", so nothing was printed";
+        case Loss::None:
+            break;
+        }
+        return "The printer " + quoted(printer) + " refused the job: " + error.toStdString();
+    }
+    switch (fate) {
+    case Fate::QueueStopped:
+        return "The printer " + quoted(printer) + " is stopped, so the job waits in its queue";
+    case Fate::Held:
+        return "The printer " + quoted(printer) + " holds the job, so it waits in its queue";
+    case Fate::Printing:
+        break;
+    }
+    return std::string();
 }
 
 void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap)

@@ -67,6 +67,24 @@ int Connection::keepWaiting(http_t *, void *self)
     return std::chrono::steady_clock::now() < static_cast<Connection *>(self)->deadline_ ? 1 : 0;
 }
 
+Submission::Loss Connection::whatWentAway(const QString &destination)
+{
+    // Once the patience is spent, a hung scheduler would look like a gone
+    // queue; its refusal is then reported as it came.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+    if (http_ == nullptr || left.count() <= 0)
+        return Submission::Loss::None;
+    // A scheduler that was stopped leaves its socket unanswered, so the
+    // connection cannot be made again; one that answers is asked for the queue.
+    if (httpReconnect2(http_, static_cast<int>(left.count()), nullptr) != 0)
+        return Submission::Loss::Service;
+    if (cups_dest_t *dest = findDestination(http_, destination)) {
+        cupsFreeDests(1, dest);
+        return Submission::Loss::None;
+    }
+    return cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND ? Submission::Loss::Queue : Submission::Loss::None;
+}
+
 QString Connection::defaultDestination()
 {
     if (http_ == nullptr)
@@ -117,6 +135,7 @@ Submission Connection::submit(const QString &destination, const QString &fileNam
     cups_dest_t *dest = http_ != nullptr ? findDestination(http_, destination) : nullptr;
     if (dest == nullptr) {
         result.error = QString::fromUtf8(cupsLastErrorString());
+        result.lost = whatWentAway(destination);
         return result;
     }
     // The destination's own options (an instance's, the user's saved ones)
@@ -124,6 +143,7 @@ Submission Connection::submit(const QString &destination, const QString &fileNam
     result.job = cupsPrintFile2(http_, dest->name, file.constData(), "", dest->num_options, dest->options);
     if (result.job == 0) {
         result.error = QString::fromUtf8(cupsLastErrorString());
+        result.lost = whatWentAway(destination);
     } else {
         // The queue may have been stopped since it was looked at, while the
         // page was being composed: the job is then taken, and waits.

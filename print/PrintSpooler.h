@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <chrono>
+#include <string>
 
 class QImage;
 
@@ -30,6 +31,15 @@ struct Submission {
     // What became of an accepted job: it may sit in the queue instead of
     // printing, because the queue was stopped meanwhile or holds its jobs.
     enum class Fate { Printing, QueueStopped, Held } fate = Fate::Printing;
+    // A job not taken because something went away after the queue was
+    // looked up: the queue itself, or the whole print service. The
+    // spooler's own last words then say nothing useful (a system error of
+    // the broken connection, or "not found").
+    enum class Loss { None, Queue, Service } lost = Loss::None;
+
+    // What the user is told of the job on `printer`, word for word; empty
+    // when it went to print.
+    std::string failure(const QString &printer) const;
 };
 
 #ifdef Q_OS_WIN
@@ -100,6 +110,8 @@ public:
 
 private:
     static int keepWaiting(http_t *http, void *self);
+    // After a failed hand-over: whether the queue or the spooler is gone.
+    Submission::Loss whatWentAway(const QString &destination);
 
     http_t *http_ = nullptr;
     std::chrono::steady_clock::time_point deadline_;

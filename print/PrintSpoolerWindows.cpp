@@ -30,6 +30,30 @@ QString systemMessage(DWORD code)
     return message.isEmpty() ? QStringLiteral("error %1").arg(code) : message;
 }
 
+// The queue deleted, or the spooler service stopped, after the queue was
+// looked up: the codes that say so, as opposed to a driver's refusal.
+Submission::Loss lossOf(DWORD code)
+{
+    switch (code) {
+    case ERROR_INVALID_PRINTER_NAME:
+    case ERROR_PRINTER_DELETED:
+        return Submission::Loss::Queue;
+    case RPC_S_SERVER_UNAVAILABLE:
+    case RPC_S_CALL_FAILED:
+    case ERROR_SERVICE_NOT_ACTIVE:
+        return Submission::Loss::Service;
+    default:
+        return Submission::Loss::None;
+    }
+}
+
+Submission refusal(Submission result, DWORD code)
+{
+    result.error = systemMessage(code);
+    result.lost = lossOf(code);
+    return result;
+}
+
 class Printer {
 public:
     explicit Printer(const QString &name) : name_(wide(name))
@@ -159,32 +183,25 @@ Submission Connection::submit(const QString &destination, const QImage &sheet)
 {
     Submission result;
     Printer printer(destination);
-    if (!printer) {
-        result.error = systemMessage(GetLastError());
-        return result;
-    }
+    if (!printer)
+        return refusal(result, GetLastError());
     const DeviceContext dc = deviceFor(printer);
-    if (!dc) {
-        result.error = systemMessage(GetLastError());
-        return result;
-    }
+    if (!dc)
+        return refusal(result, GetLastError());
     const QImage pixels = sheet.convertToFormat(QImage::Format_RGB32);
 
     DOCINFOW document{};
     document.cbSize = sizeof document;
     document.lpszDocName = L"";
     const int job = StartDocW(dc.get(), &document);
-    if (job <= 0) {
-        result.error = systemMessage(GetLastError());
-        return result;
-    }
+    if (job <= 0)
+        return refusal(result, GetLastError());
     // Any step refused from here on cancels what the spooler has so far, so
     // that no part of the page comes out.
     auto refuse = [&] {
         const DWORD code = GetLastError();
         AbortDoc(dc.get());
-        result.error = systemMessage(code);
-        return result;
+        return refusal(result, code);
     };
     if (StartPage(dc.get()) <= 0)
         return refuse();
@@ -205,10 +222,8 @@ Submission Connection::submit(const QString &destination, const QImage &sheet)
         return refuse();
     if (EndPage(dc.get()) <= 0)
         return refuse();
-    if (EndDoc(dc.get()) <= 0) {
-        result.error = systemMessage(GetLastError());
-        return result;
-    }
+    if (EndDoc(dc.get()) <= 0)
+        return refusal(result, GetLastError());
     result.job = job;
 
     // The queue may have been paused while the page was drawn, or it may

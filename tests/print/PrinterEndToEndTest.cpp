@@ -120,6 +120,8 @@ private slots:
     void silentSchedulerIsReportedSoonThenPrintsAgain();
     void heldJobIsReported();
     void queueStoppedBeforeSubmissionIsSeen();
+    void printerGoneWhileSendingIsNamed_data();
+    void printerGoneWhileSendingIsNamed();
     void failureWhileDrawingDropsTheJob();
     void secondPrintWhileOneIsOpenIsRefused();
     void userPrinterOptionsStillPrint_data();
@@ -361,6 +363,61 @@ void PrinterEndToEnd::queueStoppedBeforeSubmissionIsSeen()
     QVERIFY2(job.job != 0, qPrintable(job.error));
     QCOMPARE(int(job.fate), int(spooler::Submission::Fate::QueueStopped));
     QVERIFY(restored);
+}
+
+// The queue was looked up and found ready; while the page was composed, the
+// scheduler was stopped or the queue removed. The job is never taken, and
+// the user learns what went away, not the library's last system error.
+void PrinterEndToEnd::printerGoneWhileSendingIsNamed_data()
+{
+    QTest::addColumn<QString>("queue"); // %1 is the test's queue
+    QTest::addColumn<Commands>("remove");
+    QTest::addColumn<Commands>("restore");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("scheduler killed") << "%1" << Commands{{"sh", "%s", "halt", "%t"}}
+                                      << Commands{{"sh", "%s", "resume", "%t"}}
+                                      << "The print service went away while the page was being sent to the "
+                                         "printer \"%1\", so nothing was printed";
+    QTest::newRow("queue deleted") << "%1-gone" << Commands{{"lpadmin", "-x", "%1-gone"}} << Commands{}
+                                   << "The printer \"%1-gone\" went away while the page was being sent to it, so "
+                                      "nothing was printed";
+}
+
+void PrinterEndToEnd::printerGoneWhileSendingIsNamed()
+{
+    QFETCH(QString, queue);
+    QFETCH(Commands, remove);
+    QFETCH(Commands, restore);
+    QFETCH(QString, failure);
+    queue = queue.arg(cups.queue);
+    if (queue != cups.queue)
+        QVERIFY(admin(QStringLiteral("lpadmin"), {QStringLiteral("-p"), queue, QStringLiteral("-E"),
+                                                  QStringLiteral("-v"), QStringLiteral("file:///dev/null")}));
+    auto runAll = [&](const Commands &commands) {
+        for (QStringList command : commands) {
+            command.replaceInStrings(QStringLiteral("%1"), cups.queue);
+            command.replaceInStrings(QStringLiteral("%s"), cups.script);
+            command.replaceInStrings(QStringLiteral("%t"), cups.state);
+            if (!admin(command.takeFirst(), command))
+                return false;
+        }
+        return true;
+    };
+    QTemporaryDir dir;
+    QFile small(dir.filePath(QStringLiteral("small.txt")));
+    QVERIFY(small.open(QIODevice::WriteOnly) && small.write("a small job\n") > 0);
+    small.close();
+    const int jobs = jobCount(cups.queue);
+    spooler::Submission job;
+    {
+        spooler::Connection spool(std::chrono::seconds(5));
+        QVERIFY(spool.queueState(queue).found);
+        QVERIFY(runAll(remove));
+        job = spool.submit(queue, small.fileName());
+    }
+    QVERIFY(runAll(restore));
+    QCOMPARE(QString::fromStdString(job.failure(queue)), failure.arg(cups.queue));
+    QCOMPARE(jobCount(cups.queue), jobs);
 }
 
 void PrinterEndToEnd::failureWhileDrawingDropsTheJob()
