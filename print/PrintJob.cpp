@@ -7,6 +7,7 @@
 #include "PrintSpooler.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPrinter>
 #include <QPageSize>
@@ -134,7 +135,14 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     const QByteArray pageBytes = pdfPage(printBitmap, page, printer.pageLayout(), printer.resolution(), QString());
     if (pageBytes.isEmpty())
         throw PrintError("The page cannot be prepared for the printer");
-    QTemporaryFile spool(QDir::tempPath() + QStringLiteral("/terralume-page-XXXXXX.job"));
+    // Qt gives no temporary folder at all when TMPDIR names one that is not
+    // there; the spool file would then go to the root folder (or fail there
+    // with a reason that names no folder).
+    const QString tempFolder = QDir::tempPath();
+    if (tempFolder.isEmpty() || !QFileInfo(tempFolder).isDir())
+        throw PrintError("The page cannot be prepared for the printer: the temporary folder " +
+                         quoted(qEnvironmentVariable("TMPDIR", tempFolder)) + " is missing");
+    QTemporaryFile spool(tempFolder + QStringLiteral("/terralume-page-XXXXXX.job"));
     if (!spool.open())
         throw PrintError("The page cannot be prepared for the printer: " + spool.errorString().toStdString());
     QString written;

@@ -122,6 +122,7 @@ private slots:
     void queueStoppedBeforeSubmissionIsSeen();
     void printerGoneWhileSendingIsNamed_data();
     void printerGoneWhileSendingIsNamed();
+    void missingTempFolderIsNamed();
     void failureWhileDrawingDropsTheJob();
     void secondPrintWhileOneIsOpenIsRefused();
     void userPrinterOptionsStillPrint_data();
@@ -417,6 +418,24 @@ void PrinterEndToEnd::printerGoneWhileSendingIsNamed()
     }
     QVERIFY(runAll(restore));
     QCOMPARE(QString::fromStdString(job.failure(queue)), failure.arg(cups.queue));
+    QCOMPARE(jobCount(cups.queue), jobs);
+}
+
+// TMPDIR names a folder that is not there: nothing is sent, and the folder
+// is named, since the system's reason names none.
+void PrinterEndToEnd::missingTempFolderIsNamed()
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("gone"));
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(missing));
+    const int jobs = jobCount(cups.queue);
+    QImage printBitmap;
+    const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
+    tmpdir.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmpdir);
+    QCOMPARE(failure,
+             QStringLiteral("The page cannot be prepared for the printer: the temporary folder \"%1\" is missing")
+                 .arg(missing));
     QCOMPARE(jobCount(cups.queue), jobs);
 }
 
