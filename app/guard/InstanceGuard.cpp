@@ -171,6 +171,22 @@ QString channelAddress(const QString &folder, int folderFd, const QString &name)
 #endif
 }
 
+// A folder where the socket belongs: it can neither be replaced by the
+// running instance's socket nor reached by a later start, and the system's
+// reasons for either ("Unknown error 21", a refused connection) do not say
+// what is in the way.
+QString folderInPlaceOf(const QString &folder, const QString &socketName)
+{
+    const QString path = QDir(folder).filePath(socketName);
+#ifdef Q_OS_UNIX
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode))
+        return QStringLiteral("the running instance cannot be reached: %1 is a folder, not the program's socket")
+            .arg(path);
+#endif
+    return QString();
+}
+
 #endif
 
 QByteArray handledAnswer()
@@ -453,7 +469,8 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
     QString why;
 #ifdef Q_OS_WIN
     // The lock is a named kernel object and the channel a named pipe; no
-    // folder holds either.
+    // folder holds either, and nothing can stand in the pipe's place.
+    const auto blocked = [] { return QString(); };
     const QString key = sessionKey(&why);
     if (key.isEmpty()) {
         error_ = why;
@@ -480,6 +497,7 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
     const QString noAddress = QStringLiteral("the running instance cannot be reached: the path of %1 is too long "
                                              "for a local socket")
                                   .arg(folder);
+    const auto blocked = [&folder, &stem] { return folderInPlaceOf(folder, stem + QStringLiteral(".socket")); };
 #endif
 
     const QDeadlineTimer deadline(answerBound);
@@ -489,10 +507,12 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
         switch (lock->take(lockName, &failure)) {
         case Lock::State::Taken:
             lock_ = std::move(lock);
-            if (address.isEmpty())
-                error_ = noAddress;
-            else if (channel_ = std::make_unique<Channel>(this); !channel_->listen(address, &failure))
-                error_ = QStringLiteral("the running instance cannot be reached: ") + failure;
+            error_ = address.isEmpty() ? noAddress : blocked();
+            if (error_.isEmpty()) {
+                channel_ = std::make_unique<Channel>(this);
+                if (!channel_->listen(address, &failure))
+                    error_ = QStringLiteral("the running instance cannot be reached: ") + failure;
+            }
             return Outcome::Primary;
         case Lock::State::Failed:
             error_ = QStringLiteral("cannot take the lock in %1: %2").arg(folder, failure);
@@ -506,6 +526,8 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
             error_ = noAddress;
             return Outcome::NoAnswer;
         }
+        if (error_ = blocked(); !error_.isEmpty())
+            return Outcome::NoAnswer;
 
         const Outcome outcome =
             forward(address, std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));

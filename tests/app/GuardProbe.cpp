@@ -80,6 +80,9 @@ int main(int argc, char **argv)
         say(QStringLiteral("unguarded: ") + guard.errorString());
         break;
     case terralume::InstanceGuard::Outcome::Primary:
+        // Running, but unreachable for a later start: the program says why.
+        if (!guard.errorString().isEmpty())
+            std::fprintf(stderr, "Terralume: %s\n", qPrintable(guard.errorString()));
         say(QStringLiteral("primary ") + QString::number(QCoreApplication::applicationPid()));
         break;
     }

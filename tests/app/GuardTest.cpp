@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSysInfo>
@@ -416,6 +417,34 @@ private slots:
         QVERIFY(waitForLine(first, "activation-end"));
         const QByteArray seen = output(first);
         QVERIFY2(seen.contains("\nactivation-begin " + expected + '\n'), seen.constData());
+    }
+
+    // A folder where the socket belongs (left by hand, or by a tool that
+    // copied the runtime folder) is named by both starts, and left alone:
+    // it may hold someone's files.
+    void folderInPlaceOfTheSocketIsNamed()
+    {
+        QProcess *first = startPrimary();
+        const QString socket = socketPath();
+        QVERIFY(!socket.isEmpty());
+        first->kill();
+        QVERIFY(first->waitForFinished(5000));
+        QVERIFY(QFile::remove(socket));
+        QVERIFY(QDir().mkdir(socket));
+        const QByteArray reason = QFile::encodeName(socket) + " is a folder, not the program's socket";
+
+        QProcess *running = startPrimary();
+        QVERIFY(output(running).startsWith("primary"));
+        const QByteArray told = running->readAllStandardError();
+        QVERIFY2(told.contains(reason), told.constData());
+
+        // The later start gives up at once: waiting cannot help.
+        QProcess *second = start({QStringLiteral("--wait-ms"), QStringLiteral("60000")});
+        QVERIFY2(second->waitForFinished(15000), "second start did not end");
+        QCOMPARE(output(second).trimmed(), QByteArray("no-answer"));
+        const QByteArray secondTold = second->readAllStandardError();
+        QVERIFY2(secondTold.contains(reason), secondTold.constData());
+        QVERIFY(QFileInfo(socket).isDir());
     }
 
     void untrustedFolderIsRefused_data()
