@@ -10,11 +10,101 @@
 #include <QObject>
 
 #include <QByteArray>
+#include <QtGlobal>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+// Without a display Qt's X11 platform ends the process with a fatal message
+// and abort(), as if the program had crashed. A start with no display is
+// told in one line and ends with 1 instead: first when no display is named
+// at all, then, while the application object is made, when the named X
+// display does not answer.
+class DisplayCheck {
+public:
+    // The platform Qt will use: -platform first, then QT_QPA_PLATFORM.
+    DisplayCheck(int argc, char **argv)
+    {
+        platform_ = qgetenv("QT_QPA_PLATFORM");
+        for (int i = 1; i + 1 < argc; ++i)
+            if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+                platform_ = argv[i + 1];
+    }
+
+    // Ends the process when the default or the X11 platform is to run and
+    // no display is named for it.
+    void requireNamedDisplay() const
+    {
+        if (!platform_.isEmpty() && platform_ != "xcb")
+            return;
+        if (qEnvironmentVariableIsEmpty("DISPLAY") &&
+            (platform_ == "xcb" || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
+            fail(platform_ == "xcb" ? "DISPLAY is not set" : "neither DISPLAY nor WAYLAND_DISPLAY is set");
+    }
+
+    // While alive, Qt's platform messages are held back: when the X display
+    // does not answer, Qt's own fatal message ends the process through
+    // fail() instead; otherwise they are passed on as they came.
+    class Watch {
+    public:
+        Watch() { previous_ = qInstallMessageHandler(&Watch::handle); }
+        ~Watch()
+        {
+            qInstallMessageHandler(previous_);
+            for (const Held &message : held_)
+                previous_(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),
+                          message.text);
+            held_.clear();
+        }
+        Watch(const Watch &) = delete;
+        Watch &operator=(const Watch &) = delete;
+
+    private:
+        struct Held {
+            QtMsgType type;
+            QByteArray category;
+            QString text;
+        };
+
+        static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+        {
+            const bool platform = context.category != nullptr && std::strncmp(context.category, "qt.qpa.", 7) == 0;
+            if (platform && text.startsWith(QLatin1String("could not connect to display")))
+                unreachable_ = true;
+            if (type == QtFatalMsg && unreachable_) {
+                const QByteArray display = qgetenv("DISPLAY");
+                fail(display.isEmpty() ? QByteArray("DISPLAY is not set")
+                                       : "the display \"" + display + "\" does not answer");
+            }
+            if (platform && type != QtFatalMsg) {
+                held_.push_back(Held{type, context.category, text});
+                return;
+            }
+            previous_(type, context, text);
+        }
+
+        static inline QtMessageHandler previous_ = nullptr;
+        static inline std::vector<Held> held_;
+        static inline bool unreachable_ = false;
+    };
+
+private:
+    [[noreturn]] static void fail(const QByteArray &why)
+    {
+        std::fprintf(stderr, "terralume: cannot open a display: %s\n", why.constData());
+        // Nothing of Qt's half-made platform may run on the way out.
+        std::_Exit(1);
+    }
+
+    QByteArray platform_;
+};
+#endif
 
 // The launcher's activation token. Qt's window-system connection takes it out
 // of the environment while the application starts, so it is read first and,
@@ -54,7 +144,15 @@ int main(int argc, char *argv[])
 {
     using namespace terralume;
     LaunchToken launchToken;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    const DisplayCheck display(argc, argv);
+    display.requireNamedDisplay();
+    auto watch = std::make_unique<DisplayCheck::Watch>();
+#endif
     ui::TerralumeApplication application(argc, argv);
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    watch.reset();
+#endif
     ui::TerralumeApplication::setApplicationName(QStringLiteral("Terralume"));
     // The desktop finds the launcher entry, and with it the icon, of a window
     // by this name.

@@ -64,6 +64,8 @@ class ProgramInstanceTest : public QObject {
         process.waitForFinished(10000);
     }
 
+    using Environment = QList<QPair<QString, QString>>; // a null value takes the variable out
+
 private slots:
     void initTestCase()
     {
@@ -95,6 +97,43 @@ private slots:
         startSecond();
         QCOMPARE(next.state(), QProcess::Running);
         stop(next);
+    }
+
+    // Qt's X11 platform aborts without a display; the program says so in
+    // one line of its own and ends normally with 1.
+    void noDisplayIsToldAndEndsTheStart_data()
+    {
+        QTest::addColumn<Environment>("environment");
+        QTest::addColumn<QByteArray>("told");
+        const QString none;
+        QTest::newRow("no display named")
+            << Environment{{"DISPLAY", none}, {"WAYLAND_DISPLAY", none}, {"QT_QPA_PLATFORM", none}}
+            << QByteArray("terralume: cannot open a display: neither DISPLAY nor WAYLAND_DISPLAY is set");
+        QTest::newRow("X11 asked for, Wayland named")
+            << Environment{{"DISPLAY", none}, {"WAYLAND_DISPLAY", "wayland-9"}, {"QT_QPA_PLATFORM", "xcb"}}
+            << QByteArray("terralume: cannot open a display: DISPLAY is not set");
+        // A local display number that no X server of this machine uses.
+        QTest::newRow("X display not answering")
+            << Environment{{"DISPLAY", "unix:4999"}, {"WAYLAND_DISPLAY", none}, {"QT_QPA_PLATFORM", none}}
+            << QByteArray("terralume: cannot open a display: the display \"unix:4999\" does not answer");
+    }
+
+    void noDisplayIsToldAndEndsTheStart()
+    {
+        QFETCH(Environment, environment);
+        QFETCH(QByteArray, told);
+        QProcess start;
+        prepare(start);
+        QProcessEnvironment env = start.processEnvironment();
+        env.remove(QStringLiteral("XDG_SESSION_TYPE"));
+        for (const auto &[name, value] : environment)
+            value.isNull() ? env.remove(name) : env.insert(name, value);
+        start.setProcessEnvironment(env);
+        start.start();
+        QVERIFY(start.waitForFinished(30000));
+        QCOMPARE(start.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(start.exitCode(), 1);
+        QCOMPARE(start.readAllStandardError(), told + '\n');
     }
 };
 
