@@ -2,7 +2,11 @@
 
 #include "Messages.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QPixmap>
 
 #include <exception>
@@ -28,6 +32,21 @@ QMessageBox *makeErrorBox(const QString &message, QWidget *parent)
         new QMessageBox(QMessageBox::Critical, kApplicationTitle, errorBoxText(message), QMessageBox::Ok, parent);
     // The message quotes what the user typed; it is text, never markup.
     box->setTextFormat(Qt::PlainText);
+    // The window manager draws the caption in the title bar, between an icon
+    // and the bar's buttons, and cuts it short when the box is narrow, as a
+    // short message makes it ("Terr… me" over "Out of memory."). Qt leaves
+    // fifty pixels for all of those; the box is kept wide enough for the
+    // caption in a bold title font beside an icon and three buttons, each
+    // about as wide as the bar is tall (a line and a half), and a
+    // line's padding at either end. Added last: setting an icon or a text
+    // lays the box out anew.
+    QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+    titleFont.setBold(true);
+    const QFontMetrics title(titleFont);
+    const int captionRoom = title.horizontalAdvance(kApplicationTitle) + 8 * title.height();
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
+        grid->addItem(new QSpacerItem(captionRoom, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(),
+                      0, 1, grid->columnCount());
     return box;
 }
 

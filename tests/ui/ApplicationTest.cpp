@@ -4,7 +4,11 @@
 #include "TerralumeApplication.h"
 #include "UiTestSupport.h"
 
+#include <QAbstractButton>
 #include <QEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QMessageBox>
 #include <QTest>
 
 #include <new>
@@ -157,6 +161,49 @@ private slots:
         QCOMPARE(watcher.boxes().size(), 1);
         QCOMPARE(watcher.boxes().front().text, QStringLiteral("Out of memory."));
         QApplication::setActiveWindow(nullptr);
+    }
+
+    // The window manager draws the caption in the title bar beside an icon
+    // and three buttons, for which common title bars keep up to about 28 mm
+    // at their default sizes. A short message makes a narrow box; what is
+    // left of its width must still hold the caption in a bold title font.
+    void captionFitsTheTitleBar_data()
+    {
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("out of memory") << int(Failure::OutOfMemory) << "";
+        QTest::newRow("short message") << int(Failure::Runtime) << "No";
+    }
+    void captionFitsTheTitleBar()
+    {
+        QFETCH(int, failure);
+        QFETCH(QString, message);
+        FailingReceiver receiver;
+        receiver.failure = static_cast<Failure>(failure);
+        receiver.message = message.toStdString();
+        int width = 0, dpi = 0;
+        QString caption;
+        QTimer measurer;
+        connect(&measurer, &QTimer::timeout, [&] {
+            for (QWidget *window : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible()) {
+                    width = box->width();
+                    dpi = box->logicalDpiX();
+                    caption = box->windowTitle();
+                    box->button(QMessageBox::Ok)->click();
+                }
+        });
+        measurer.start(5);
+        QEvent fail(kFailEvent);
+        QCoreApplication::sendEvent(&receiver, &fail);
+        QCOMPARE(caption, QStringLiteral("Terralume"));
+        QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+        titleFont.setBold(true);
+        const int needed = QFontMetrics(titleFont).horizontalAdvance(caption);
+        const int room = width - qRound(28.0 / 25.4 * dpi);
+        QVERIFY2(needed <= room, qPrintable(QStringLiteral("the caption needs %1 pixels, the title bar leaves %2")
+                                                .arg(needed)
+                                                .arg(room)));
     }
 
     void designPixelsScaleToTheScreen_data()
