@@ -38,14 +38,17 @@ public:
     }
 
     // Ends the process when the default or the X11 platform is to run and
-    // no display is named for it.
+    // no display is named for it. In a Wayland session Qt tries the
+    // session's default display, which needs no name, so it is left to try.
     void requireNamedDisplay() const
     {
-        if (!platform_.isEmpty() && platform_ != "xcb")
+        const QByteArray name = platform_.split(':').constFirst();
+        if (!qEnvironmentVariableIsEmpty("DISPLAY") || (!name.isEmpty() && name != "xcb"))
             return;
-        if (qEnvironmentVariableIsEmpty("DISPLAY") &&
-            (platform_ == "xcb" || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
-            fail(platform_ == "xcb" ? "DISPLAY is not set" : "neither DISPLAY nor WAYLAND_DISPLAY is set");
+        if (name == "xcb")
+            fail("DISPLAY is not set");
+        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland")
+            fail("neither DISPLAY nor WAYLAND_DISPLAY is set");
     }
 
     // While alive, Qt's platform messages are held back: when the X display

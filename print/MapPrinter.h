@@ -23,9 +23,11 @@ namespace terralume::print {
 //   "There is no default printer currently selected", "Printer selected is
 //   not valid", "Printing in progress" (another job of this process is open),
 //   the queue being stopped or rejecting jobs,
-//   the spooler refusing the finished job, or keeping it waiting in the
-//   queue (stopped meanwhile, or holding its jobs), or the page not fitting
-//   in the temporary folder (with the system's reason; nothing is submitted).
+//   the spooler refusing the finished job, the queue or the print service
+//   going away while the page is sent, or the spooler keeping the job
+//   waiting in the queue (stopped meanwhile, or holding its jobs), or the
+//   page not fitting in the temporary folder (with the system's reason, or
+//   naming the folder when it is missing; nothing is submitted).
 //   A spooler that does not answer within a few seconds counts as no
 //   default printer.
 // - A failure while the page is being drawn drops the job: nothing reaches

@@ -38,12 +38,18 @@ QMessageBox *makeErrorBox(const QString &message, QWidget *parent)
     // fifty pixels for all of those; the box is kept wide enough for the
     // caption in a bold title font beside an icon and three buttons, each
     // about as wide as the bar is tall (a line and a half), and a
-    // line's padding at either end. Added last: setting an icon or a text
-    // lays the box out anew.
+    // line's padding at either end; Windows' buttons are wider than tall,
+    // about three lines each. Added last: setting an icon or a text lays
+    // the box out anew.
+#ifdef Q_OS_WIN
+    constexpr int kDecorationLines = 11;
+#else
+    constexpr int kDecorationLines = 8;
+#endif
     QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
     titleFont.setBold(true);
     const QFontMetrics title(titleFont);
-    const int captionRoom = title.horizontalAdvance(kApplicationTitle) + 8 * title.height();
+    const int captionRoom = title.horizontalAdvance(kApplicationTitle) + kDecorationLines * title.height();
     if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
         grid->addItem(new QSpacerItem(captionRoom, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(),
                       0, 1, grid->columnCount());
