@@ -2,16 +2,19 @@
 // once in order (settings, map, about), then the message loop until the
 // settings window closes.
 #include "Assets.h"
+#include "ImageThreads.h"
 #include "InstanceGuard.h"
 #include "ProgramWindows.h"
 #include "TerralumeApplication.h"
 #include "WindowActivation.h"
 
 #include <QObject>
+#include <QThreadPool>
 
 #include <QByteArray>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -54,6 +57,15 @@ int main(int argc, char *argv[])
 {
     using namespace terralume;
     LaunchToken launchToken;
+    // Qt starts threads of its own for the window system and the desktop bus,
+    // and waits for each to run: where none can be started it waits for ever,
+    // so the program says so and ends before asking.
+    constexpr int kThreadsNeeded = 3;
+    std::string noThread;
+    if (startableThreads(kThreadsNeeded, noThread) < kThreadsNeeded) {
+        std::fprintf(stderr, "terralume: cannot start the threads it draws its windows with: %s\n", noThread.c_str());
+        return 1;
+    }
     ui::TerralumeApplication application(argc, argv);
     ui::TerralumeApplication::setApplicationName(QStringLiteral("Terralume"));
     // The desktop finds the launcher entry, and with it the icon, of a window
@@ -81,6 +93,13 @@ int main(int argc, char *argv[])
         if (!guard.errorString().isEmpty())
             std::fprintf(stderr, "terralume: %s\n", qPrintable(guard.errorString()));
         break;
+    }
+
+    // Painting hands large fills to Qt's thread pool and waits for them: its
+    // threads are had now, while the system still grants them, or never.
+    if (reserveThreads(*QThreadPool::globalInstance(), noThread) == 0) {
+        std::fprintf(stderr, "terralume: cannot start the threads it draws its windows with: %s\n", noThread.c_str());
+        return 1;
     }
 
     ui::TerralumeApplication::setWindowIcon(programIcon());
