@@ -2,12 +2,14 @@
 // once in order (settings, map, about), then the message loop until the
 // settings window closes.
 #include "Assets.h"
+#include "ImageThreads.h"
 #include "InstanceGuard.h"
 #include "ProgramWindows.h"
 #include "TerralumeApplication.h"
 #include "WindowActivation.h"
 
 #include <QObject>
+#include <QThreadPool>
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -150,6 +153,17 @@ int main(int argc, char *argv[])
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
     const DisplayCheck display(argc, argv);
     display.requireNamedDisplay();
+#endif
+    // Qt starts threads of its own for the window system and the desktop bus,
+    // and waits for each to run: where none can be started it waits for ever,
+    // so the program says so and ends before asking.
+    constexpr int kThreadsNeeded = 3;
+    std::string noThread;
+    if (startableThreads(kThreadsNeeded, noThread) < kThreadsNeeded) {
+        std::fprintf(stderr, "terralume: cannot start the threads it draws its windows with: %s\n", noThread.c_str());
+        return 1;
+    }
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
     auto watch = std::make_unique<DisplayCheck::Watch>();
 #endif
     ui::TerralumeApplication application(argc, argv);
@@ -182,6 +196,13 @@ int main(int argc, char *argv[])
         if (!guard.errorString().isEmpty())
             std::fprintf(stderr, "terralume: %s\n", qPrintable(guard.errorString()));
         break;
+    }
+
+    // Painting hands large fills to Qt's thread pool and waits for them: its
+    // threads are had now, while the system still grants them, or never.
+    if (reserveThreads(*QThreadPool::globalInstance(), noThread) == 0) {
+        std::fprintf(stderr, "terralume: cannot start the threads it draws its windows with: %s\n", noThread.c_str());
+        return 1;
     }
 
     ui::TerralumeApplication::setWindowIcon(programIcon());

@@ -1,5 +1,6 @@
 #include "WorldRecord.h"
 
+#include "ImageThreads.h"
 #include "SeededRandom.h"
 #include "TerralumeVersion.h"
 
@@ -155,7 +156,7 @@ QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record)
     } catch (const ConvertError &error) {
         throw RecordError(error.what());
     }
-    QImage rgb = shown.convertToFormat(QImage::Format_RGB888);
+    QImage rgb = convertedImage(shown, QImage::Format_RGB888);
     // Qt's way of saying the pixels could not be allocated.
     if (rgb.isNull())
         throw std::bad_alloc();
