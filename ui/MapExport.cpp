@@ -56,6 +56,7 @@ constexpr int kSettingsLockWaitMs = 500;
 void rememberFolder(const QString &folder)
 {
     QSettings store = settingsStore();
+#ifndef Q_OS_WIN // Windows keeps settings in the registry, which has no lock file
     const QString file = store.fileName();
     QDir().mkpath(QFileInfo(file).absolutePath());
     {
@@ -63,6 +64,7 @@ void rememberFolder(const QString &folder)
         if (!lock.tryLock(kSettingsLockWaitMs))
             return;
     }
+#endif
     store.setValue(kFolderKey, folder);
     store.sync();
 }
