@@ -11,7 +11,12 @@
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <grp.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
 #endif
 
 using namespace terralume;
@@ -123,36 +128,58 @@ INSTANTIATE_TEST_SUITE_P(
                     Special{"/dev/null", Target::FileOrDevice, false, nullptr},
                     Special{"/dev/null", Target::RegularFileOnly, false, "it is a device, not a file"}));
 
-// Root's power to write any file, given up while it lives: what a user who
-// is not root may do. Nothing changes for a user who is not.
-class WithoutOverride {
+// Root's powers over files, given up while it lives: what a user who is not
+// root may do. Nothing changes for a user who is not.
+class AsAUser {
 public:
-    WithoutOverride()
+    // `member`: also belongs to that group, and may not give files away.
+    explicit AsAUser(std::optional<gid_t> member = std::nullopt)
     {
+        if (member) {
+            savedGroups_.resize(std::max(0, ::getgroups(0, nullptr)));
+            groupsSet_ = ::getgroups(int(savedGroups_.size()), savedGroups_.data()) >= 0 &&
+                         ::setgroups(1, &*member) == 0;
+            mask_ |= (1u << CAP_CHOWN) | (1u << CAP_FOWNER);
+        }
         if (::syscall(SYS_capget, &header_, saved_) != 0)
             return;
         __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        reduced[0].effective &= ~mask_;
         ::syscall(SYS_capset, &header_, reduced);
     }
-    ~WithoutOverride() { ::syscall(SYS_capset, &header_, saved_); }
+    ~AsAUser()
+    {
+        ::syscall(SYS_capset, &header_, saved_);
+        if (groupsSet_)
+            ::setgroups(savedGroups_.size(), savedGroups_.data());
+    }
+    bool groupsSet() const { return groupsSet_; }
 
 private:
     __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct saved_[2] = {};
+    unsigned mask_ = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    bool groupsSet_ = false;
+    std::vector<gid_t> savedGroups_;
 };
+
+enum class Writer { Root, User, GroupMember };
 
 struct Replaced {
     const char *name;
     mode_t mode;
     bool ofAnotherUser; // owned by another user and group, which needs root
+    Writer writer;
     bool written;
 };
 
+void PrintTo(const Replaced &r, std::ostream *out) { *out << r.name; }
+
 class ReplacedFile : public testing::TestWithParam<Replaced> {};
 
-// A replaced file keeps its owner, group and permissions; one its owner
-// keeps from being written is not replaced.
+// A replaced file keeps its permissions, and its owner and group as far as
+// the writer may give them; one its owner keeps from being written is not
+// replaced.
 TEST_P(ReplacedFile, KeepsItsOwnerOrIsRefused)
 {
     const Replaced r = GetParam();
@@ -177,15 +204,18 @@ TEST_P(ReplacedFile, KeepsItsOwnerOrIsRefused)
 
     QString reason;
     bool written = false;
-    if (r.ofAnotherUser) {
+    if (r.writer == Writer::Root) {
         written = writeFileAtomically(path, QByteArrayView("new"), reason);
     } else {
-        const WithoutOverride user;
+        const AsAUser user(r.writer == Writer::GroupMember ? std::optional<gid_t>(otherGroup) : std::nullopt);
+        if (r.writer == Writer::GroupMember && !user.groupsSet())
+            GTEST_SKIP() << "the groups of this process cannot be set here";
         written = writeFileAtomically(path, QByteArrayView("new"), reason);
     }
     struct stat after {};
     ASSERT_EQ(::stat(path.constData(), &after), 0);
-    EXPECT_EQ(after.st_uid, before.st_uid);
+    // A user who may not give a file away becomes its owner.
+    EXPECT_EQ(after.st_uid, r.writer == Writer::GroupMember ? ::geteuid() : before.st_uid);
     EXPECT_EQ(after.st_gid, before.st_gid);
     EXPECT_EQ(after.st_mode, before.st_mode);
     EXPECT_EQ(written, r.written) << reason.toStdString();
@@ -196,9 +226,11 @@ TEST_P(ReplacedFile, KeepsItsOwnerOrIsRefused)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ReplacedFile,
-                         testing::Values(Replaced{"read-only", 0444, false, false},
-                                         Replaced{"another user's", 0640, true, true},
-                                         Replaced{"another user's, set-group-id", 02755, true, true}));
+                         testing::Values(Replaced{"ReadOnly", 0444, false, Writer::User, false},
+                                         Replaced{"AnotherUsers", 0640, true, Writer::Root, true},
+                                         Replaced{"AnotherUsersSetGroupId", 02755, true, Writer::Root, true},
+                                         Replaced{"SharedWithAGroup", 0666, true, Writer::GroupMember, true}),
+                         [](const testing::TestParamInfo<Replaced> &info) { return std::string(info.param.name); });
 #endif
 
 } // namespace
