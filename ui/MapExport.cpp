@@ -87,8 +87,8 @@ QString proposedFileName(const WorldSettings &settings, const QString &suffix)
     qsizetype kept = 0;
     while (kept < title.size()) {
         const bool pair = title[kept].isHighSurrogate();
-        const qsizetype width = nameWidth(pair ? QChar::surrogateToUcs4(title[kept], title[kept + 1])
-                                               : char32_t(title[kept].unicode()));
+        const qsizetype width =
+            nameWidth(pair ? QChar::surrogateToUcs4(title[kept], title[kept + 1]) : char32_t(title[kept].unicode()));
         if (width > room)
             break;
         room -= width;

@@ -137,8 +137,8 @@ public:
     {
         if (member) {
             savedGroups_.resize(std::max(0, ::getgroups(0, nullptr)));
-            groupsSet_ = ::getgroups(int(savedGroups_.size()), savedGroups_.data()) >= 0 &&
-                         ::setgroups(1, &*member) == 0;
+            groupsSet_ =
+                ::getgroups(int(savedGroups_.size()), savedGroups_.data()) >= 0 && ::setgroups(1, &*member) == 0;
             mask_ |= (1u << CAP_CHOWN) | (1u << CAP_FOWNER);
         }
         if (::syscall(SYS_capget, &header_, saved_) != 0)

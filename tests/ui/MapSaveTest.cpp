@@ -238,11 +238,9 @@ private slots:
         QTest::newRow("folders and wildcards") << "a/b\\c:d*e?f<g>h|i"
                                                << "7"
                                                << "a_b_c_d_e_f_g_h_i-7.png";
-        QTest::newRow("control characters") << QStringLiteral("a\tb\x7f\u0085c\nd")
-                                            << "7"
+        QTest::newRow("control characters") << QStringLiteral("a\tb\x7f\u0085c\nd") << "7"
                                             << "a_b__c_d-7.png";
-        QTest::newRow("lone surrogate") << QStringLiteral("a") + QChar(0xd800) + QStringLiteral("b")
-                                        << "7"
+        QTest::newRow("lone surrogate") << QStringLiteral("a") + QChar(0xd800) + QStringLiteral("b") << "7"
                                         << "a_b-7.png";
         QTest::newRow("leading dots, trailing blanks and dots") << "..hidden. ."
                                                                 << "7"
@@ -251,7 +249,8 @@ private slots:
                                             << " $7F/*."
                                             << "Isles- $7F__..png";
         QTest::newRow("longest kept whole") << limit << "7" << limit + "-7.png";
-        QTest::newRow("long cut") << limit + "bcd" << "7" << limit + "-7.png";
+        QTest::newRow("long cut") << limit + "bcd"
+                                  << "7" << limit + "-7.png";
         QTest::newRow("cut leaves a dot") << QString(248, u'a') + ".b"
                                           << "7" << QString(248, u'a') + "_-7.png";
 #ifdef Q_OS_WIN
@@ -298,7 +297,8 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(settingsFile).absolutePath()));
         QDir(lock).removeRecursively(); // what a run that was stopped may have left
         QFile::remove(settingsFile);
-        QSettings(QStringLiteral("Terralume"), QStringLiteral("Terralume")).setValue("save/lastFolder", QDir::tempPath());
+        QSettings(QStringLiteral("Terralume"), QStringLiteral("Terralume"))
+            .setValue("save/lastFolder", QDir::tempPath());
         QVERIFY(!lockIsAFolder || QDir().mkpath(lock));
         const QString settingsFolder = QFileInfo(settingsFile).absolutePath();
         const auto readOnly = QFile::ReadOwner | QFile::ExeOwner;
