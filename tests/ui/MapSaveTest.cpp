@@ -293,23 +293,24 @@ private slots:
         QTemporaryDir dir;
         const QString saved = dir.filePath(QStringLiteral("map.png"));
         const QString settingsFile = QSettings(QStringLiteral("Terralume"), QStringLiteral("Terralume")).fileName();
+        const QString settingsFolder = QFileInfo(settingsFile).absolutePath();
         const QString lock = settingsFile + QStringLiteral(".lock");
-        QVERIFY(QDir().mkpath(QFileInfo(settingsFile).absolutePath()));
-        QDir(lock).removeRecursively(); // what a run that was stopped may have left
-        QFile::remove(settingsFile);
+        const auto readOnly = QFile::ReadOwner | QFile::ExeOwner;
+        // Cleared before too: a run that was stopped may have left them.
+        const auto clear = [&] {
+            QFile::setPermissions(settingsFolder, readOnly | QFile::WriteOwner);
+            QDir(lock).removeRecursively();
+            QFile::setPermissions(settingsFile, QFile::ReadOwner | QFile::WriteOwner);
+            QFile::remove(settingsFile);
+        };
+        clear();
+        const auto restore = qScopeGuard(clear);
+        QVERIFY(QDir().mkpath(settingsFolder));
         QSettings(QStringLiteral("Terralume"), QStringLiteral("Terralume"))
             .setValue("save/lastFolder", QDir::tempPath());
         QVERIFY(!lockIsAFolder || QDir().mkpath(lock));
-        const QString settingsFolder = QFileInfo(settingsFile).absolutePath();
-        const auto readOnly = QFile::ReadOwner | QFile::ExeOwner;
         QVERIFY(lockIsAFolder || (QFile::setPermissions(settingsFile, QFile::ReadOwner) &&
                                   QFile::setPermissions(settingsFolder, readOnly)));
-        const auto restore = qScopeGuard([&] {
-            QFile::setPermissions(settingsFolder, readOnly | QFile::WriteOwner);
-            QFile::setPermissions(settingsFile, QFile::ReadOwner | QFile::WriteOwner);
-            QDir(lock).removeRecursively();
-            QFile::remove(settingsFile);
-        });
 
         QStringList proposed;
         Program program;
