@@ -71,10 +71,31 @@ bool writeAll(int fd, QByteArrayView bytes, QString &reason)
     return true;
 }
 
+// Words for what a name stands for when it is not a regular file.
+QString notAFile(mode_t mode)
+{
+    if (S_ISFIFO(mode))
+        return QStringLiteral("it is a pipe, not a file");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("it is a socket, not a file");
+    return QStringLiteral("it is a device, not a file");
+}
+
 bool writeInPlace(const QByteArray &path, QByteArrayView bytes, QString &reason)
 {
-    Descriptor file(::open(path.constData(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
+    // Opening a pipe for writing waits for a reader unless it may not.
+    Descriptor file(::open(path.constData(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) {
+        const int error = errno;
+        struct stat what {};
+        reason = error == ENXIO && ::stat(path.constData(), &what) == 0 && S_ISFIFO(what.st_mode)
+                     ? QStringLiteral("it is a pipe that nobody is reading from")
+                     : systemReason(error);
+        return false;
+    }
+    // Once open, a full pipe waits for its reader as any write to it would.
+    const int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         reason = systemReason(errno);
         return false;
     }
@@ -85,6 +106,19 @@ bool writeInPlace(const QByteArray &path, QByteArrayView bytes, QString &reason)
         return false;
     }
     return true;
+}
+
+// Gives the new file the replaced one's owner and group. Only root may give
+// a file away, and a user only a group they belong to; what the system does
+// not allow keeps the writer's own, as any new file would.
+bool keepOwner(int fd, const struct stat &old)
+{
+    if (::fchown(fd, old.st_uid, old.st_gid) == 0)
+        return true;
+    // EINVAL: an owner this user namespace cannot name.
+    if (errno != EPERM && errno != EINVAL)
+        return false;
+    return ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0 || errno == EPERM || errno == EINVAL;
 }
 
 // Whether the kernel's symlink protection lets this process follow `link`
@@ -140,7 +174,7 @@ QByteArray encodeFileName(const QString &name) { return QFile::encodeName(name);
 
 QString decodeFileName(const QByteArray &name) { return QFile::decodeName(name); }
 
-bool writeFileAtomically(const QByteArray &path, QByteArrayView bytes, QString &reason)
+bool writeFileAtomically(const QByteArray &path, QByteArrayView bytes, QString &reason, Target kind)
 {
     if (path.isEmpty()) {
         reason = systemReason(ENOENT);
@@ -152,8 +186,13 @@ bool writeFileAtomically(const QByteArray &path, QByteArrayView bytes, QString &
             reason = kIsAFolder;
             return false;
         }
-        if (!S_ISREG(existing.st_mode))
+        if (!S_ISREG(existing.st_mode)) {
+            if (kind == Target::RegularFileOnly) {
+                reason = notAFile(existing.st_mode);
+                return false;
+            }
             return writeInPlace(path, bytes, reason);
+        }
     }
 
     const std::optional<QByteArray> target = resolveTarget(path, reason);
@@ -169,11 +208,17 @@ bool writeFileAtomically(const QByteArray &path, QByteArrayView bytes, QString &
         reason = systemReason(errno);
         return false;
     }
-    // A file that is replaced keeps its permissions; a new one gets the
-    // user's usual ones.
+    // A file that is replaced keeps its permissions and owner; a new one
+    // gets the user's usual ones.
     struct stat old {};
     const bool replacing =
         ::fstatat(folder.get(), name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
+    // The rename needs only the folder's permission; the file's own says
+    // whether its owner lets it be changed.
+    if (replacing && ::faccessat(folder.get(), name.constData(), W_OK, AT_EACCESS) != 0) {
+        reason = systemReason(errno);
+        return false;
+    }
 
     QByteArray temporary;
     int fd = -1;
@@ -196,7 +241,8 @@ bool writeFileAtomically(const QByteArray &path, QByteArrayView bytes, QString &
         ::unlinkat(folder.get(), temporary.constData(), 0);
         return false;
     };
-    if (replacing && ::fchmod(file.get(), old.st_mode & 07777) != 0)
+    // The owner first: a change of owner clears the set-id bits.
+    if (replacing && (!keepOwner(file.get(), old) || ::fchmod(file.get(), old.st_mode & 07777) != 0))
         return fail(errno);
     if (!writeAll(file.get(), bytes, reason))
         return fail(0);

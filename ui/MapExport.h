@@ -13,8 +13,10 @@ namespace terralume::ui {
 
 WorldRecord recordOf(const WorldSettings &settings);
 
-// "<title or Untitled>-<seed>.<suffix>", with the characters no file name
-// may hold replaced.
+// "<title or Untitled>-<seed>.<suffix>", the name a file dialog writes as it
+// is: what a file system or a dialog on Linux or Windows treats specially is
+// replaced by '_', and a long title is cut so that the whole name fits the
+// file systems' 255 (bytes of UTF-8; UTF-16 units on Windows).
 QString proposedFileName(const WorldSettings &settings, const QString &suffix);
 
 // The folder the last save went to, kept between runs; the home folder at first.
@@ -22,7 +24,10 @@ QString lastSaveFolder();
 
 // Writes `bytes` to `path` all or nothing and remembers its folder; on
 // failure throws an error whose message names the file and gives the
-// system's reason, and the last folder stays as it was.
+// system's reason, and the last folder stays as it was. Only a regular file
+// (or a new one) is written: a person saving a map means a file. The folder
+// is remembered only when the settings can be written at once; saving never
+// waits for them.
 void saveWhole(const QString &path, const QByteArray &bytes);
 
 // The page's paper when no printer is asked: the default printer's when

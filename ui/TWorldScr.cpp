@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
@@ -354,11 +355,25 @@ void TWorldScr::SavePicture1Click()
         chooseFile(QStringLiteral("Save Picture As"), QStringLiteral("png"), QStringLiteral("PNG pictures (*.png)"));
     if (file.isEmpty())
         return;
-    const WaitCursor hourglass;
-    const QByteArray png = encodeRecordedPng(view_.image(), recordOf(settings_));
-    if (png.isEmpty())
-        throw std::runtime_error("Cannot save '" + file.toStdString() + "': the picture could not be encoded as PNG");
-    saveWhole(file, png);
+    const WorldRecord record = recordOf(settings_);
+    {
+        const WaitCursor hourglass;
+        const QByteArray png = encodeRecordedPng(view_.image(), record);
+        if (png.isEmpty())
+            throw std::runtime_error("Cannot save '" + file.toStdString() +
+                                     "': the picture could not be encoded as PNG");
+        saveWhole(file, png);
+    }
+    // The picture is saved all the same; the person learns what it keeps.
+    const QString recorded = recordedTitle(record.title);
+    if (recorded.size() < record.title.size()) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Terralume"),
+                        QStringLiteral("The title is longer than a picture can record: the saved picture records "
+                                       "its first %1 characters.")
+                            .arg(recorded.toUcs4().size()),
+                        QMessageBox::Ok, this);
+        box.exec();
+    }
 }
 
 void TWorldScr::SavePdf1Click()

@@ -9,7 +9,9 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <linux/capability.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -52,6 +54,10 @@ struct Limits {
     std::optional<rlim_t> addressSpace; // bytes of memory the process may map
     // Variables to set, or with no value to remove, in the renderer's environment.
     std::vector<std::pair<std::string, std::optional<std::string>>> environment = {};
+    // Without root's power to write any file: as a user who is not root.
+    bool withoutOverride = false;
+    // A run that waits for something that never comes is killed after this.
+    unsigned seconds = 0;
 };
 
 // Runs the renderer as its own process, as a user or a script would.
@@ -91,6 +97,11 @@ Outcome runRenderer(const std::vector<std::string> &args, const fs::path &scratc
             if (setrlimit(RLIMIT_AS, &cap) != 0)
                 _exit(126);
         }
+        if (limits.withoutOverride && geteuid() == 0 &&
+            (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
+             prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) != 0))
+            _exit(126);
+        alarm(limits.seconds);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -165,16 +176,18 @@ protected:
 };
 
 // The ways a file can fail to be written, for both kinds of file.
-enum class Fault { FullDevice, ParentIsAFile, SystemFolder, NoPermission, CutShort };
+enum class Fault { FullDevice, ParentIsAFile, SystemFolder, NoPermission, CutShort, UnreadPipe, ReadOnlyFile };
 
 struct FaultCase {
     const char *option; // --png or --heights
     Fault fault;
+    const char *reason = nullptr; // the system's reason, where it is the point of the case
 };
 
 std::string describe(const testing::TestParamInfo<FaultCase> &info)
 {
-    static const char *names[] = {"FullDevice", "ParentIsAFile", "SystemFolder", "NoPermission", "CutShort"};
+    static const char *names[] = {"FullDevice", "ParentIsAFile", "SystemFolder", "NoPermission",
+                                  "CutShort",   "UnreadPipe",    "ReadOnlyFile"};
     return std::string(info.param.option + 2) + "_" + names[static_cast<int>(info.param.fault)];
 }
 
@@ -182,7 +195,7 @@ class RendererFileFault : public RendererProcess, public testing::WithParamInter
 
 TEST_P(RendererFileFault, ExitsOneNamingTheFileAndLeavesTheFolderAsItWas)
 {
-    const auto [option, fault] = GetParam();
+    const auto [option, fault, reason] = GetParam();
     const std::string name = std::string(option) == "--png"   ? "map.png"
                              : std::string(option) == "--pdf" ? "map.pdf"
                                                               : "map.pgm";
@@ -215,6 +228,16 @@ TEST_P(RendererFileFault, ExitsOneNamingTheFileAndLeavesTheFolderAsItWas)
         // Big enough to start the file, far too small to finish it.
         limits.fileSize = 4096;
         break;
+    case Fault::UnreadPipe:
+        path = (target / "pipe").string();
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        limits.seconds = 60;
+        break;
+    case Fault::ReadOnlyFile:
+        // The folder would let the file be replaced; the file says no.
+        fs::permissions(target / name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        limits.withoutOverride = true;
+        break;
     }
 
     const auto before = contentsOf(target);
@@ -225,6 +248,9 @@ TEST_P(RendererFileFault, ExitsOneNamingTheFileAndLeavesTheFolderAsItWas)
     EXPECT_NE(run.err.find("terralume-render: "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("'" + path + "'"), std::string::npos) << "the message names the file:\n" << run.err;
     EXPECT_TRUE(!run.err.empty() && run.err.back() == '\n') << "one whole line";
+    if (reason) {
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+    }
     fs::permissions(target, fs::perms::owner_all, fs::perm_options::add);
     EXPECT_EQ(contentsOf(target), before) << "a failed write must leave no trace";
 }
@@ -237,7 +263,10 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"--png", Fault::NoPermission}, FaultCase{"--heights", Fault::NoPermission},
                     FaultCase{"--png", Fault::CutShort}, FaultCase{"--heights", Fault::CutShort},
                     FaultCase{"--pdf", Fault::FullDevice}, FaultCase{"--pdf", Fault::ParentIsAFile},
-                    FaultCase{"--pdf", Fault::CutShort}),
+                    FaultCase{"--pdf", Fault::CutShort},
+                    FaultCase{"--png", Fault::UnreadPipe, "it is a pipe that nobody is reading from"},
+                    FaultCase{"--png", Fault::ReadOnlyFile, "Permission denied"},
+                    FaultCase{"--heights", Fault::ReadOnlyFile, "Permission denied"}),
     describe);
 
 TEST_F(RendererProcess, WorksAgainOnceTheSpaceIsBack)

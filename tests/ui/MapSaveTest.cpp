@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -22,6 +24,11 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+#else
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #endif
 
 Q_DECLARE_METATYPE(terralume::WorldRecord)
@@ -77,6 +84,32 @@ void drop(QWidget &target, const QString &file)
     QApplication::sendEvent(&target, &dropped);
 }
 
+#ifdef Q_OS_WIN
+struct WithoutOverride { // nobody writes a read-only file there
+    WithoutOverride() {}
+    ~WithoutOverride() {}
+};
+#else
+// Root's power to write any file, given up on this thread while it lives:
+// what a user who is not root may do.
+class WithoutOverride {
+public:
+    WithoutOverride()
+    {
+        if (::syscall(SYS_capget, &header_, saved_) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        ::syscall(SYS_capset, &header_, reduced);
+    }
+    ~WithoutOverride() { ::syscall(SYS_capset, &header_, saved_); }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2] = {};
+};
+#endif
+
 } // namespace
 
 class MapSaveTest : public QObject {
@@ -110,8 +143,6 @@ private slots:
             find<QAction>(map, "SavePicture1")->trigger();
         }));
         QCOMPARE(proposed.size(), 1);
-        QCOMPARE(QFileInfo(proposed[0]).fileName(),
-                 (world.title.isEmpty() ? QStringLiteral("Untitled") : world.title) + u'-' + world.seedText + ".png");
 
         const QString rendered = dir.filePath(QStringLiteral("rendered.png"));
         QStringList args{QStringLiteral("--from"), saved, QStringLiteral("--png"), rendered};
@@ -139,7 +170,7 @@ private slots:
     void failedSaveIsReportedAndLeavesNothing_data()
     {
         QTest::addColumn<QString>("entry");
-        QTest::addColumn<QString>("target"); // "@" stands for the test's folder
+        QTest::addColumn<QString>("target"); // "@" stands for the test's folder; "@/pipe" is made a pipe
         QTest::addColumn<QString>("reason");
         for (const char *entry : {"SavePicture1", "SavePdf1"}) {
 #ifdef Q_OS_WIN
@@ -148,8 +179,12 @@ private slots:
             QTest::addRow("%s, name refused", entry) << entry << "@/map<1>.png" << qt_error_string(ERROR_INVALID_NAME);
             QTest::addRow("%s, no folder", entry) << entry << "@/missing/map" << qt_error_string(ERROR_PATH_NOT_FOUND);
 #else
-            QTest::addRow("%s, full disk", entry) << entry << "/dev/full"
-                                                  << "No space left on device";
+            // A person saving a map means a file: a device or a pipe, even
+            // one with nobody reading, is refused at once.
+            QTest::addRow("%s, device", entry) << entry << "/dev/full"
+                                               << "it is a device, not a file";
+            QTest::addRow("%s, pipe", entry) << entry << "@/pipe"
+                                             << "it is a pipe, not a file";
             QTest::addRow("%s, no folder", entry) << entry << "@/missing/map"
                                                   << "No such file or directory";
 #endif
@@ -162,6 +197,10 @@ private slots:
         QFETCH(QString, reason);
         QTemporaryDir dir;
         target.replace(u'@', dir.path());
+#ifndef Q_OS_WIN
+        const bool pipe = target.endsWith(QStringLiteral("/pipe"));
+        QVERIFY(!pipe || ::mkfifo(QFile::encodeName(target).constData(), 0600) == 0);
+#endif
         QStringList proposed;
         Program program;
         program.WorldScr.setFileChooser(choosing(target, proposed));
@@ -175,7 +214,138 @@ private slots:
         QCOMPARE(boxes.boxes().size(), 1);
         QVERIFY2(boxes.boxes()[0].text.startsWith("Cannot save '" + target + "': "), qPrintable(boxes.boxes()[0].text));
         QVERIFY2(boxes.boxes()[0].text.contains(reason), qPrintable(boxes.boxes()[0].text));
+#ifndef Q_OS_WIN
+        QVERIFY(!pipe || QFile::remove(target));
+#endif
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    void proposedNameIsTheNameWritten_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("seed");
+        QTest::addColumn<QString>("name");
+        const QString limit = QString(249, u'a'); // with "-7.png", 255 in all
+        QTest::newRow("plain") << "Isles"
+                               << "7"
+                               << "Isles-7.png";
+        QTest::newRow("untitled") << ""
+                                  << "7"
+                                  << "Untitled-7.png";
+        QTest::newRow("quotes") << "The \"Lost\" Isles"
+                                << "7"
+                                << "The _Lost_ Isles-7.png";
+        QTest::newRow("folders and wildcards") << "a/b\\c:d*e?f<g>h|i"
+                                               << "7"
+                                               << "a_b_c_d_e_f_g_h_i-7.png";
+        QTest::newRow("control characters") << QStringLiteral("a\tb\x7f\u0085c\nd") << "7"
+                                            << "a_b__c_d-7.png";
+        QTest::newRow("lone surrogate") << QStringLiteral("a") + QChar(0xd800) + QStringLiteral("b") << "7"
+                                        << "a_b-7.png";
+        QTest::newRow("leading dots, trailing blanks and dots") << "..hidden. ."
+                                                                << "7"
+                                                                << "__hidden___-7.png";
+        QTest::newRow("seed with specials") << "Isles"
+                                            << " $7F/*."
+                                            << "Isles- $7F__..png";
+        QTest::newRow("longest kept whole") << limit << "7" << limit + "-7.png";
+        QTest::newRow("long cut") << limit + "bcd"
+                                  << "7" << limit + "-7.png";
+        QTest::newRow("cut leaves a dot") << QString(248, u'a') + ".b"
+                                          << "7" << QString(248, u'a') + "_-7.png";
+#ifdef Q_OS_WIN
+        // Windows counts UTF-16 units: both fit whole.
+        QTest::newRow("two-byte characters") << QString(200, u'\u00e9') << "7" << QString(200, u'\u00e9') + "-7.png";
+        QTest::newRow("surrogate pairs") << QStringLiteral("\U0001F30D").repeated(100) << "7"
+                                         << QStringLiteral("\U0001F30D").repeated(100) + "-7.png";
+#else
+        // 255 bytes of UTF-8, never half a character.
+        QTest::newRow("two-byte characters") << QString(200, u'\u00e9') << "7" << QString(124, u'\u00e9') + "-7.png";
+        QTest::newRow("surrogate pairs") << QStringLiteral("\U0001F30D").repeated(100) << "7"
+                                         << QStringLiteral("\U0001F30D").repeated(62) + "-7.png";
+#endif
+    }
+    void proposedNameIsTheNameWritten()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, seed);
+        QFETCH(QString, name);
+        WorldSettings settings;
+        settings.Title = title;
+        settings.SeedText = seed;
+        QCOMPARE(proposedFileName(settings, QStringLiteral("png")), name);
+    }
+
+    // The settings that remember the folder cannot be written: the save
+    // still ends, the picture is written, only the folder is forgotten.
+    void saveDoesNotWaitForTheSettings_data()
+    {
+        QTest::addColumn<bool>("lockIsAFolder");
+        QTest::newRow("lock is a folder") << true;
+        QTest::newRow("settings file and folder read-only") << false;
+    }
+    void saveDoesNotWaitForTheSettings()
+    {
+        QFETCH(bool, lockIsAFolder);
+#ifdef Q_OS_WIN
+        QSKIP("Windows keeps the settings in the registry, which has no lock file");
+#endif
+        QTemporaryDir dir;
+        const QString saved = dir.filePath(QStringLiteral("map.png"));
+        const QString settingsFile = QSettings(QStringLiteral("Terralume"), QStringLiteral("Terralume")).fileName();
+        const QString settingsFolder = QFileInfo(settingsFile).absolutePath();
+        const QString lock = settingsFile + QStringLiteral(".lock");
+        const auto readOnly = QFile::ReadOwner | QFile::ExeOwner;
+        // Cleared before too: a run that was stopped may have left them.
+        const auto clear = [&] {
+            QFile::setPermissions(settingsFolder, readOnly | QFile::WriteOwner);
+            QDir(lock).removeRecursively();
+            QFile::setPermissions(settingsFile, QFile::ReadOwner | QFile::WriteOwner);
+            QFile::remove(settingsFile);
+        };
+        clear();
+        const auto restore = qScopeGuard(clear);
+        QVERIFY(QDir().mkpath(settingsFolder));
+        QSettings(QStringLiteral("Terralume"), QStringLiteral("Terralume"))
+            .setValue("save/lastFolder", QDir::tempPath());
+        QVERIFY(!lockIsAFolder || QDir().mkpath(lock));
+        QVERIFY(lockIsAFolder || (QFile::setPermissions(settingsFile, QFile::ReadOwner) &&
+                                  QFile::setPermissions(settingsFolder, readOnly)));
+
+        QStringList proposed;
+        Program program;
+        program.WorldScr.setFileChooser(choosing(saved, proposed));
+        ErrorBoxWatcher boxes;
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
+            const WithoutOverride user;
+            find<QAction>(map, "SavePicture1")->trigger();
+        }));
+        QCOMPARE(boxes.boxes().size(), 0);
+        QVERIFY(!QImage(saved).isNull());
+        QCOMPARE(lastSaveFolder(), QDir::tempPath());
+    }
+
+    void cutTitleIsSavedAndTold()
+    {
+        QTemporaryDir dir;
+        const QString saved = dir.filePath(QStringLiteral("map.png"));
+        // Cut within the two-byte characters: 4096 bytes hold 2048 of them.
+        const QString title = QString(kRecordTitleLimit / 2 + 1, u'\u00e9');
+        QStringList proposed;
+        Program program;
+        enterSettings(program.World1, WorldRecord{"Small", "7", 0, 0, title});
+        program.WorldScr.setFileChooser(choosing(saved, proposed));
+        ErrorBoxWatcher boxes;
+        QVERIFY(withMapOpen(program.World1, program.WorldScr,
+                            [&](TWorldScr &map) { find<QAction>(map, "SavePicture1")->trigger(); }));
+        QCOMPARE(boxes.boxes().size(), 1);
+        const ShownBox box = boxes.boxes()[0];
+        QCOMPARE(box.caption, QStringLiteral("Terralume"));
+        QCOMPARE(box.icon, QMessageBox::Information);
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(box.text, QStringLiteral("The title is longer than a picture can record: the saved picture records "
+                                          "its first 2048 characters."));
+        QCOMPARE(readWorldRecord(saved).title, QString(kRecordTitleLimit / 2, u'\u00e9'));
     }
 
     void droppedPictureMakesTheSameMap_data()
