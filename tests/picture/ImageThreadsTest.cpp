@@ -68,17 +68,17 @@ TEST_P(ConvertedImage, IsWhatQtConvertsTo)
     EXPECT_EQ(converted, picture.convertToFormat(c.to));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pictures, ConvertedImage,
-    testing::Values(Conversion{1, 1, QImage::Format_RGB16, QImage::Format_RGB888},
-                    Conversion{7, 3, QImage::Format_RGB16, QImage::Format_RGB888},
-                    Conversion{333, 1, QImage::Format_RGB16, QImage::Format_RGB32},
-                    Conversion{1, 1000, QImage::Format_RGB16, QImage::Format_RGB888},
-                    Conversion{1025, 1025, QImage::Format_RGB16, QImage::Format_RGB888},
-                    Conversion{70000, 3, QImage::Format_RGB16, QImage::Format_RGB888},
-                    Conversion{613, 997, QImage::Format_RGB16, QImage::Format_ARGB32_Premultiplied},
-                    Conversion{800, 600, QImage::Format_Indexed8, QImage::Format_RGB888},
-                    Conversion{1031, 517, QImage::Format_RGB888, QImage::Format_RGB16}));
+INSTANTIATE_TEST_SUITE_P(Pictures, ConvertedImage,
+                         testing::Values(Conversion{1, 1, QImage::Format_RGB16, QImage::Format_RGB888},
+                                         Conversion{7, 3, QImage::Format_RGB16, QImage::Format_RGB888},
+                                         Conversion{333, 1, QImage::Format_RGB16, QImage::Format_RGB32},
+                                         Conversion{1, 1000, QImage::Format_RGB16, QImage::Format_RGB888},
+                                         Conversion{1025, 1025, QImage::Format_RGB16, QImage::Format_RGB888},
+                                         Conversion{70000, 3, QImage::Format_RGB16, QImage::Format_RGB888},
+                                         Conversion{613, 997, QImage::Format_RGB16,
+                                                    QImage::Format_ARGB32_Premultiplied},
+                                         Conversion{800, 600, QImage::Format_Indexed8, QImage::Format_RGB888},
+                                         Conversion{1031, 517, QImage::Format_RGB888, QImage::Format_RGB16}));
 
 #ifdef Q_OS_LINUX
 

@@ -389,6 +389,16 @@ TEST_F(RendererProcess, RunningOutOfMemoryIsReportedAndLeavesNoFile)
     EXPECT_NE(starved.err.find("not enough memory"), std::string::npos) << starved.err;
     EXPECT_TRUE(contentsOf(target).empty());
 
+    // Room for the view but hardly for a thread's stack: the picture is
+    // written or refused, never waited for.
+    const Outcome tight = runRenderer({"--size", "Large", "--zoom", "5", "--png", png}, scratch,
+                                      Limits{std::nullopt, 200u << 20, {}, false, 60});
+    ASSERT_TRUE(tight.exited) << "killed by signal " << tight.status;
+    if (tight.status == 0)
+        EXPECT_TRUE(isWholePng(readAll(png)));
+    else
+        EXPECT_NE(tight.err.find("not enough memory"), std::string::npos) << tight.err;
+
     const Outcome fits = runRenderer({"--size", "Large", "--png", png}, scratch, Limits{std::nullopt, 160u << 20});
     ASSERT_TRUE(fits.exited);
     EXPECT_EQ(fits.status, 0) << fits.err;
