@@ -184,7 +184,7 @@ private slots:
                                              << "" << "records two different values for its water level";
         QTest::newRow("one key, the same value twice")
             << recordedWith(chunk("tEXt", QByteArray("TerralumeWater\0", 15) + "3")) << "" << "title: ";
-        for (const char *water : {"+3", " 3", "3 ", "0x3", "--3"})
+        for (const char *water : {"+3", " 3", "3 "})
             QTest::addRow("water '%s'", water)
                 << recordedChanging("tEXtTerralumeWater", water) << ""
                 << "records no valid water level";
