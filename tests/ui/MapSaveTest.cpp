@@ -256,6 +256,7 @@ private slots:
         QTest::addColumn<QByteArray>("name");     // in the test's folder, as the file system has it
         QTest::addColumn<QByteArray>("contents"); // empty: a pipe
         QTest::addColumn<QString>("refusal");     // empty: accepted
+        QTest::addColumn<WorldRecord>("world");   // the settings an accepted file brings
         const WorldRecord world{"Medium", "-3", 8, -9, QStringLiteral("Dropped")};
         const QByteArray saved = encodeRecordedPng(QImage(4, 4, QImage::Format_RGB16), world);
         QImage bomb = QImage::fromData(saved);
@@ -264,10 +265,11 @@ private slots:
         packed.open(QIODevice::WriteOnly);
         bomb.save(&packed, "PNG");
         QTest::newRow("title unpacking to 16 MB") << QByteArray("bomb.png") << packed.data()
-                                                  << "records a title longer than 4096 bytes";
+                                                  << "records a title longer than 4096 bytes" << WorldRecord{};
 #ifdef Q_OS_UNIX
-        QTest::newRow("name that is not UTF-8") << QByteArray("nu\xff.png") << saved << "";
-        QTest::newRow("pipe") << QByteArray("pipe.png") << QByteArray() << "is a pipe, not a regular file";
+        QTest::newRow("name that is not UTF-8") << QByteArray("nu\xff.png") << saved << "" << world;
+        QTest::newRow("pipe") << QByteArray("pipe.png") << QByteArray() << "is a pipe, not a regular file"
+                              << WorldRecord{};
 #endif
     }
     void droppedFileIsTheOneNamed()
@@ -275,24 +277,33 @@ private slots:
         QFETCH(QByteArray, name);
         QFETCH(QByteArray, contents);
         QFETCH(QString, refusal);
+        QFETCH(WorldRecord, world);
         QTemporaryDir dir;
-        const QByteArray file = QFile::encodeName(dir.path()) + '/' + name;
-        if (contents.isEmpty()) {
 #ifdef Q_OS_UNIX
+        // The URL is made from the name's bytes, as a file manager makes it.
+        const QByteArray file = QFile::encodeName(dir.path()) + '/' + name;
+        const QUrl url = QUrl::fromEncoded("file://" + file.toPercentEncoding("/"));
+        if (contents.isEmpty()) {
             QCOMPARE(::mkfifo(file.constData(), 0600), 0);
-#endif
         } else {
             std::FILE *out = std::fopen(file.constData(), "wb");
             QVERIFY(out);
             QCOMPARE(std::fwrite(contents.constData(), 1, size_t(contents.size()), out), size_t(contents.size()));
             QCOMPARE(std::fclose(out), 0);
         }
+#else
+        const QString file = dir.filePath(QString::fromUtf8(name));
+        const QUrl url = QUrl::fromLocalFile(file);
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(contents) == contents.size());
+        out.close();
+#endif
         Program program;
         const WorldRecord before{"Small", "5", 3, -4, QStringLiteral("Kept")};
         enterSettings(program.World1, before);
         ErrorBoxWatcher boxes;
         QMimeData data;
-        data.setUrls({QUrl::fromEncoded("file://" + file.toPercentEncoding("/"))});
+        data.setUrls({url});
         const QPoint at = program.World1.rect().center();
         QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&program.World1, &enter);
@@ -301,7 +312,7 @@ private slots:
         QApplication::sendEvent(&program.World1, &dropped);
         if (refusal.isEmpty()) {
             QCOMPARE(boxes.boxes().size(), 0);
-            QVERIFY(shownSettings(program.World1) == (WorldRecord{"Medium", "-3", 8, -9, QStringLiteral("Dropped")}));
+            QVERIFY(shownSettings(program.World1) == world);
             return;
         }
         QCOMPARE(boxes.boxes().size(), 1);
