@@ -83,9 +83,8 @@ struct RecordKey {
     qsizetype limit;
 };
 const RecordKey kRecordKeys[] = {
-    {&kTitleKey, "title", kRecordTitleLimit}, {&kSizeKey, "size", 16},
-    {&kSeedKey, "seed", 64},                  {&kSeedNumberKey, "seed number", 16},
-    {&kWaterKey, "water level", 16},          {&kHeatKey, "heat level", 16},
+    {&kTitleKey, "title", kRecordTitleLimit}, {&kSizeKey, "size", 16},         {&kSeedKey, "seed", 64},
+    {&kSeedNumberKey, "seed number", 16},     {&kWaterKey, "water level", 16}, {&kHeatKey, "heat level", 16},
 };
 
 const RecordKey *recordKey(QByteArrayView keyword)
@@ -101,7 +100,8 @@ const RecordKey *recordKey(QByteArrayView keyword)
 constexpr qint64 kKeywordRoom = 80;
 constexpr qint64 kTextRoom = 1024;
 // No chunk of a map picture other than its pixel data comes near this; a
-// longer one is not read through.
+// longer one is refused unread, so that a huge file of nothing is not
+// walked through.
 constexpr quint32 kOtherChunkLimit = 64 * 1024 * 1024;
 // The largest map picture holds under a tenth of this.
 constexpr quint64 kPixelDataLimit = quint64(1) << 30;
@@ -352,8 +352,7 @@ QHash<QString, QString> recordTexts(QIODevice &png, const Refusal &refuse)
             continue;
         if (data.size() < qsizetype(length))
             throw refuse.tooLong(*key);
-        const QString value =
-            chunkText(type, QByteArrayView(data).sliced(data.indexOf('\0') + 1), *key, refuse);
+        const QString value = chunkText(type, QByteArrayView(data).sliced(data.indexOf('\0') + 1), *key, refuse);
         const auto known = texts.constFind(*key->key);
         if (known != texts.cend() && *known != value)
             throw refuse("records two different values for its " + std::string(key->what));

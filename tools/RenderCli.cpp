@@ -361,8 +361,8 @@ StepFailure writeRequested(const Options &options, const World &world, std::ostr
         if (StepFailure failure = writePng(*options.png, shown, record))
             return failure;
         if (recordedTitle(record.title) != record.title)
-            report(err, "the title is longer than the " + std::to_string(kRecordTitleLimit) + " bytes a picture records; '" +
-                            *options.png + "' records it cut to that length");
+            report(err, "the title is longer than the " + std::to_string(kRecordTitleLimit) +
+                            " bytes a picture records; '" + *options.png + "' records it cut to that length");
     }
     if (!options.pdf)
         return std::nullopt;

@@ -83,10 +83,7 @@ QByteArray recorded(const QString &title = {})
 
 // A recorded picture with `extra` after its header chunk, as another
 // program may put its own.
-QByteArray recordedWith(const QByteArray &extra)
-{
-    return recorded().insert(8 + 25, extra);
-}
+QByteArray recordedWith(const QByteArray &extra) { return recorded().insert(8 + 25, extra); }
 
 // A recorded picture whose chunk of `type` has `data` instead, with a
 // checksum that fits it. For a text chunk, `type` is followed by the
@@ -138,7 +135,8 @@ private slots:
     void recordIsFoundPastOtherChunks()
     {
         QFETCH(QByteArray, before);
-        const WorldRecord record{QStringLiteral("Medium"), QStringLiteral(" 12"), -40, 40, QStringLiteral("  Two  seas ")};
+        const WorldRecord record{QStringLiteral("Medium"), QStringLiteral(" 12"), -40, 40,
+                                 QStringLiteral("  Two  seas ")};
         QByteArray png = encodeRecordedPng(smallPicture(3780), record);
         // After the header chunk, as another program may put its own.
         png.insert(8 + 25, before);
@@ -162,13 +160,11 @@ private slots:
         QTest::newRow("longer title, written cut")
             << recorded(QString(2100, QChar(0xe9))) << "" << QStringLiteral("title: ") + QString(2048, QChar(0xe9));
         const QString tooLong = QStringLiteral("records a title longer than 4096 bytes, the most a record holds");
-        QTest::newRow("title over the limit") << recordedChanging("tEXtTitle", QByteArray(4097, 't')) << ""
-                                              << tooLong;
+        QTest::newRow("title over the limit") << recordedChanging("tEXtTitle", QByteArray(4097, 't')) << "" << tooLong;
         QTest::newRow("Latin-1 title over the limit in UTF-8")
             << recordedChanging("tEXtTitle", QByteArray(2049, '\xe9')) << "" << tooLong;
         const QByteArray bomb = deflatedRun(100 << 20);
-        QTest::newRow("zTXt bomb") << recordedWith(chunk("zTXt", QByteArray("Title\0\0", 7) + bomb)) << ""
-                                   << tooLong;
+        QTest::newRow("zTXt bomb") << recordedWith(chunk("zTXt", QByteArray("Title\0\0", 7) + bomb)) << "" << tooLong;
         QTest::newRow("compressed iTXt bomb")
             << recordedWith(chunk("iTXt", QByteArray("Title\0\1\0en\0\0", 12) + bomb)) << "" << tooLong;
         QTest::newRow("numeric text bomb")
@@ -179,15 +175,17 @@ private slots:
             << "is a damaged PNG picture: its compressed text 'Title' cannot be unpacked";
         QByteArray badCrc = recorded();
         badCrc[8 + 25 - 1] = char(badCrc[8 + 25 - 1] ^ 1);
-        QTest::newRow("checksum wrong") << badCrc << "" << "the checksum of a chunk 'IHDR' is wrong";
-        QTest::newRow("one key, two values") << recordedWith(chunk("tEXt", QByteArray("TerralumeWater\0", 15) + "5"))
-                                             << "" << "records two different values for its water level";
+        QTest::newRow("checksum wrong") << badCrc << ""
+                                        << "the checksum of a chunk 'IHDR' is wrong";
+        QTest::newRow("one key, two values")
+            << recordedWith(chunk("tEXt", QByteArray("TerralumeWater\0", 15) + "5")) << ""
+            << "records two different values for its water level";
         QTest::newRow("one key, the same value twice")
-            << recordedWith(chunk("tEXt", QByteArray("TerralumeWater\0", 15) + "3")) << "" << "title: ";
+            << recordedWith(chunk("tEXt", QByteArray("TerralumeWater\0", 15) + "3")) << ""
+            << "title: ";
         for (const char *water : {"+3", " 3", "3 "})
-            QTest::addRow("water '%s'", water)
-                << recordedChanging("tEXtTerralumeWater", water) << ""
-                << "records no valid water level";
+            QTest::addRow("water '%s'", water) << recordedChanging("tEXtTerralumeWater", water) << ""
+                                               << "records no valid water level";
         const QByteArray pixels = chunkData(recorded(), "IDAT");
         QTest::newRow("pixel data cut off") << recordedChanging("IDAT", pixels.left(pixels.size() - 6)) << ""
                                             << "is a damaged PNG picture: its pixel data is cut off";
@@ -196,14 +194,17 @@ private slots:
         QByteArray junk = recorded().left(8);
         for (int k = 0; k < 4096; ++k)
             junk.append(char(k * 7919 % 251));
-        QTest::newRow("junk after the signature") << junk << "" << "it holds a chunk that is not valid";
+        QTest::newRow("junk after the signature") << junk << ""
+                                                  << "it holds a chunk that is not valid";
         // A header, then two gigabytes of nothing that costs no disk.
         QTest::newRow("sparse huge file") << recorded().left(8 + 25) << "sparse"
                                           << "it holds a chunk that is not valid";
 #ifdef Q_OS_UNIX
-        QTest::newRow("pipe") << QByteArray() << "pipe" << "is a pipe, not a regular file";
+        QTest::newRow("pipe") << QByteArray() << "pipe"
+                              << "is a pipe, not a regular file";
 #endif
-        QTest::newRow("folder") << QByteArray() << "folder" << "is a folder, not a regular file";
+        QTest::newRow("folder") << QByteArray() << "folder"
+                                << "is a folder, not a regular file";
     }
     void onlyAWholeRecordIsRead()
     {

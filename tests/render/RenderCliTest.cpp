@@ -538,8 +538,9 @@ TEST_F(RenderCli, FromStandardInputNeedsAFile)
     ::dup2(input, 0);
     ::close(input);
     EXPECT_EQ(run.code, 2);
-    EXPECT_NE(run.err.find("'/dev/stdin' is a pipe, not a regular file: the settings are read only from a picture file"),
-              std::string::npos)
+    EXPECT_NE(
+        run.err.find("'/dev/stdin' is a pipe, not a regular file: the settings are read only from a picture file"),
+        std::string::npos)
         << run.err;
     EXPECT_TRUE(files().isEmpty());
 }

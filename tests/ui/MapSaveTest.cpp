@@ -264,8 +264,8 @@ private slots:
         QBuffer packed;
         packed.open(QIODevice::WriteOnly);
         bomb.save(&packed, "PNG");
-        QTest::newRow("title unpacking to 16 MB") << QByteArray("bomb.png") << packed.data()
-                                                  << "records a title longer than 4096 bytes" << WorldRecord{};
+        QTest::newRow("title unpacking to 16 MB")
+            << QByteArray("bomb.png") << packed.data() << "records a title longer than 4096 bytes" << WorldRecord{};
 #ifdef Q_OS_UNIX
         QTest::newRow("name that is not UTF-8") << QByteArray("nu\xff.png") << saved << "" << world;
         QTest::newRow("pipe") << QByteArray("pipe.png") << QByteArray() << "is a pipe, not a regular file"
