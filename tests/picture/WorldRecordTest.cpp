@@ -230,7 +230,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         try {
-            record = readWorldRecordFile(QFile::encodeName(name));
+            record = readWorldRecord(name);
         } catch (const RecordError &error) {
             refusal = QString::fromUtf8(error.what());
         }
