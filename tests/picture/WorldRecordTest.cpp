@@ -17,8 +17,6 @@
 #include <sys/stat.h>
 #endif
 
-#include <vector>
-
 using namespace terralume;
 
 namespace {
@@ -50,31 +48,9 @@ QByteArray chunk(const QByteArray &type, const QByteArray &data)
     return bytes + checked + crc;
 }
 
-// `size` bytes of one letter, deflated a piece at a time: a few kilobytes
-// standing for as many megabytes.
-QByteArray deflatedRun(qint64 size)
-{
-    z_stream stream{};
-    deflateInit(&stream, Z_BEST_COMPRESSION);
-    QByteArray piece(1 << 16, 'a'), out;
-    std::vector<Bytef> buffer(1 << 16);
-    for (qint64 left = size;;) {
-        const qint64 now = qMin<qint64>(left, piece.size());
-        left -= now;
-        stream.next_in = reinterpret_cast<Bytef *>(piece.data());
-        stream.avail_in = uInt(now);
-        do {
-            stream.next_out = buffer.data();
-            stream.avail_out = uInt(buffer.size());
-            deflate(&stream, left ? Z_NO_FLUSH : Z_FINISH);
-            out.append(reinterpret_cast<const char *>(buffer.data()), qsizetype(buffer.size() - stream.avail_out));
-        } while (stream.avail_out == 0);
-        if (!left)
-            break;
-    }
-    deflateEnd(&stream);
-    return out;
-}
+// `size` bytes of one letter as a zlib stream: a few kilobytes standing for
+// as many megabytes.
+QByteArray deflatedRun(qsizetype size) { return qCompress(QByteArray(size, 'a'), 9).sliced(4); }
 
 QByteArray recorded(const QString &title = {})
 {
@@ -163,7 +139,7 @@ private slots:
         QTest::newRow("title over the limit") << recordedChanging("tEXtTitle", QByteArray(4097, 't')) << "" << tooLong;
         QTest::newRow("Latin-1 title over the limit in UTF-8")
             << recordedChanging("tEXtTitle", QByteArray(2049, '\xe9')) << "" << tooLong;
-        const QByteArray bomb = deflatedRun(100 << 20);
+        const QByteArray bomb = deflatedRun(64 << 20);
         QTest::newRow("zTXt bomb") << recordedWith(chunk("zTXt", QByteArray("Title\0\0", 7) + bomb)) << "" << tooLong;
         QTest::newRow("compressed iTXt bomb")
             << recordedWith(chunk("iTXt", QByteArray("Title\0\1\0en\0\0", 12) + bomb)) << "" << tooLong;
