@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the reader of a picture's recorded world. Any
 // record it accepts must be one the program could have made, and must come
 // back unchanged when written into a picture and read again; anything else it
-// must refuse with RecordError, never with a crash or another exception.
+// must refuse with RecordError, never with a crash or another exception, and
+// in little memory whatever the compressed text unpacks to (scripts/fuzz.sh
+// runs it under a low memory limit).
 
 #include "WorldRecord.h"
 
@@ -41,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     const bool knownSize = record.size == QLatin1String("Small") || record.size == QLatin1String("Medium") ||
                            record.size == QLatin1String("Large");
-    if (!knownSize || record.water < -40 || record.water > 40 || record.heat < -40 || record.heat > 40)
+    if (!knownSize || record.water < -40 || record.water > 40 || record.heat < -40 || record.heat > 40 ||
+        record.title.toUtf8().size() > terralume::kRecordTitleLimit)
         std::abort();
     QImage picture(1, 1, QImage::Format_RGB16);
     picture.fill(0);

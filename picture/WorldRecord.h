@@ -43,9 +43,14 @@ public:
 // is recorded as recordedTitle() gives it.
 QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record);
 
-// The world recorded in the PNG file `path`. Throws RecordError, with a
-// message naming the file, when it cannot be read, is not a PNG, records no
-// world or records one the program could not have made.
+// The world recorded in the PNG file named `name` as the file system takes
+// it: bytes on Linux, whatever the locale, UTF-8 on Windows. Throws
+// RecordError, with a message naming the file, when it cannot be read, is
+// not a regular file, is not a whole PNG, records no world or records one
+// the program could not have made. Never blocks on a pipe or a device, and
+// takes a few pages of memory whatever the file holds.
+WorldRecord readWorldRecordFile(const QByteArray &name);
+// The same for a name as Qt shows it.
 WorldRecord readWorldRecord(const QString &path);
 // The same from an open device; `path` only names it in messages.
 WorldRecord readWorldRecord(QIODevice &png, const QString &path);

@@ -341,7 +341,7 @@ StepFailure writeWhole(const std::string &file, const QByteArray &bytes)
 // The files asked for, up to the first that cannot be written: the height
 // grid, then the picture as the map window shows it, made once for the PNG
 // and the page.
-StepFailure writeRequested(const Options &options, const World &world)
+StepFailure writeRequested(const Options &options, const World &world, std::ostream &err)
 {
     if (options.heights)
         if (StepFailure failure = writeHeights(*options.heights, world))
@@ -357,9 +357,13 @@ StepFailure writeRequested(const Options &options, const World &world)
     const QImage &shown = view.image();
     const WorldRecord record{QString::fromStdString(options.size), QString::fromUtf8(options.seed.c_str()),
                              options.water, options.heat, QString::fromStdString(options.title)};
-    if (options.png)
+    if (options.png) {
         if (StepFailure failure = writePng(*options.png, shown, record))
             return failure;
+        if (recordedTitle(record.title) != record.title)
+            report(err, "the title is longer than the " + std::to_string(kRecordTitleLimit) +
+                            " bytes a picture records; '" + *options.png + "' records it cut to that length");
+    }
     if (!options.pdf)
         return std::nullopt;
     const print::PageDescription page{mapCaption(QString::fromStdString(options.title)),
@@ -480,7 +484,7 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
 
     if (options.from) {
         try {
-            const WorldRecord record = readWorldRecord(decodeFileName(QByteArray::fromStdString(*options.from)));
+            const WorldRecord record = readWorldRecordFile(QByteArray::fromStdString(*options.from));
             options.size = record.size.toStdString();
             options.seed = record.seedText.toStdString();
             options.water = record.water;
@@ -504,7 +508,7 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
     try {
         const World world = GenerateHeights(options.size, options.water, random);
         const QuietQtWarnings quiet;
-        if (const StepFailure failure = writeRequested(options, world)) {
+        if (const StepFailure failure = writeRequested(options, world, err)) {
             report(err, *failure);
             return 1;
         }

@@ -15,6 +15,7 @@
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QUrl>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -243,10 +244,10 @@ WorldSettings TWorld1::currentSettings() const
                          edTitle->text()};
 }
 
-void TWorld1::loadPictureSettings(const QString &path)
+void TWorld1::loadPictureSettings(const QByteArray &file)
 {
     // Read and checked whole before any control changes.
-    const WorldRecord record = readWorldRecord(path);
+    const WorldRecord record = readWorldRecordFile(file);
     lstSize->setCurrentIndex(lstSize->findText(record.size));
     edRandSeed->setText(record.seedText);
     trkWater->setValue(record.water);
@@ -256,11 +257,24 @@ void TWorld1::loadPictureSettings(const QString &path)
 
 namespace {
 
-QString droppedFile(const QMimeData *data)
+// The name of the local file dropped, as the file system takes it. On Linux
+// the URL's path is percent-decoded to bytes here: QUrl::toLocalFile would
+// decode them as UTF-8 and lose a name that is not.
+QByteArray droppedFile(const QMimeData *data)
 {
     if (!data || !data->hasUrls() || data->urls().isEmpty() || !data->urls().constFirst().isLocalFile())
         return {};
-    return data->urls().constFirst().toLocalFile();
+    const QUrl url = data->urls().constFirst();
+#ifdef Q_OS_WIN
+    return url.toLocalFile().toUtf8();
+#else
+    const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    // A host other than this one names a share, as toLocalFile has it.
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+        return "//" + url.host(QUrl::FullyEncoded).toLatin1() + path;
+    return path;
+#endif
 }
 
 } // namespace
@@ -273,7 +287,7 @@ void TWorld1::dragEnterEvent(QDragEnterEvent *event)
 
 void TWorld1::dropEvent(QDropEvent *event)
 {
-    const QString file = droppedFile(event->mimeData());
+    const QByteArray file = droppedFile(event->mimeData());
     if (file.isEmpty())
         return;
     event->acceptProposedAction();

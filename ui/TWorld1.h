@@ -4,6 +4,7 @@
 
 #include "WorldSettings.h"
 
+#include <QByteArray>
 #include <QMainWindow>
 
 class QAction;
@@ -39,8 +40,9 @@ public:
     WorldSettings currentSettings() const;
 
     // Fills size, seed, water, heat and title from the world a saved picture
-    // records; throws, changing nothing, when it records none.
-    void loadPictureSettings(const QString &path);
+    // records; throws, changing nothing, when it records none. `file` is the
+    // name as the file system takes it (bytes on Linux, UTF-8 on Windows).
+    void loadPictureSettings(const QByteArray &file);
 
 public slots:
     void butGenerateClick();

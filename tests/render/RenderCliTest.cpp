@@ -475,7 +475,7 @@ TEST_P(RenderCliFromRefuses, WithExitTwoAndNoFile)
     EXPECT_EQ(files(), QStringList{QString::fromLatin1(p.name)});
 }
 
-QByteArray recordedThenEdited(const char *key, const char *value)
+QByteArray recordedThenEdited(const char *key, const QByteArray &value)
 {
     QImage picture(4, 4, QImage::Format_RGB16);
     picture.fill(Qt::blue);
@@ -496,6 +496,53 @@ INSTANTIATE_TEST_SUITE_P(
                     Unrecorded{"long.png", recordedThenEdited("TerralumeSeed", "123456789"), "no valid seed"},
                     Unrecorded{"size.png", recordedThenEdited("TerralumeSize", "Huge"), "no valid size"},
                     Unrecorded{"water.png", recordedThenEdited("TerralumeWater", "41"), "no valid water level"},
-                    Unrecorded{"heat.png", recordedThenEdited("TerralumeHeat", "hot"), "no valid heat level"}));
+                    Unrecorded{"heat.png", recordedThenEdited("TerralumeHeat", "hot"), "no valid heat level"},
+                    // Long text is compressed: a small file, sixteen megabytes of title.
+                    Unrecorded{"bomb.png", recordedThenEdited("Title", QByteArray(16 << 20, 'a')),
+                               "records a title longer than 4096 bytes, the most a record holds"}));
+
+// A title longer than a record holds is recorded cut, with a warning, and
+// what was recorded reads back whole.
+TEST_F(RenderCli, RecordsALongTitleCutAndSaysSo)
+{
+    const Outcome run = render({"--title", std::string(4097, 'x'), "--png", path("a.png")});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.err, "terralume-render: the title is longer than the 4096 bytes a picture records; '" +
+                           path("a.png") + "' records it cut to that length\n");
+    const Outcome again = render({"--from", path("a.png"), "--png", path("b.png")});
+    EXPECT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(again.err, "");
+    EXPECT_EQ(readWorldRecord(dir.filePath("b.png")).title, QString(4096, u'x'));
+}
+
+// The name given is the file read, byte for byte, UTF-8 or not.
+TEST_F(RenderCli, ReadsANameThatIsNotUtf8)
+{
+    const std::string name = path("") + "nu\xff.png";
+    ASSERT_EQ(render({"--png", name}).code, 0);
+    const Outcome run = render({"--from", name, "--png", path("again.png")});
+    EXPECT_EQ(run.code, 0) << run.err;
+}
+
+// A pipe, here standard input, is not a picture to read: the renderer says
+// so at once rather than reading it as one.
+TEST_F(RenderCli, FromStandardInputNeedsAFile)
+{
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const int input = ::dup(0);
+    ASSERT_EQ(::dup2(ends[0], 0), 0);
+    ::close(ends[0]);
+    ::close(ends[1]);
+    const Outcome run = render({"--from", "/dev/stdin", "--png", path("out.png")});
+    ::dup2(input, 0);
+    ::close(input);
+    EXPECT_EQ(run.code, 2);
+    EXPECT_NE(
+        run.err.find("'/dev/stdin' is a pipe, not a regular file: the settings are read only from a picture file"),
+        std::string::npos)
+        << run.err;
+    EXPECT_TRUE(files().isEmpty());
+}
 
 } // namespace

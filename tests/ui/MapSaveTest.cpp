@@ -6,6 +6,7 @@
 #include "UiTestSupport.h"
 #include "WorldRecord.h"
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDropEvent>
@@ -30,6 +31,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
+
+#include <cstdio>
 
 Q_DECLARE_METATYPE(terralume::WorldRecord)
 
@@ -411,6 +414,71 @@ private slots:
         QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) { again = map.baseImage().copy(); }));
         QVERIFY(!made.isNull());
         QVERIFY(again == made);
+    }
+
+    // The file named in the URL is the one read, byte for byte; one that is
+    // refused shows its reason at once.
+    void droppedFileIsTheOneNamed_data()
+    {
+        QTest::addColumn<QByteArray>("name"); // in the test's folder, as the file system has it
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("refusal");   // empty: accepted
+        QTest::addColumn<WorldRecord>("world"); // the settings an accepted file brings
+        const WorldRecord world{"Medium", "-3", 8, -9, QStringLiteral("Dropped")};
+        const QByteArray saved = encodeRecordedPng(QImage(4, 4, QImage::Format_RGB16), world);
+        QImage bomb = QImage::fromData(saved);
+        bomb.setText(QStringLiteral("Title"), QString(16 << 20, u'a'));
+        QBuffer packed;
+        packed.open(QIODevice::WriteOnly);
+        bomb.save(&packed, "PNG");
+        QTest::newRow("title unpacking to 16 MB")
+            << QByteArray("bomb.png") << packed.data() << "records a title longer than 4096 bytes" << WorldRecord{};
+#ifdef Q_OS_UNIX
+        QTest::newRow("name that is not UTF-8") << QByteArray("nu\xff.png") << saved << "" << world;
+#endif
+    }
+    void droppedFileIsTheOneNamed()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, refusal);
+        QFETCH(WorldRecord, world);
+        QTemporaryDir dir;
+#ifdef Q_OS_UNIX
+        // The URL is made from the name's bytes, as a file manager makes it.
+        const QByteArray file = QFile::encodeName(dir.path()) + '/' + name;
+        const QUrl url = QUrl::fromEncoded("file://" + file.toPercentEncoding("/"));
+        std::FILE *out = std::fopen(file.constData(), "wb");
+        QVERIFY(out);
+        QCOMPARE(std::fwrite(contents.constData(), 1, size_t(contents.size()), out), size_t(contents.size()));
+        QCOMPARE(std::fclose(out), 0);
+#else
+        const QString file = dir.filePath(QString::fromUtf8(name));
+        const QUrl url = QUrl::fromLocalFile(file);
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(contents) == contents.size());
+        out.close();
+#endif
+        Program program;
+        const WorldRecord before{"Small", "5", 3, -4, QStringLiteral("Kept")};
+        enterSettings(program.World1, before);
+        ErrorBoxWatcher boxes;
+        QMimeData data;
+        data.setUrls({url});
+        const QPoint at = program.World1.rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&program.World1, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&program.World1, &dropped);
+        if (refusal.isEmpty()) {
+            QCOMPARE(boxes.boxes().size(), 0);
+            QVERIFY(shownSettings(program.World1) == world);
+            return;
+        }
+        QCOMPARE(boxes.boxes().size(), 1);
+        QVERIFY2(boxes.boxes()[0].text.contains(refusal), qPrintable(boxes.boxes()[0].text));
+        QVERIFY(shownSettings(program.World1) == before);
     }
 
     void pageAndClipboard()
