@@ -493,6 +493,9 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
         } catch (const RecordError &error) {
             report(err, error.what());
             return 2;
+        } catch (const std::bad_alloc &) {
+            report(err, "not enough memory to read '" + *options.from + "'");
+            return 1;
         }
     }
 
