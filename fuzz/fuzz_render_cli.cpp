@@ -13,6 +13,7 @@
 // stops a write half-way.
 
 #include "RenderCli.h"
+#include "TerminalText.h"
 
 #include <QByteArray>
 #include <QImage>

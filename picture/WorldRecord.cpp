@@ -44,9 +44,7 @@ const QString kHeatKey = QStringLiteral("TerralumeHeat");
 const QString kTitleKey = QStringLiteral("Title");
 const QString kSoftwareKey = QStringLiteral("Software");
 
-constexpr int kLevelLimit = 40;
 constexpr int kDotsPerMetre = 3780;
-constexpr int kSeedLimit = 8;
 
 std::uint32_t seedNumber(const QString &seedText)
 {
@@ -375,15 +373,14 @@ WorldRecord readRecord(QIODevice &png, const std::string &name)
     const auto broken = [&](const char *what) { return refuse(std::string("records no valid ") + what); };
     WorldRecord record;
     record.size = text(kSizeKey);
-    if (record.size != QLatin1String("Small") && record.size != QLatin1String("Medium") &&
-        record.size != QLatin1String("Large"))
+    if (!knownBlockSize(record.size.toStdString()))
         throw broken("size");
     record.seedText = text(kSeedKey);
     const auto recordedNumber = plainNumber(text(kSeedNumberKey));
     // The number is checked against the text so that a record edited by
     // hand cannot make another world than the one the picture shows.
     try {
-        if (record.seedText.size() > kSeedLimit || !recordedNumber || seedNumber(record.seedText) != recordedNumber)
+        if (record.seedText.size() > kSeedTextLimit || !recordedNumber || seedNumber(record.seedText) != recordedNumber)
             throw broken("seed");
     } catch (const ConvertError &) {
         throw broken("seed");

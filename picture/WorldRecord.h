@@ -3,6 +3,8 @@
 // standard text chunks, so that the file alone makes the same world again
 // and common tools (exiftool, identify -verbose) show how it was made.
 
+#include "WorldSettingsRules.h"
+
 #include <QByteArray>
 #include <QIODevice>
 #include <QImage>
@@ -14,10 +16,10 @@
 namespace terralume {
 
 struct WorldRecord {
-    QString size = QStringLiteral("Small"); // "Small", "Medium" or "Large"
-    QString seedText = QStringLiteral("42861244");
-    int water = 0; // -40..40
-    int heat = 0;  // -40..40
+    QString size = QString::fromLatin1(kDefaultSize); // a name of kWorldSizes
+    QString seedText = QString::fromLatin1(kDefaultSeedText);
+    int water = kDefaultWater; // -kLevelLimit..kLevelLimit
+    int heat = kDefaultHeat;   // -kLevelLimit..kLevelLimit
     QString title;
 };
 

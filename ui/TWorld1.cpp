@@ -7,6 +7,7 @@
 #include "TWorldSplash.h"
 #include "TerralumeApplication.h"
 #include "WorldRecord.h"
+#include "WorldSettingsRules.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -34,7 +35,6 @@ namespace {
 constexpr QSize kClientSize{368, 280};
 constexpr QPoint kWindowPosition{43, 113};
 constexpr int kLabelHeight = 16;
-constexpr int kSeedMaxLength = 8;
 // The design's font size; the face is the system's own.
 constexpr int kFontPointSize = 8;
 
@@ -51,7 +51,7 @@ constexpr std::array kCaptionLabels{
     LabelPlace{"Label15", "Title", 8, 176},
 };
 
-// The scales beside the sliders, top (-40) to bottom (40).
+// The scales beside the sliders, top (-kLevelLimit) to bottom (kLevelLimit).
 constexpr int kWaterScaleLeft = 176;
 constexpr int kHeatScaleLeft = 296;
 constexpr std::array kScaleTops{24, 57, 90, 123, 154};
@@ -68,7 +68,6 @@ constexpr QRect kTitleField{8, 192, 345, 24};
 constexpr QRect kGenerateButton{16, 232, 82, 32};
 constexpr QRect kExitButton{264, 232, 82, 32};
 
-constexpr int kSliderEnd = 40;
 constexpr int kSliderTickEvery = 5;
 constexpr int kSliderPageStep = 5;
 
@@ -114,7 +113,7 @@ QSlider *addSlider(QWidget *parent, const DesignScale &scale, const char *name, 
 {
     auto *slider = new TrackBar(Qt::Vertical, parent);
     slider->setObjectName(QString::fromLatin1(name));
-    slider->setRange(-kSliderEnd, kSliderEnd);
+    slider->setRange(-kLevelLimit, kLevelLimit);
     slider->setValue(0);
     // The minimum stands at the top, and Up / Page Up move towards it.
     slider->setInvertedAppearance(true);
@@ -184,7 +183,7 @@ void TWorld1::buildControls()
     lstSize->setGeometry(scaled(scale, kSizeList));
 
     edRandSeed = addEdit(client, scale, "edRandSeed", kSeedField);
-    edRandSeed->setMaxLength(kSeedMaxLength);
+    edRandSeed->setMaxLength(kSeedTextLimit);
     edRandSeed->setText(WorldSettings{}.SeedText);
 
     trkWater = addSlider(client, scale, "trkWater", kWaterSlider);
@@ -233,7 +232,8 @@ void TWorld1::buildControls()
 
 void TWorld1::FormCreate()
 {
-    lstSize->addItems({QStringLiteral("Small"), QStringLiteral("Medium"), QStringLiteral("Large")});
+    for (const WorldSize &size : kWorldSizes)
+        lstSize->addItem(QString::fromLatin1(size.name));
     lstSize->setCurrentIndex(0);
     random_.LoadSeed(edRandSeed->text().toStdString());
 }

@@ -3,15 +3,17 @@
 // pressed. The map window and printing work from this copy: the settings
 // window takes no input while a map is open, so it cannot go stale.
 
+#include "WorldSettingsRules.h"
+
 #include <QString>
 
 namespace terralume::ui {
 
 struct WorldSettings {
-    QString SizeName = QStringLiteral("Small");
-    QString SeedText = QStringLiteral("42861244");
-    int WaterPosition = 0; // -40 (very dry) .. 40 (very wet)
-    int HeatPosition = 0;  // -40 (very hot) .. 40 (very cold)
+    QString SizeName = QString::fromLatin1(kDefaultSize);
+    QString SeedText = QString::fromLatin1(kDefaultSeedText);
+    int WaterPosition = kDefaultWater; // -kLevelLimit (very dry) .. kLevelLimit (very wet)
+    int HeatPosition = kDefaultHeat;   // -kLevelLimit (very hot) .. kLevelLimit (very cold)
     QString Title;
 };
 

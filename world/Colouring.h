@@ -37,7 +37,7 @@ struct ConstPixelView565 {
     }
 };
 
-// The two tints that come from the one heat slider position (-40..40):
+// The two tints that come from the one heat slider position (-kLevelLimit..kLevelLimit):
 // positive is towards "Very Cold", negative towards "Very Hot".
 struct Tint {
     int ColdLevel = 0;

@@ -123,14 +123,7 @@ std::uint64_t squared(int v) { return static_cast<std::uint64_t>(v) * static_cas
 
 } // namespace
 
-int blockSizeFor(std::string_view sizeName)
-{
-    if (sizeName == "Small")
-        return 16;
-    if (sizeName == "Medium")
-        return 24;
-    return 32;
-}
+int blockSizeFor(std::string_view sizeName) { return knownBlockSize(sizeName).value_or(kWorldSizes.back().blockSize); }
 
 void WipeEdges(World &w, DrawStream &draws, int readStep)
 {

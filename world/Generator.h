@@ -6,6 +6,7 @@
 
 #include "HeightGrid.h"
 #include "SeededRandom.h"
+#include "WorldSettingsRules.h"
 
 #include <cstdint>
 #include <string_view>
@@ -27,7 +28,7 @@ struct World {
     int AdjustedHeight(int x, int y) const { return Heights.at(x, y) + WaterOffset; }
 };
 
-// "Small" -> 16, "Medium" -> 24, any other name -> 32 (compared exactly).
+// The block size of a size of kWorldSizes; any other name is Large.
 int blockSizeFor(std::string_view sizeName);
 
 // Rebuilds `world` from an all-zero grid, drawing from `random` as it finds

@@ -1,6 +1,8 @@
 #include "Colouring.h"
 #include "Generator.h"
 #include "RenderCli.h"
+#include "RenderOutputs.h"
+#include "TerminalText.h"
 #include "WorldRecord.h"
 
 #include <QBuffer>
