@@ -27,16 +27,12 @@ constexpr std::optional<int> knownBlockSize(std::string_view sizeName)
 
 // Water and heat positions run from -kLevelLimit to kLevelLimit.
 inline constexpr int kLevelLimit = 40;
-// The seed as typed holds at most this many characters, counted as Qt
-// counts a string's (UTF-16 units): the settings window's field holds no
-// more, so no longer seed could be typed again.
+// The most characters a seed holds, as Qt counts them (UTF-16 units): the
+// settings window's field holds no more, so no longer seed could be typed again.
 inline constexpr int kSeedTextLimit = 8;
-inline constexpr int kLowestZoom = 1;
-inline constexpr int kHighestZoom = 5;
+inline constexpr int kLowestZoom = 1, kHighestZoom = 5;
 
-inline constexpr std::string_view kDefaultSize = kWorldSizes.front().name;
-inline constexpr std::string_view kDefaultSeedText = "42861244";
-inline constexpr int kDefaultWater = 0;
-inline constexpr int kDefaultHeat = 0;
+inline constexpr std::string_view kDefaultSize = kWorldSizes.front().name, kDefaultSeedText = "42861244";
+inline constexpr int kDefaultWater = 0, kDefaultHeat = 0;
 
 } // namespace terralume
