@@ -8,6 +8,11 @@
 
 namespace terralume {
 
+namespace guard {
+class Lock;
+class Place;
+} // namespace guard
+
 // One running instance per user and display (on Windows: per user and logon
 // session). The first start takes a lock in a private runtime folder (on
 // Windows a named mutex) and listens on a local socket next to it (a named
@@ -59,14 +64,13 @@ signals:
     void activationRequested(const QString &token);
 
 private:
-    class Lock;
     class Channel; // the running instance's end: the server and its connections
 
     Outcome forward(const QString &address, std::chrono::milliseconds bound);
 
-    std::unique_ptr<Lock> lock_;
+    std::unique_ptr<guard::Place> place_; // where the lock and the channel are, held open
+    std::unique_ptr<guard::Lock> lock_;
     std::unique_ptr<Channel> channel_;
-    int folderFd_ = -1; // keeps the socket reachable however deep the folder
     qint64 runningInstance_ = 0;
     QString error_;
 };
