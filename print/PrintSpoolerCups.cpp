@@ -78,7 +78,6 @@ struct Connection::Private {
 
     http_t *http_ = nullptr;
     std::chrono::steady_clock::time_point deadline_;
-    QString printerName_;
     std::unique_ptr<QPrinter> printer_;
 };
 
@@ -177,8 +176,7 @@ QString Connection::open(const QString &destination, const QueueState &queue)
     // The page is laid out the way the printer's defaults turn the paper.
     if (queue.landscape)
         d_->printer_->setPageOrientation(QPageLayout::Landscape);
-    d_->printerName_ = info.printerName();
-    return d_->printerName_;
+    return info.printerName();
 }
 
 Submission Connection::submit(const QImage &printBitmap, const PageDescription &page,
@@ -208,7 +206,7 @@ Submission Connection::submit(const QImage &printBitmap, const PageDescription &
         throw PrintError("The page cannot be prepared for the printer: " + written.toStdString());
 
     allow(patience);
-    return d_->submitFile(d_->printerName_, spool.fileName());
+    return d_->submitFile(printer.printerName(), spool.fileName());
 }
 
 Submission Connection::Private::submitFile(const QString &destination, const QString &fileName)

@@ -24,16 +24,6 @@ namespace {
 // each sheet pixel stretched.
 constexpr int kSheetDotsPerInch = 300;
 
-// The printable area of a queue's page with the queue's default settings
-// (paper, orientation, resolution), as its driver reports it.
-struct PageGeometry {
-    int width = 0;  // device pixels
-    int height = 0; // device pixels
-    int dotsPerInchX = 0;
-    int dotsPerInchY = 0;
-    bool isValid() const { return width > 0 && height > 0 && dotsPerInchX > 0 && dotsPerInchY > 0; }
-};
-
 std::wstring wide(const QString &text) { return text.toStdWString(); }
 
 QString systemMessage(DWORD code)
@@ -141,23 +131,6 @@ bool isStopped(const PRINTER_INFO_2W &info)
     return (info.Status & PRINTER_STATUS_PAUSED) != 0 || (info.Attributes & PRINTER_ATTRIBUTE_WORK_OFFLINE) != 0;
 }
 
-// Invalid when no device context can be made for the queue.
-PageGeometry pageGeometry(const QString &destination)
-{
-    PageGeometry geometry;
-    Printer printer(destination);
-    if (!printer)
-        return geometry;
-    const DeviceContext dc = deviceFor(printer);
-    if (!dc)
-        return geometry;
-    geometry.width = GetDeviceCaps(dc.get(), HORZRES);
-    geometry.height = GetDeviceCaps(dc.get(), VERTRES);
-    geometry.dotsPerInchX = GetDeviceCaps(dc.get(), LOGPIXELSX);
-    geometry.dotsPerInchY = GetDeviceCaps(dc.get(), LOGPIXELSY);
-    return geometry;
-}
-
 // Prints `sheet`, the whole printable area already drawn, as a one-page job
 // with an empty document name, stretched over the printable area. Every step
 // of the job is checked: a step the spooler or the driver refuses cancels the
@@ -231,7 +204,12 @@ Submission submitSheet(const QString &destination, const QImage &sheet)
 // remote queues itself, so there is no connection and no wait to bound.
 struct Connection::Private {
     QString destination;
-    PageGeometry geometry;
+    // The printable area of the queue's page with its default settings
+    // (paper, orientation, resolution), as its driver reports it.
+    int width = 0;  // device pixels
+    int height = 0; // device pixels
+    int dotsPerInchX = 0;
+    int dotsPerInchY = 0;
 };
 
 Connection::Connection(std::chrono::milliseconds) : d_(std::make_unique<Private>()) {}
@@ -274,14 +252,23 @@ QueueState Connection::queueState(const QString &destination)
     return state;
 }
 
+// A queue for which no device context can be made takes no page.
 QString Connection::open(const QString &destination, const QueueState &queue)
 {
     if (!queue.found)
         return QString();
-    d_->geometry = pageGeometry(destination);
-    if (!d_->geometry.isValid())
+    Printer printer(destination);
+    const DeviceContext dc = printer ? deviceFor(printer) : DeviceContext();
+    if (!dc)
         return QString();
-    d_->destination = destination;
+    Private &d = *d_;
+    d.width = GetDeviceCaps(dc.get(), HORZRES);
+    d.height = GetDeviceCaps(dc.get(), VERTRES);
+    d.dotsPerInchX = GetDeviceCaps(dc.get(), LOGPIXELSX);
+    d.dotsPerInchY = GetDeviceCaps(dc.get(), LOGPIXELSY);
+    if (d.width <= 0 || d.height <= 0 || d.dotsPerInchX <= 0 || d.dotsPerInchY <= 0)
+        return QString();
+    d.destination = destination;
     return destination;
 }
 
@@ -291,10 +278,10 @@ Submission Connection::submit(const QImage &printBitmap, const PageDescription &
     // the paper. The sheet has square pixels at no more than kSheetDotsPerInch,
     // which keeps it to a few tens of megabytes; the job stretches it over
     // the printable area.
-    const PageGeometry &geometry = d_->geometry;
-    const int sheetDpi = (std::min)({kSheetDotsPerInch, geometry.dotsPerInchX, geometry.dotsPerInchY});
-    QImage sheet(print::MulDiv(geometry.width, sheetDpi, geometry.dotsPerInchX),
-                 print::MulDiv(geometry.height, sheetDpi, geometry.dotsPerInchY), QImage::Format_RGB32);
+    const Private &d = *d_;
+    const int sheetDpi = (std::min)({kSheetDotsPerInch, d.dotsPerInchX, d.dotsPerInchY});
+    QImage sheet(print::MulDiv(d.width, sheetDpi, d.dotsPerInchX), print::MulDiv(d.height, sheetDpi, d.dotsPerInchY),
+                 QImage::Format_RGB32);
     if (sheet.isNull())
         throw PrintError("The page cannot be prepared for the printer: not enough memory");
     sheet.fill(Qt::white);
@@ -303,7 +290,7 @@ Submission Connection::submit(const QImage &printBitmap, const PageDescription &
         composePage(painter, sheet.width(), sheet.height(), sheetDpi, page, printBitmap,
                     separatorsOf(QLocale::system()));
     }
-    return submitSheet(d_->destination, sheet);
+    return submitSheet(d.destination, sheet);
 }
 
 } // namespace terralume::print::spooler

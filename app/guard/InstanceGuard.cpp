@@ -193,8 +193,8 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
     error_.clear();
     runningInstance_ = 0;
     QString why;
-    place_ = guard::Place::find(&why);
-    if (!place_) {
+    place_ = std::make_unique<guard::Place>();
+    if (!guard::find(*place_, &why)) {
         error_ = why;
         return Outcome::Unguarded;
     }
@@ -202,31 +202,28 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
 
     const QDeadlineTimer deadline(answerBound);
     for (;;) {
-        std::unique_ptr<guard::Lock> lock = place_->lock();
         QString failure;
-        switch (lock->take(&failure)) {
-        case guard::Lock::State::Taken:
-            lock_ = std::move(lock);
-            error_ = address.isEmpty() ? place_->noAddress : place_->blocked();
+        switch (guard::take(*place_, lock_, &failure)) {
+        case guard::Lock::Taken:
+            error_ = address.isEmpty() ? place_->noAddress : guard::blocked(*place_);
             if (error_.isEmpty()) {
                 channel_ = std::make_unique<Channel>(this);
                 if (!channel_->listen(address, &failure))
                     error_ = QStringLiteral("the running instance cannot be reached: ") + failure;
             }
             return Outcome::Primary;
-        case guard::Lock::State::Failed:
+        case guard::Lock::Failed:
             error_ = QStringLiteral("cannot take the lock in %1: %2").arg(place_->folder, failure);
             return Outcome::Unguarded;
-        case guard::Lock::State::HeldElsewhere:
+        case guard::Lock::HeldElsewhere:
             break;
         }
-        lock.reset();
         // The running instance has no channel either; waiting would not help.
         if (address.isEmpty()) {
             error_ = place_->noAddress;
             return Outcome::NoAnswer;
         }
-        if (error_ = place_->blocked(); !error_.isEmpty())
+        if (error_ = guard::blocked(*place_); !error_.isEmpty())
             return Outcome::NoAnswer;
 
         const Outcome outcome =

@@ -9,8 +9,7 @@
 namespace terralume {
 
 namespace guard {
-class Lock;
-class Place;
+struct Place;
 } // namespace guard
 
 // One running instance per user and display (on Windows: per user and logon
@@ -69,7 +68,7 @@ private:
     Outcome forward(const QString &address, std::chrono::milliseconds bound);
 
     std::unique_ptr<guard::Place> place_; // where the lock and the channel are, held open
-    std::unique_ptr<guard::Lock> lock_;
+    std::shared_ptr<void> lock_;
     std::unique_ptr<Channel> channel_;
     qint64 runningInstance_ = 0;
     QString error_;

@@ -94,108 +94,87 @@ QString channelAddress(const QString &folder, int folderFd, const QString &name)
     return QFile::encodeName(address).size() <= room ? address : QString();
 }
 
+// The descriptor of the private folder, which keeps the socket reachable
+// however deep the folder is.
+struct Descriptor {
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int fd;
+};
+
+} // namespace
+
+bool find(Place &place, QString *why)
+{
+    place.folder = InstanceGuard::privateFolder(why);
+    if (place.folder.isEmpty())
+        return false;
+    const QString stem = QStringLiteral("Terralume-") + displayKey();
+    const QByteArray folder = QFile::encodeName(place.folder);
+#ifdef O_PATH
+    auto descriptor =
+        std::make_shared<Descriptor>(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+#else
+    auto descriptor =
+        std::make_shared<Descriptor>(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+#endif
+    place.lockName = QDir(place.folder).filePath(stem + QStringLiteral(".lock"));
+    place.address = channelAddress(place.folder, descriptor->fd, stem + QStringLiteral(".socket"));
+    place.noAddress = QStringLiteral("the running instance cannot be reached: the path of %1 is too long for a "
+                                     "local socket")
+                          .arg(place.folder);
+    place.held = std::move(descriptor);
+    return true;
+}
+
 // A lock that the kernel keeps for this process and drops when it ends,
 // however it ends. What the file holds never counts, so nothing a dead start
 // left behind (an empty or half-written file, the number of a process long
 // gone or now another program's) can keep the next start out. The file is
 // never removed: two starts exclude each other only by locking one file.
-class FileLock final : public Lock {
-public:
-    explicit FileLock(const QString &path) : path_(path) {}
-    ~FileLock() override
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-
-    State take(QString *why) override
-    {
-        const QByteArray name = QFile::encodeName(path_);
-        // Non-blocking, so that a pipe left in its place cannot hang the start.
-        constexpr int flags = O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-        fd_ = ::open(name.constData(), flags, 0600);
-        // Only this user writes in the private folder, so a file that cannot
-        // be read is ours: make it readable again. Removing it instead would
-        // let a start that opened it a moment ago lock a file nobody else sees.
-        if (fd_ < 0 && errno == EACCES && ::chmod(name.constData(), 0600) == 0)
-            fd_ = ::open(name.constData(), flags, 0600);
-        if (fd_ < 0)
-            return fail(why, systemReason());
-        struct stat info {};
-        if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode))
-            return fail(why, QStringLiteral("%1 is not a plain file").arg(path_));
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0)
-            return State::Taken;
-        if (errno == EWOULDBLOCK)
-            return State::HeldElsewhere;
-        return fail(why, systemReason());
-    }
-
-private:
-    static State fail(QString *why, const QString &reason)
-    {
-        *why = reason;
-        return State::Failed;
-    }
-
-    QString path_;
-    int fd_ = -1;
-};
-
-// The lock file and the socket in the private runtime folder, which this
-// process holds open so that the socket stays reachable however deep the
-// folder is.
-class RuntimeFolder final : public Place {
-public:
-    ~RuntimeFolder() override
-    {
-        if (folderFd_ >= 0)
-            ::close(folderFd_);
-    }
-
-    std::unique_ptr<Lock> lock() const override
-    {
-        return std::make_unique<FileLock>(QDir(folder).filePath(stem_ + QStringLiteral(".lock")));
-    }
-
-    // A folder where the socket belongs: it can neither be replaced by the
-    // running instance's socket nor reached by a later start, and the
-    // system's reasons for either ("Unknown error 21", a refused connection)
-    // do not say what is in the way.
-    QString blocked() const override
-    {
-        const QString path = QDir(folder).filePath(stem_ + QStringLiteral(".socket"));
-        struct stat info {};
-        if (::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode))
-            return QStringLiteral("the running instance cannot be reached: %1 is a folder, not the program's socket")
-                .arg(path);
-        return QString();
-    }
-
-    QString stem_;
-    int folderFd_ = -1;
-};
-
-} // namespace
-
-std::unique_ptr<Place> Place::find(QString *why)
+Lock take(const Place &place, std::shared_ptr<void> &holder, QString *why)
 {
-    auto place = std::make_unique<RuntimeFolder>();
-    place->folder = InstanceGuard::privateFolder(why);
-    if (place->folder.isEmpty())
-        return nullptr;
-    place->stem_ = QStringLiteral("Terralume-") + displayKey();
-    const QByteArray folder = QFile::encodeName(place->folder);
-#ifdef O_PATH
-    place->folderFd_ = ::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-#else
-    place->folderFd_ = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-#endif
-    place->address = channelAddress(place->folder, place->folderFd_, place->stem_ + QStringLiteral(".socket"));
-    place->noAddress = QStringLiteral("the running instance cannot be reached: the path of %1 is too long for a "
-                                      "local socket")
-                           .arg(place->folder);
-    return place;
+    const QByteArray name = QFile::encodeName(place.lockName);
+    // Non-blocking, so that a pipe left in its place cannot hang the start.
+    constexpr int flags = O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    auto file = std::make_shared<Descriptor>(::open(name.constData(), flags, 0600));
+    // Only this user writes in the private folder, so a file that cannot
+    // be read is ours: make it readable again. Removing it instead would
+    // let a start that opened it a moment ago lock a file nobody else sees.
+    if (file->fd < 0 && errno == EACCES && ::chmod(name.constData(), 0600) == 0)
+        file->fd = ::open(name.constData(), flags, 0600);
+    struct stat info {};
+    if (file->fd < 0) {
+        *why = systemReason();
+    } else if (::fstat(file->fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *why = QStringLiteral("%1 is not a plain file").arg(place.lockName);
+    } else if (::flock(file->fd, LOCK_EX | LOCK_NB) == 0) {
+        holder = std::move(file);
+        return Lock::Taken;
+    } else if (errno == EWOULDBLOCK) {
+        return Lock::HeldElsewhere;
+    } else {
+        *why = systemReason();
+    }
+    return Lock::Failed;
+}
+
+// A folder where the socket belongs: it can neither be replaced by the
+// running instance's socket nor reached by a later start, and the system's
+// reasons for either ("Unknown error 21", a refused connection) do not say
+// what is in the way.
+QString blocked(const Place &place)
+{
+    const QString path = place.lockName.chopped(5) + QStringLiteral(".socket");
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode))
+        return QStringLiteral("the running instance cannot be reached: %1 is a folder, not the program's socket")
+            .arg(path);
+    return QString();
 }
 
 QString makePrivate(const QString &folder)

@@ -52,66 +52,49 @@ QString sessionKey(QString *why)
     return sid.isEmpty() ? QString() : sid + QLatin1Char('-') + QString::number(session);
 }
 
-// A mutex of the session's namespace, owned while the instance runs. Windows
-// hands it on as abandoned when its owner dies, however it dies, and the
-// next start then takes it.
-class MutexLock final : public Lock {
-public:
-    explicit MutexLock(const QString &name) : name_(name) {}
-    ~MutexLock() override
-    {
-        if (mutex_ == nullptr)
-            return;
-        if (owned_)
-            ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
-    }
-
-    State take(QString *why) override
-    {
-        mutex_ = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t *>(name_.utf16()));
-        if (mutex_ == nullptr) {
-            *why = windowsMessage(GetLastError());
-            return State::Failed;
-        }
-        switch (WaitForSingleObject(mutex_, 0)) {
-        case WAIT_OBJECT_0:
-        case WAIT_ABANDONED:
-            owned_ = true;
-            return State::Taken;
-        case WAIT_TIMEOUT:
-            return State::HeldElsewhere;
-        default:
-            *why = windowsMessage(GetLastError());
-            return State::Failed;
-        }
-    }
-
-private:
-    QString name_;
-    HANDLE mutex_ = nullptr;
-    bool owned_ = false;
-};
+} // namespace
 
 // The lock is a named kernel object and the channel a named pipe; no folder
 // holds either, and nothing can stand in the pipe's place.
-class SessionObjects final : public Place {
-public:
-    std::unique_ptr<Lock> lock() const override { return std::make_unique<MutexLock>(folder + address); }
-    QString blocked() const override { return QString(); }
-};
-
-} // namespace
-
-std::unique_ptr<Place> Place::find(QString *why)
+bool find(Place &place, QString *why)
 {
     const QString key = sessionKey(why);
     if (key.isEmpty())
-        return nullptr;
-    auto place = std::make_unique<SessionObjects>();
-    place->folder = QStringLiteral("Local\\");
-    place->address = QStringLiteral("Terralume-") + key;
-    return place;
+        return false;
+    place.folder = QStringLiteral("Local\\");
+    place.lockName = place.folder + QStringLiteral("Terralume-") + key;
+    place.address = QStringLiteral("Terralume-") + key;
+    return true;
+}
+
+QString blocked(const Place &) { return QString(); }
+
+// A mutex of the session's namespace, owned while the instance runs. Windows
+// hands it on as abandoned when its owner dies, however it dies, and the
+// next start then takes it.
+Lock take(const Place &place, std::shared_ptr<void> &holder, QString *why)
+{
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t *>(place.lockName.utf16()));
+    if (mutex == nullptr) {
+        *why = windowsMessage(GetLastError());
+        return Lock::Failed;
+    }
+    switch (WaitForSingleObject(mutex, 0)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:
+        holder = std::shared_ptr<void>(mutex, [](HANDLE owned) {
+            ReleaseMutex(owned);
+            CloseHandle(owned);
+        });
+        return Lock::Taken;
+    case WAIT_TIMEOUT:
+        CloseHandle(mutex);
+        return Lock::HeldElsewhere;
+    default:
+        *why = windowsMessage(GetLastError());
+        CloseHandle(mutex);
+        return Lock::Failed;
+    }
 }
 
 QString makePrivate(const QString &folder)
