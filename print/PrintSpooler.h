@@ -20,7 +20,6 @@ struct QueueState {
     bool found = false;
     bool stopped = false;   // disabled: jobs would wait, nothing comes out
     bool accepting = true;  // rejecting: jobs are refused outright
-    QString message;        // the spooler's own words about the queue, if any
     bool landscape = false; // the destination's pages run across the paper by default
 };
 

@@ -65,11 +65,6 @@ Submission::Fate fateOf(http_t *http, int job, bool queueStopped)
 // the deadline.
 struct Connection::Private {
     ~Private() { httpClose(http_); }
-
-    static int keepWaiting(http_t *, void *self)
-    {
-        return std::chrono::steady_clock::now() < static_cast<Private *>(self)->deadline_ ? 1 : 0;
-    }
     // After a failed hand-over: whether the queue or the spooler is gone.
     Submission::Loss whatWentAway(const QString &destination);
     // Sends a finished print file to `destination` with its default settings
@@ -87,7 +82,12 @@ Connection::Connection(std::chrono::milliseconds patience) : d_(std::make_unique
     const int connectMs = static_cast<int>(std::max<std::chrono::milliseconds::rep>(patience.count(), 1));
     d_->http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, connectMs, nullptr);
     if (d_->http_ != nullptr)
-        httpSetTimeout(d_->http_, kPollSeconds, &Private::keepWaiting, d_.get());
+        httpSetTimeout(
+            d_->http_, kPollSeconds,
+            [](http_t *, void *self) {
+                return std::chrono::steady_clock::now() < static_cast<Private *>(self)->deadline_ ? 1 : 0;
+            },
+            d_.get());
 }
 
 Connection::~Connection() = default;
@@ -145,8 +145,6 @@ QueueState Connection::queueState(const QString &destination)
         state.stopped = qstrcmp(s, "5") == 0; // IPP_PSTATE_STOPPED
     if (const char *s = cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options))
         state.accepting = qstricmp(s, "false") != 0;
-    if (const char *s = cupsGetOption("printer-state-message", dest->num_options, dest->options))
-        state.message = QString::fromUtf8(s);
     // The user's saved choice first, then the queue's own default.
     const char *orientation = cupsGetOption("orientation-requested", dest->num_options, dest->options);
     cups_dinfo_t *info = orientation ? nullptr : cupsCopyDestInfo(http, dest);

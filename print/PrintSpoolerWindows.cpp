@@ -245,8 +245,6 @@ QueueState Connection::queueState(const QString &destination)
     state.found = true;
     state.stopped = isStopped(info);
     state.accepting = (info.Status & PRINTER_STATUS_PENDING_DELETION) == 0;
-    if (info.Status & PRINTER_STATUS_OFFLINE)
-        state.message = QStringLiteral("offline");
     const DEVMODEW *mode = info.pDevMode;
     state.landscape = mode != nullptr && (mode->dmFields & DM_ORIENTATION) && mode->dmOrientation == DMORIENT_LANDSCAPE;
     return state;
