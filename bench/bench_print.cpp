@@ -12,7 +12,7 @@
 #include "Generator.h"
 #include "JpegRoundTrip.h"
 #include "MapPicture.h"
-#include "MapPrinter.h"
+#include "PrintJob.h"
 #include "SeededRandom.h"
 
 #include <QDir>

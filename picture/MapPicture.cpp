@@ -6,7 +6,7 @@
 #include <new>
 #include <utility>
 
-#ifdef __linux__
+#ifdef Q_OS_LINUX
 #include <sys/mman.h>
 #endif
 
@@ -20,7 +20,7 @@ using SharedPixels = std::shared_ptr<std::uint16_t[]>;
 // huge pages that costs a few hundred page faults instead of thousands.
 SharedPixels allocatePixels(std::size_t count)
 {
-#ifdef __linux__
+#ifdef Q_OS_LINUX
     constexpr std::size_t kHugePage = std::size_t{2} << 20;
     const std::size_t bytes = count * sizeof(std::uint16_t);
     if (bytes >= kHugePage) {

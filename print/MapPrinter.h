@@ -1,6 +1,6 @@
 #pragma once
-// The Print command of the map window and its printer-less twin, the PDF
-// page. Both draw through composePage, so the paper and the file agree.
+// The printer-less twin of the Print command (PrintJob.h), the PDF page.
+// Both draw through composePage, so the paper and the file agree.
 
 #include "PageComposer.h"
 
@@ -12,43 +12,6 @@
 
 namespace terralume::print {
 
-// File > Print: converts `view` (the displayed 5-6-5 picture) into
-// `printBitmap` with ReJigPallete, then prints one page on the system's
-// default printer with that printer's default settings, no dialog.
-//
-// - A JPEG failure throws before anything else happens: `printBitmap` keeps
-//   what it held.
-// - Otherwise `printBitmap` is replaced and the job runs.
-// - Failures throw PrintError with the message the user sees:
-//   "There is no default printer currently selected", "Printer selected is
-//   not valid", "Printing in progress" (another job of this process is open),
-//   the queue being stopped or rejecting jobs,
-//   the spooler refusing the finished job, the queue or the print service
-//   going away while the page is sent, or the spooler keeping the job
-//   waiting in the queue (stopped meanwhile, or holding its jobs), or the
-//   page not fitting in the temporary folder (with the system's reason, or
-//   naming the folder when it is missing; nothing is submitted).
-//   A spooler that does not answer within a few seconds counts as no
-//   default printer.
-// - A failure while the page is being drawn drops the job: nothing reaches
-//   the spooler, and the next Print starts afresh.
-// `page.printedAt`, when not valid, becomes the local time of the footer.
-// Runs on the thread of the QGuiApplication.
-void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap);
-
-// The job half of PrintMap, for a PrintBitmap made already.
-void printPage(const QImage &printBitmap, const PageDescription &page);
-
-// Holds this process's printer as busy while alive: a Print started meanwhile
-// fails with "Printing in progress". PrintMap holds one for its job.
-class PrinterBusy {
-public:
-    PrinterBusy();
-    ~PrinterBusy();
-    PrinterBusy(const PrinterBusy &) = delete;
-    PrinterBusy &operator=(const PrinterBusy &) = delete;
-};
-
 // The page without a printer.
 enum class Paper { A4, Letter };
 
@@ -56,11 +19,6 @@ struct PdfOptions {
     Paper paper = Paper::A4;
     bool landscape = false;
 };
-
-// The paper of the default printer when it is A4 or Letter, found by the same
-// bounded look-up as Print; nothing when no spooler answers in time, no
-// queue is the default or it takes another paper.
-std::optional<Paper> defaultPrinterPaper();
 
 // The PDF page is laid out at this resolution, with a printable area 6.35 mm
 // (a quarter inch) in from every edge of the paper, as a typical printer has.

@@ -1,5 +1,6 @@
 #include "PageComposer.h"
 
+#include "MapPicture.h"
 #include "PrintError.h"
 
 #include <QFont>
@@ -12,6 +13,11 @@
 #include <limits>
 
 namespace terralume::print {
+
+PageDescription pageFor(const QString &title, const QString &sizeName, int waterPosition, int heatPosition)
+{
+    return PageDescription{mapCaption(title), sizeName, waterPosition, heatPosition, {}};
+}
 
 int MulDiv(int number, int numerator, int denominator)
 {

@@ -23,6 +23,11 @@ struct PageDescription {
     QDateTime printedAt;   // written in the footer; the current local time when not valid
 };
 
+// The page of a world made with these settings, as the Print command, the
+// PDF page and the renderer all print it: the map window's caption for
+// `title` above, the time of printing in the footer.
+PageDescription pageFor(const QString &title, const QString &sizeName, int waterPosition, int heatPosition);
+
 // number * numerator / denominator to the nearest integer, halves away from
 // zero, with a 64-bit product; -1 when the denominator is 0.
 int MulDiv(int number, int numerator, int denominator);

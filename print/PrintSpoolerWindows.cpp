@@ -1,7 +1,14 @@
 #include "PrintSpooler.h"
 
-#include <QImage>
+#include "PdfPage.h"
+#include "PrintError.h"
+#include "WindowsError.h"
 
+#include <QImage>
+#include <QLocale>
+#include <QPainter>
+
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,18 +20,17 @@ namespace terralume::print::spooler {
 
 namespace {
 
+// Fine enough for the title and footer text; a printer with more dots gets
+// each sheet pixel stretched.
+constexpr int kSheetDotsPerInch = 300;
+
 std::wstring wide(const QString &text) { return text.toStdWString(); }
 
 QString systemMessage(DWORD code)
 {
     if (code == 0)
         return QStringLiteral("the printer driver gave no reason");
-    wchar_t *text = nullptr;
-    const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    QString message = length ? QString::fromWCharArray(text, int(length)).trimmed() : QString();
-    LocalFree(text);
+    QString message = windowsErrorText(code);
     if (message.endsWith(u'.'))
         message.chop(1);
     return message.isEmpty() ? QStringLiteral("error %1").arg(code) : message;
@@ -96,9 +102,9 @@ public:
     {
         const LONG size = DocumentPropertiesW(nullptr, handle_, name_.data(), nullptr, nullptr, 0);
         std::vector<BYTE> buffer(size >= LONG(sizeof(DEVMODEW)) ? size_t(size) : 0);
-        if (buffer.empty() || DocumentPropertiesW(nullptr, handle_, name_.data(),
-                                                  reinterpret_cast<DEVMODEW *>(buffer.data()), nullptr,
-                                                  DM_OUT_BUFFER) != IDOK)
+        if (buffer.empty() ||
+            DocumentPropertiesW(nullptr, handle_, name_.data(), reinterpret_cast<DEVMODEW *>(buffer.data()), nullptr,
+                                DM_OUT_BUFFER) != IDOK)
             buffer.clear();
         return buffer;
     }
@@ -125,61 +131,11 @@ bool isStopped(const PRINTER_INFO_2W &info)
     return (info.Status & PRINTER_STATUS_PAUSED) != 0 || (info.Attributes & PRINTER_ATTRIBUTE_WORK_OFFLINE) != 0;
 }
 
-} // namespace
-
-Connection::Connection(std::chrono::milliseconds) {}
-
-void Connection::allow(std::chrono::milliseconds) {}
-
-QString Connection::defaultDestination()
-{
-    DWORD size = 0;
-    GetDefaultPrinterW(nullptr, &size);
-    if (size == 0)
-        return QString();
-    std::wstring name(size, L'\0');
-    if (!GetDefaultPrinterW(name.data(), &size))
-        return QString();
-    return QString::fromWCharArray(name.c_str());
-}
-
-QueueState Connection::queueState(const QString &destination)
-{
-    QueueState state;
-    Printer printer(destination);
-    if (!printer)
-        return state;
-    const std::vector<BYTE> buffer = printer.info2();
-    if (buffer.empty())
-        return state;
-    const auto &info = *reinterpret_cast<const PRINTER_INFO_2W *>(buffer.data());
-    state.found = true;
-    state.stopped = isStopped(info);
-    state.accepting = (info.Status & PRINTER_STATUS_PENDING_DELETION) == 0;
-    if (info.Status & PRINTER_STATUS_OFFLINE)
-        state.message = QStringLiteral("offline");
-    const DEVMODEW *mode = info.pDevMode;
-    state.landscape = mode != nullptr && (mode->dmFields & DM_ORIENTATION) && mode->dmOrientation == DMORIENT_LANDSCAPE;
-    return state;
-}
-
-PageGeometry Connection::pageGeometry(const QString &destination)
-{
-    PageGeometry geometry;
-    Printer printer(destination);
-    if (!printer)
-        return geometry;
-    const DeviceContext dc = deviceFor(printer);
-    if (!dc)
-        return geometry;
-    geometry.width = GetDeviceCaps(dc.get(), HORZRES);
-    geometry.height = GetDeviceCaps(dc.get(), VERTRES);
-    geometry.dotsPerInchX = GetDeviceCaps(dc.get(), LOGPIXELSX);
-    geometry.dotsPerInchY = GetDeviceCaps(dc.get(), LOGPIXELSY);
-    return geometry;
-}
-
-Submission Connection::submit(const QString &destination, const QImage &sheet)
+// Prints `sheet`, the whole printable area already drawn, as a one-page job
+// with an empty document name, stretched over the printable area. Every step
+// of the job is checked: a step the spooler or the driver refuses cancels the
+// job, and its reason comes back. Then asks what became of the job.
+Submission submitSheet(const QString &destination, const QImage &sheet)
 {
     Submission result;
     Printer printer(destination);
@@ -215,9 +171,9 @@ Submission Connection::submit(const QString &destination, const QImage &sheet)
     bitmap.bmiHeader.biBitCount = 32;
     bitmap.bmiHeader.biCompression = BI_RGB;
     SetStretchBltMode(dc.get(), COLORONCOLOR);
-    const int rows = StretchDIBits(dc.get(), 0, 0, GetDeviceCaps(dc.get(), HORZRES), GetDeviceCaps(dc.get(), VERTRES),
-                                   0, 0, pixels.width(), pixels.height(), pixels.constBits(), &bitmap, DIB_RGB_COLORS,
-                                   SRCCOPY);
+    const int rows =
+        StretchDIBits(dc.get(), 0, 0, GetDeviceCaps(dc.get(), HORZRES), GetDeviceCaps(dc.get(), VERTRES), 0, 0,
+                      pixels.width(), pixels.height(), pixels.constBits(), &bitmap, DIB_RGB_COLORS, SRCCOPY);
     if (rows == 0 || rows == int(GDI_ERROR))
         return refuse();
     if (EndPage(dc.get()) <= 0)
@@ -237,6 +193,102 @@ Submission Connection::submit(const QString &destination, const QImage &sheet)
     else if (!queue.empty() && isStopped(*reinterpret_cast<const PRINTER_INFO_2W *>(queue.data())))
         result.fate = Submission::Fate::QueueStopped;
     return result;
+}
+
+} // namespace
+
+// Windows printers take the page in their driver's own language, drawn
+// through GDI; every step the spooler or the driver refuses is seen (Qt's own
+// print engine on Windows ignores a refused end of the job and cannot cancel
+// one). Its calls answer from the local spooler service, which forwards to
+// remote queues itself, so there is no connection and no wait to bound.
+struct Connection::Private {
+    QString destination;
+    // The printable area of the queue's page with its default settings
+    // (paper, orientation, resolution), as its driver reports it.
+    int width = 0;  // device pixels
+    int height = 0; // device pixels
+    int dotsPerInchX = 0;
+    int dotsPerInchY = 0;
+};
+
+Connection::Connection(std::chrono::milliseconds) : d_(std::make_unique<Private>()) {}
+
+Connection::~Connection() = default;
+
+void Connection::allow(std::chrono::milliseconds) {}
+
+QString Connection::defaultDestination()
+{
+    DWORD size = 0;
+    GetDefaultPrinterW(nullptr, &size);
+    if (size == 0)
+        return QString();
+    std::wstring name(size, L'\0');
+    if (!GetDefaultPrinterW(name.data(), &size))
+        return QString();
+    return QString::fromWCharArray(name.c_str());
+}
+
+// Paused or offline counts as stopped, a queue being deleted as not
+// accepting; the orientation is that of the queue's default settings.
+QueueState Connection::queueState(const QString &destination)
+{
+    QueueState state;
+    Printer printer(destination);
+    if (!printer)
+        return state;
+    const std::vector<BYTE> buffer = printer.info2();
+    if (buffer.empty())
+        return state;
+    const auto &info = *reinterpret_cast<const PRINTER_INFO_2W *>(buffer.data());
+    state.found = true;
+    state.stopped = isStopped(info);
+    state.accepting = (info.Status & PRINTER_STATUS_PENDING_DELETION) == 0;
+    const DEVMODEW *mode = info.pDevMode;
+    state.landscape = mode != nullptr && (mode->dmFields & DM_ORIENTATION) && mode->dmOrientation == DMORIENT_LANDSCAPE;
+    return state;
+}
+
+// A queue for which no device context can be made takes no page.
+QString Connection::open(const QString &destination, const QueueState &queue)
+{
+    if (!queue.found)
+        return QString();
+    Printer printer(destination);
+    const DeviceContext dc = printer ? deviceFor(printer) : DeviceContext();
+    if (!dc)
+        return QString();
+    Private &d = *d_;
+    d.width = GetDeviceCaps(dc.get(), HORZRES);
+    d.height = GetDeviceCaps(dc.get(), VERTRES);
+    d.dotsPerInchX = GetDeviceCaps(dc.get(), LOGPIXELSX);
+    d.dotsPerInchY = GetDeviceCaps(dc.get(), LOGPIXELSY);
+    if (d.width <= 0 || d.height <= 0 || d.dotsPerInchX <= 0 || d.dotsPerInchY <= 0)
+        return QString();
+    d.destination = destination;
+    return destination;
+}
+
+Submission Connection::submit(const QImage &printBitmap, const PageDescription &page, std::chrono::milliseconds)
+{
+    // The driver's page already runs the way its default orientation turns
+    // the paper. The sheet has square pixels at no more than kSheetDotsPerInch,
+    // which keeps it to a few tens of megabytes; the job stretches it over
+    // the printable area.
+    const Private &d = *d_;
+    const int sheetDpi = (std::min)({kSheetDotsPerInch, d.dotsPerInchX, d.dotsPerInchY});
+    QImage sheet(print::MulDiv(d.width, sheetDpi, d.dotsPerInchX), print::MulDiv(d.height, sheetDpi, d.dotsPerInchY),
+                 QImage::Format_RGB32);
+    if (sheet.isNull())
+        throw PrintError("The page cannot be prepared for the printer: not enough memory");
+    sheet.fill(Qt::white);
+    {
+        QPainter painter(&sheet);
+        composePage(painter, sheet.width(), sheet.height(), sheetDpi, page, printBitmap,
+                    separatorsOf(QLocale::system()));
+    }
+    return submitSheet(d.destination, sheet);
 }
 
 } // namespace terralume::print::spooler

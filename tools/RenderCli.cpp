@@ -97,11 +97,8 @@ StepFailure writeRequested(const Options &options, const World &world, std::ostr
     }
     if (!options.pdf)
         return std::nullopt;
-    const print::PageDescription page{mapCaption(QString::fromStdString(options.title)),
-                                      QString::fromStdString(options.size),
-                                      options.water,
-                                      options.heat,
-                                      {}};
+    const print::PageDescription page = print::pageFor(
+        QString::fromStdString(options.title), QString::fromStdString(options.size), options.water, options.heat);
     return writePdf(*options.pdf, shown, page, options.page);
 }
 

@@ -1,6 +1,7 @@
 #include "MapExport.h"
 
 #include "OutputFile.h"
+#include "PrintJob.h"
 
 #include <QDir>
 #include <QFile>

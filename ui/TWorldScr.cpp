@@ -1,9 +1,9 @@
 #include "TWorldScr.h"
 
 #include "DesignScale.h"
-#include "JpegRoundTrip.h"
 #include "MapExport.h"
 #include "MapPrinter.h"
+#include "PrintJob.h"
 #include "SeededRandom.h"
 #include "TerralumeApplication.h"
 #include "WaitCursor.h"
@@ -28,6 +28,7 @@
 
 #include <cmath>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 namespace terralume::ui {
@@ -333,13 +334,12 @@ void TWorldScr::PrintMap1Click()
 {
     // The page's title is the caption; the footer records the settings the
     // shown map was made with.
-    const print::PageDescription page{
-        mapCaption(settings_.Title), settings_.SizeName, settings_.WaterPosition, settings_.HeatPosition, {}};
+    const print::PageDescription page =
+        print::pageFor(settings_.Title, settings_.SizeName, settings_.WaterPosition, settings_.HeatPosition);
     // The conversion runs under the normal cursor; the job under the
     // hourglass.
-    PrintBitmap = print::ReJigPallete(view_.image());
-    const WaitCursor hourglass;
-    print::printPage(PrintBitmap, page);
+    std::optional<WaitCursor> hourglass;
+    print::PrintMap(view_.image(), page, PrintBitmap, [&hourglass] { hourglass.emplace(); });
 }
 
 QString TWorldScr::chooseFile(const QString &caption, const QString &suffix, const QString &filter)
@@ -382,8 +382,8 @@ void TWorldScr::SavePdf1Click()
         chooseFile(QStringLiteral("Save Page As PDF"), QStringLiteral("pdf"), QStringLiteral("PDF files (*.pdf)"));
     if (file.isEmpty())
         return;
-    const print::PageDescription page{
-        mapCaption(settings_.Title), settings_.SizeName, settings_.WaterPosition, settings_.HeatPosition, {}};
+    const print::PageDescription page =
+        print::pageFor(settings_.Title, settings_.SizeName, settings_.WaterPosition, settings_.HeatPosition);
     const WaitCursor hourglass;
     saveWhole(file, print::composePdfBytes(view_.image(), page, defaultPdfPaper()));
 }

@@ -13,7 +13,7 @@
 #include <memory>
 #include <new>
 
-#ifdef _WIN32
+#ifdef Q_OS_WIN
 #include <windows.h>
 #else
 #include <sys/mman.h>
@@ -65,7 +65,7 @@ public:
     {
         if (block_)
             return;
-#ifdef _WIN32
+#ifdef Q_OS_WIN
         block_ = VirtualAlloc(nullptr, kBytes, MEM_RESERVE, PAGE_NOACCESS);
 #else
         void *block = mmap(nullptr, kBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -74,7 +74,7 @@ public:
     }
     void release()
     {
-#ifdef _WIN32
+#ifdef Q_OS_WIN
         if (block_)
             VirtualFree(block_, 0, MEM_RELEASE);
 #else

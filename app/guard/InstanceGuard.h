@@ -8,6 +8,10 @@
 
 namespace terralume {
 
+namespace guard {
+struct Place;
+} // namespace guard
+
 // One running instance per user and display (on Windows: per user and logon
 // session). The first start takes a lock in a private runtime folder (on
 // Windows a named mutex) and listens on a local socket next to it (a named
@@ -59,14 +63,13 @@ signals:
     void activationRequested(const QString &token);
 
 private:
-    class Lock;
     class Channel; // the running instance's end: the server and its connections
 
     Outcome forward(const QString &address, std::chrono::milliseconds bound);
 
-    std::unique_ptr<Lock> lock_;
+    std::unique_ptr<guard::Place> place_; // where the lock and the channel are, held open
+    std::shared_ptr<void> lock_;
     std::unique_ptr<Channel> channel_;
-    int folderFd_ = -1; // keeps the socket reachable however deep the folder
     qint64 runningInstance_ = 0;
     QString error_;
 };

@@ -4,7 +4,7 @@
 // a 64 KiB file system mounted for this process alone (a mount namespace of
 // its own, inside a user namespace when not root); the private scheduler of
 // the print tests is the default printer.
-#include "MapPrinter.h"
+#include "PrintJob.h"
 #include "PrintError.h"
 #include "PrivateScheduler.h"
 #include "TestMaps.h"

@@ -1,6 +1,7 @@
 // File > Print against a real scheduler: a private CUPS whose default queue
 // is a PDF printer writing into a folder of the test set-up's own.
-#include "MapPrinter.h"
+#include "JpegRoundTrip.h"
+#include "PrintJob.h"
 #include "PageComposer.h"
 #include "PrintError.h"
 #include "PrintSpooler.h"
@@ -73,8 +74,9 @@ QString joined(const QList<Word> &list)
 
 PageDescription page()
 {
-    return PageDescription{QStringLiteral("Terralume - Printed Isles"), QStringLiteral("Medium"), -5, 10,
-                           QDateTime(QDate(2026, 3, 7), QTime(9, 5))};
+    PageDescription printed = pageFor(QStringLiteral("Printed Isles"), QStringLiteral("Medium"), -5, 10);
+    printed.printedAt = QDateTime(QDate(2026, 3, 7), QTime(9, 5));
+    return printed;
 }
 
 } // namespace
@@ -351,14 +353,12 @@ void PrinterEndToEnd::heldJobIsReported()
 // The queue looked ready, and was disabled while the page was composed.
 void PrinterEndToEnd::queueStoppedBeforeSubmissionIsSeen()
 {
-    QTemporaryDir dir;
-    QFile small(dir.filePath(QStringLiteral("small.txt")));
-    QVERIFY(small.open(QIODevice::WriteOnly) && small.write("a small job\n") > 0);
-    small.close();
     spooler::Connection spool(std::chrono::seconds(5));
-    QVERIFY(!spool.queueState(cups.queue).stopped);
+    const spooler::QueueState state = spool.queueState(cups.queue);
+    QVERIFY(!state.stopped);
+    QCOMPARE(spool.open(cups.queue, state), cups.queue);
     QVERIFY(admin(QStringLiteral("cupsdisable"), {cups.queue}));
-    const spooler::Submission job = spool.submit(cups.queue, small.fileName());
+    const spooler::Submission job = spool.submit(ReJigPallete(view), page(), std::chrono::seconds(5));
     const bool restored = admin(QStringLiteral("cancel"), {QStringLiteral("-a"), cups.queue}) &&
                           admin(QStringLiteral("cupsenable"), {cups.queue});
     QVERIFY2(job.job != 0, qPrintable(job.error));
@@ -404,17 +404,14 @@ void PrinterEndToEnd::printerGoneWhileSendingIsNamed()
         }
         return true;
     };
-    QTemporaryDir dir;
-    QFile small(dir.filePath(QStringLiteral("small.txt")));
-    QVERIFY(small.open(QIODevice::WriteOnly) && small.write("a small job\n") > 0);
-    small.close();
+    const QImage printBitmap = ReJigPallete(view);
     const int jobs = jobCount(cups.queue);
     spooler::Submission job;
     {
         spooler::Connection spool(std::chrono::seconds(5));
-        QVERIFY(spool.queueState(queue).found);
+        QCOMPARE(spool.open(queue, spool.queueState(queue)), queue);
         QVERIFY(runAll(remove));
-        job = spool.submit(queue, small.fileName());
+        job = spool.submit(printBitmap, page(), std::chrono::seconds(5));
     }
     QVERIFY(runAll(restore));
     QCOMPARE(QString::fromStdString(job.failure(queue)), failure.arg(cups.queue));

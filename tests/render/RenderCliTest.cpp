@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -135,65 +134,6 @@ TEST_F(RenderCli, WritesFileNamesByteForByte)
     EXPECT_NE(run.err.find("no\\x1b[2Jsuch/map.png"), std::string::npos) << run.err;
     EXPECT_FALSE(hasControlBytes(run.err)) << run.err;
 }
-
-// The kernel's rule for links in shared folders: in a sticky folder anyone
-// may write to, a link is followed only when it belongs to the one following
-// it or to the folder's owner. "other" is a user id that is neither.
-struct SharedFolderLink {
-    const char *name;
-    bool sticky;
-    bool folderOfOther;
-    bool linkOfOther;
-    bool followed;
-};
-
-class RenderCliLink : public RenderCli, public testing::WithParamInterface<SharedFolderLink> {};
-
-TEST_P(RenderCliLink, InASharedFolderFollowsOnlyTrustedLinks)
-{
-    const SharedFolderLink c = GetParam();
-    constexpr uid_t other = 54321;
-    if ((c.folderOfOther || c.linkOfOther) && ::geteuid() != 0)
-        GTEST_SKIP() << "only root can give a link or a folder to another user";
-    const std::string shared = path("shared"), victim = path("victim.png"), link = shared + "/map.png";
-    ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
-    ASSERT_EQ(::chmod(shared.c_str(), c.sticky ? 01777 : 0777), 0);
-    std::ofstream(victim) << "precious";
-    ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
-    if (c.linkOfOther) {
-        ASSERT_EQ(::lchown(link.c_str(), other, other), 0);
-    }
-    if (c.folderOfOther) {
-        ASSERT_EQ(::chown(shared.c_str(), other, other), 0);
-    }
-
-    const Outcome run = render({"--png", link});
-    std::ifstream in(victim, std::ios::binary);
-    const std::string victimBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    struct stat info {};
-    ASSERT_EQ(::lstat(link.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link itself stays";
-    if (c.followed) {
-        EXPECT_EQ(run.code, 0) << run.err;
-        EXPECT_EQ(victimBytes.rfind("\x89PNG", 0), 0u) << "the link's target holds the picture";
-    } else {
-        EXPECT_EQ(run.code, 1);
-        EXPECT_NE(run.err.find("cannot write '" + link + "': it is a link that another user made in a shared folder"),
-                  std::string::npos)
-            << run.err;
-        EXPECT_EQ(victimBytes, "precious");
-    }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(shared), {}), 1) << "no leftover next to the link";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    SharedFolder, RenderCliLink,
-    testing::Values(SharedFolderLink{"OwnLinkInOwnStickyFolder", true, false, false, true},
-                    SharedFolderLink{"OthersLinkInOwnStickyFolder", true, false, true, false},
-                    SharedFolderLink{"FolderOwnersLink", true, true, true, true},
-                    SharedFolderLink{"OwnLinkInOthersStickyFolder", true, true, false, true},
-                    SharedFolderLink{"OthersLinkInAFolderWithoutStickyBit", false, false, true, true}),
-    [](const testing::TestParamInfo<SharedFolderLink> &info) { return std::string(info.param.name); });
 
 // Whoever reads the help page learns every option the program itself lists.
 TEST_F(RenderCli, HelpPageListsEveryOption)

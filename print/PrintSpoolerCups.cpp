@@ -1,6 +1,15 @@
 #include "PrintSpooler.h"
 
+#include "OutputFile.h"
+#include "PdfPage.h"
+#include "PrintError.h"
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -49,29 +58,51 @@ Submission::Fate fateOf(http_t *http, int job, bool queueStopped)
 
 } // namespace
 
-Connection::Connection(std::chrono::milliseconds patience)
+// The connection the library would use (CUPS_SERVER, the client
+// configuration, the local socket). The library's own connection waits a
+// minute for each request when the scheduler takes the connection and never
+// answers (a hung scheduler); here the connection and every request share
+// the deadline.
+struct Connection::Private {
+    ~Private() { httpClose(http_); }
+    // After a failed hand-over: whether the queue or the spooler is gone.
+    Submission::Loss whatWentAway(const QString &destination);
+    // Sends a finished print file to `destination` with its default settings
+    // and an empty title, then asks what became of the job.
+    Submission submitFile(const QString &destination, const QString &fileName);
+
+    http_t *http_ = nullptr;
+    std::chrono::steady_clock::time_point deadline_;
+    std::unique_ptr<QPrinter> printer_;
+};
+
+Connection::Connection(std::chrono::milliseconds patience) : d_(std::make_unique<Private>())
 {
     allow(patience);
     const int connectMs = static_cast<int>(std::max<std::chrono::milliseconds::rep>(patience.count(), 1));
-    http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, connectMs, nullptr);
-    if (http_ != nullptr)
-        httpSetTimeout(http_, kPollSeconds, &Connection::keepWaiting, this);
+    d_->http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, connectMs, nullptr);
+    if (d_->http_ != nullptr)
+        httpSetTimeout(
+            d_->http_, kPollSeconds,
+            [](http_t *, void *self) {
+                return std::chrono::steady_clock::now() < static_cast<Private *>(self)->deadline_ ? 1 : 0;
+            },
+            d_.get());
 }
 
-Connection::~Connection() { httpClose(http_); }
+Connection::~Connection() = default;
 
-void Connection::allow(std::chrono::milliseconds patience) { deadline_ = std::chrono::steady_clock::now() + patience; }
-
-int Connection::keepWaiting(http_t *, void *self)
+void Connection::allow(std::chrono::milliseconds patience)
 {
-    return std::chrono::steady_clock::now() < static_cast<Connection *>(self)->deadline_ ? 1 : 0;
+    d_->deadline_ = std::chrono::steady_clock::now() + patience;
 }
 
-Submission::Loss Connection::whatWentAway(const QString &destination)
+Submission::Loss Connection::Private::whatWentAway(const QString &destination)
 {
     // Once the patience is spent, a hung scheduler would look like a gone
     // queue; its refusal is then reported as it came.
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
     if (http_ == nullptr || left.count() <= 0)
         return Submission::Loss::None;
     // A scheduler that was stopped leaves its socket unanswered, so the
@@ -85,11 +116,14 @@ Submission::Loss Connection::whatWentAway(const QString &destination)
     return cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND ? Submission::Loss::Queue : Submission::Loss::None;
 }
 
+// As lp uses it: "queue", or "queue/instance" for a saved set of options.
+// It also counts when the user's option file names no default of its own.
 QString Connection::defaultDestination()
 {
-    if (http_ == nullptr)
+    http_t *http = d_->http_;
+    if (http == nullptr)
         return QString();
-    cups_dest_t *dest = cupsGetNamedDest(http_, nullptr, nullptr);
+    cups_dest_t *dest = cupsGetNamedDest(http, nullptr, nullptr);
     if (dest == nullptr)
         return QString();
     QString name = QString::fromLocal8Bit(dest->name);
@@ -101,8 +135,9 @@ QString Connection::defaultDestination()
 
 QueueState Connection::queueState(const QString &destination)
 {
+    http_t *http = d_->http_;
     QueueState state;
-    cups_dest_t *dest = http_ != nullptr ? findDestination(http_, destination) : nullptr;
+    cups_dest_t *dest = http != nullptr ? findDestination(http, destination) : nullptr;
     if (dest == nullptr)
         return state;
     state.found = true;
@@ -110,13 +145,11 @@ QueueState Connection::queueState(const QString &destination)
         state.stopped = qstrcmp(s, "5") == 0; // IPP_PSTATE_STOPPED
     if (const char *s = cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options))
         state.accepting = qstricmp(s, "false") != 0;
-    if (const char *s = cupsGetOption("printer-state-message", dest->num_options, dest->options))
-        state.message = QString::fromUtf8(s);
     // The user's saved choice first, then the queue's own default.
     const char *orientation = cupsGetOption("orientation-requested", dest->num_options, dest->options);
-    cups_dinfo_t *info = orientation ? nullptr : cupsCopyDestInfo(http_, dest);
+    cups_dinfo_t *info = orientation ? nullptr : cupsCopyDestInfo(http, dest);
     if (info != nullptr) {
-        if (ipp_attribute_t *value = cupsFindDestDefault(http_, dest, info, "orientation-requested")) {
+        if (ipp_attribute_t *value = cupsFindDestDefault(http, dest, info, "orientation-requested")) {
             const int code = ippGetInteger(value, 0);
             state.landscape = code == IPP_ORIENT_LANDSCAPE || code == IPP_ORIENT_REVERSE_LANDSCAPE;
         }
@@ -128,7 +161,53 @@ QueueState Connection::queueState(const QString &destination)
     return state;
 }
 
-Submission Connection::submit(const QString &destination, const QString &fileName)
+QString Connection::open(const QString &destination, const QueueState &queue)
+{
+    // The scheduler has just answered, so Qt's own questions about the
+    // queue (its page sizes and margins) find it answering too.
+    const QPrinterInfo info = queue.found ? QPrinterInfo::printerInfo(destination) : QPrinterInfo();
+    if (info.isNull())
+        return QString();
+    d_->printer_ = std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+    if (!d_->printer_->isValid())
+        return QString();
+    // The page is laid out the way the printer's defaults turn the paper.
+    if (queue.landscape)
+        d_->printer_->setPageOrientation(QPageLayout::Landscape);
+    return info.printerName();
+}
+
+Submission Connection::submit(const QImage &printBitmap, const PageDescription &page,
+                              std::chrono::milliseconds patience)
+{
+    // The page is composed in memory, where a page cut short shows, and the
+    // spool file then written all or nothing: Qt's print engine would stop
+    // quietly on a full disk and hand the spooler a truncated job. The job
+    // goes through a file rather than Qt's own spooling, which would not tell
+    // us when the spooler refuses it.
+    const QPrinter &printer = *d_->printer_;
+    const QByteArray pageBytes = pdfPage(printBitmap, page, printer.pageLayout(), printer.resolution(), QString());
+    if (pageBytes.isEmpty())
+        throw PrintError("The page cannot be prepared for the printer");
+    // Qt gives no temporary folder at all when TMPDIR names one that is not
+    // there; the spool file would then go to the root folder (or fail there
+    // with a reason that names no folder).
+    const QString tempFolder = QDir::tempPath();
+    if (tempFolder.isEmpty() || !QFileInfo(tempFolder).isDir())
+        throw PrintError("The page cannot be prepared for the printer: the temporary folder " +
+                         quoted(qEnvironmentVariable("TMPDIR", tempFolder)) + " is missing");
+    QTemporaryFile spool(tempFolder + QStringLiteral("/terralume-page-XXXXXX.job"));
+    if (!spool.open())
+        throw PrintError("The page cannot be prepared for the printer: " + spool.errorString().toStdString());
+    QString written;
+    if (!writeFileAtomically(encodeFileName(spool.fileName()), pageBytes, written))
+        throw PrintError("The page cannot be prepared for the printer: " + written.toStdString());
+
+    allow(patience);
+    return d_->submitFile(printer.printerName(), spool.fileName());
+}
+
+Submission Connection::Private::submitFile(const QString &destination, const QString &fileName)
 {
     Submission result;
     const QByteArray file = QFile::encodeName(fileName);

@@ -8,10 +8,9 @@
 // the device itself, unless the caller takes regular files only.
 //
 // On Linux the name is taken byte for byte as the file system sees it,
-// whatever the locale; on Windows, whose names are Unicode, it is UTF-8. A link as the last part of the name is followed to its target, but
-// not a link that another user planted in a shared sticky folder such as the
-// system's temporary folder (the rule the kernel applies with its symlink
-// protection, applied here whatever that setting is).
+// whatever the locale; on Windows, whose names are Unicode, it is UTF-8. A link as the last part of the name is
+// followed to its target, but not a link that another user planted in a shared sticky folder such as the system's
+// temporary folder (the rule the kernel applies with its symlink protection, applied here whatever that setting is).
 
 #include <QByteArray>
 #include <QByteArrayView>

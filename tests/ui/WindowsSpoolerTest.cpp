@@ -1,7 +1,7 @@
 // File > Print through the Windows spooler, which hands its jobs to the PDF
 // queue named by TERRALUME_CUPS_QUEUE; the queue writes each job into the
 // folder TERRALUME_CUPS_OUT as job_ID.pdf once it is whole.
-#include "MapPrinter.h"
+#include "PrintJob.h"
 #include "PrintError.h"
 #include "PrintSpooler.h"
 #include "UiTestSupport.h"
@@ -46,9 +46,10 @@ private slots:
         QVERIFY(state.found);
         QVERIFY(!state.stopped);
         QVERIFY(state.accepting);
-        QVERIFY(spooler.pageGeometry(queue_).isValid());
+        QCOMPARE(spooler.open(queue_, state), queue_);
         QVERIFY(!spooler.queueState(QStringLiteral("no such printer")).found);
-        QVERIFY(!spooler.pageGeometry(QStringLiteral("no such printer")).isValid());
+        // Found a moment ago, gone now: no device context, no page.
+        QVERIFY(spooler.open(QStringLiteral("no such printer"), state).isEmpty());
     }
 
     // A page that fails while it is drawn reaches no queue: after it, one
@@ -70,9 +71,8 @@ private slots:
         find<QComboBox>(program.World1, "lstSize")->setCurrentText(QStringLiteral("Small"));
         find<QLineEdit>(program.World1, "edTitle")->setText(QStringLiteral("Printed Under Windows"));
         ErrorBoxWatcher boxes;
-        const bool ran = withMapOpen(program.World1, program.WorldScr, [](TWorldScr &window) {
-            find<QAction>(window, "PrintMap1")->trigger();
-        });
+        const bool ran = withMapOpen(program.World1, program.WorldScr,
+                                     [](TWorldScr &window) { find<QAction>(window, "PrintMap1")->trigger(); });
         QVERIFY(ran);
         QVERIFY2(boxes.boxes().isEmpty(), qPrintable(boxes.boxes().value(0).text));
 

@@ -231,6 +231,69 @@ INSTANTIATE_TEST_SUITE_P(Files, ReplacedFile,
                                          Replaced{"AnotherUsersSetGroupId", 02755, true, Writer::Root, true},
                                          Replaced{"SharedWithAGroup", 0666, true, Writer::GroupMember, true}),
                          [](const testing::TestParamInfo<Replaced> &info) { return std::string(info.param.name); });
+// The kernel's rule for links in shared folders: in a sticky folder anyone
+// may write to, a link is followed only when it belongs to the one following
+// it or to the folder's owner. "other" is a user id that is neither.
+struct SharedFolderLink {
+    const char *name;
+    bool sticky;
+    bool folderOfOther;
+    bool linkOfOther;
+    bool followed;
+};
+
+class LinkInSharedFolder : public testing::TestWithParam<SharedFolderLink> {};
+
+TEST_P(LinkInSharedFolder, IsFollowedOnlyWhenTrusted)
+{
+    const SharedFolderLink c = GetParam();
+    constexpr uid_t other = 54321;
+    if ((c.folderOfOther || c.linkOfOther) && ::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a link or a folder to another user";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("shared")));
+    const QByteArray shared = encodeFileName(dir.filePath(QStringLiteral("shared")));
+    const QByteArray victim = encodeFileName(dir.filePath(QStringLiteral("victim.png")));
+    const QByteArray link = shared + "/map.png";
+    ASSERT_EQ(::chmod(shared.constData(), c.sticky ? 01777 : 0777), 0);
+    {
+        QFile old(decodeFileName(victim));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("precious");
+    }
+    ASSERT_EQ(::symlink(victim.constData(), link.constData()), 0);
+    if (c.linkOfOther) {
+        ASSERT_EQ(::lchown(link.constData(), other, other), 0);
+    }
+    if (c.folderOfOther) {
+        ASSERT_EQ(::chown(shared.constData(), other, other), 0);
+    }
+
+    QString reason;
+    const bool written = writeFileAtomically(link, QByteArrayView("a map"), reason);
+    struct stat info {};
+    ASSERT_EQ(::lstat(link.constData(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link itself stays";
+    EXPECT_EQ(written, c.followed) << reason.toStdString();
+    EXPECT_EQ(contentsOf(decodeFileName(victim)), QByteArray(c.followed ? "a map" : "precious"));
+    if (!c.followed) {
+        EXPECT_EQ(reason.toStdString(), "it is a link that another user made in a shared folder");
+    }
+    EXPECT_EQ(
+        QDir(decodeFileName(shared)).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+        QStringList{QStringLiteral("map.png")})
+        << "no leftover next to the link";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SharedFolder, LinkInSharedFolder,
+    testing::Values(SharedFolderLink{"OwnLinkInOwnStickyFolder", true, false, false, true},
+                    SharedFolderLink{"OthersLinkInOwnStickyFolder", true, false, true, false},
+                    SharedFolderLink{"FolderOwnersLink", true, true, true, true},
+                    SharedFolderLink{"OwnLinkInOthersStickyFolder", true, true, false, true},
+                    SharedFolderLink{"OthersLinkInAFolderWithoutStickyBit", false, false, true, true}),
+    [](const testing::TestParamInfo<SharedFolderLink> &info) { return std::string(info.param.name); });
 #endif
 
 } // namespace
