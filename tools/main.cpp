@@ -3,7 +3,9 @@
 #include <csignal>
 #include <iostream>
 
-#ifdef _WIN32
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
 #include <QString>
 
 #include <fcntl.h>
@@ -19,7 +21,7 @@
 
 int main(int argc, char **argv)
 {
-#ifdef _WIN32
+#ifdef Q_OS_WIN
     // The narrow arguments are in the ANSI code page, which loses every
     // character it lacks (a name in Chinese on a Western system); the wide
     // ones are whole. They go on as UTF-8, as a Linux shell would pass them.
