@@ -70,7 +70,8 @@ fetch_source() {
   if [[ ! -f $folder/.fetched-$version ]]; then
     rm -rf "$folder"
     mkdir -p "$cache/src"
-    (cd "$cache/src" && apt-get "${apt_private[@]}" source -qq "$package=$version" >&2)
+    (cd "$cache/src" && apt-get "${apt_private[@]}" source -qq "$package=$version" >&2) ||
+      die "Debian's source of $package $version could not be fetched"
     touch "$folder/.fetched-$version"
   fi
   echo "$folder"
