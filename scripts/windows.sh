@@ -29,7 +29,7 @@ run_counted() {
   local log line
   log=$(mktemp)
   "$@" 2>&1 | tee "$log" || true
-  line=$(grep -E '^[a-z0-9 ]+: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -1)
+  line=$(grep -E '^[a-z0-9 ]+: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -1 || true)
   rm -f "$log"
   if [[ -z $line ]]; then
     echo "$(basename "$1") did not run to the end"
