@@ -5,7 +5,7 @@
 # under Wine, and the Debian package. Ends with one summary line.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$here"
+cd "$here" || exit 1
 jobs=$(nproc)
 passed=0
 failed=0

@@ -99,6 +99,7 @@ TERRALUME_CUPS_OUT=$dir/out
 TERRALUME_CUPS_DIR=$dir
 export CUPS_SERVER TERRALUME_CUPS_QUEUE TERRALUME_CUPS_OUT TERRALUME_CUPS_DIR
 STATE
+    # shellcheck source=/dev/null # the state file written by start
     . "$state"
     cat >"$dir/root/cupsd.conf" <<CONF
 Listen $dir/cups.sock
@@ -140,20 +141,24 @@ CONF
     lpadmin -d "$queue"
     ;;
 halt)
+    # shellcheck source=/dev/null # the state file written by start
     . "$state"
     halt_scheduler
     ;;
 resume)
+    # shellcheck source=/dev/null # the state file written by start
     . "$state"
     run_scheduler
     ;;
 freeze | thaw)
+    # shellcheck source=/dev/null # the state file written by start
     . "$state"
     if [ "$action" = freeze ]; then signal=STOP; else signal=CONT; fi
     kill -s "$signal" "$(cat "$TERRALUME_CUPS_DIR/cupsd.pid")"
     ;;
 stop)
     [ -f "$state" ] || exit 0
+    # shellcheck source=/dev/null # the state file written by start
     . "$state"
     halt_scheduler
     case "$TERRALUME_CUPS_DIR" in

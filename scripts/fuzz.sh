@@ -96,7 +96,7 @@ for target in "${targets[@]}"; do
         failed=1
         # The finding's own report, without the thousands of progress lines.
         grep -v -E '^#[0-9]+' "$log" | tail -n 60 >&2
-        reproducer=$(ls -t "$artifacts/$target-"* 2>/dev/null | head -n 1)
+        reproducer=$(find "$artifacts" -maxdepth 1 -name "$target-*" -printf '%T@ %p\n' 2>/dev/null | sort -rn | head -n 1 | cut -d' ' -f2-)
         say "$target: FAILED after $runs executions (exit $status)"
         [[ -n $reproducer ]] && say "reproduce with: $binary $reproducer"
         summary+=("$target=FAILED")

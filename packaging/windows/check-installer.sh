@@ -23,14 +23,19 @@ fail() {
     failures=$((failures + 1))
 }
 
-wineboot -i >/dev/null 2>&1 && wineserver -w || { say "cannot make a Wine prefix"; exit 2; }
+if ! { wineboot -i >/dev/null 2>&1 && wineserver -w; }; then
+    say "cannot make a Wine prefix"
+    exit 2
+fi
 target='C:\Program Files\Terralume'
 folder="$prefix/drive_c/Program Files/Terralume"
 shortcut="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Terralume.lnk"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Terralume'
 
 # /D must come last and unquoted.
-wine "$installer" /S "/D=$target" && wineserver -w || fail "the silent install failed"
+if ! { wine "$installer" /S "/D=$target" && wineserver -w; }; then
+    fail "the silent install failed"
+fi
 for file in terralume.exe terralume-render.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll uninstall.exe; do
     [[ -f $folder/$file ]] || fail "not installed: $file"
 done
@@ -58,7 +63,9 @@ fi
 
 # The uninstaller copies itself away and runs from there; wineserver -w
 # waits for that copy too.
-wine "$folder/uninstall.exe" /S && wineserver -w || fail "the silent uninstall failed"
+if ! { wine "$folder/uninstall.exe" /S && wineserver -w; }; then
+    fail "the silent uninstall failed"
+fi
 [[ ! -e $folder ]] || fail "the uninstall left: $(cd "$folder" && find . | tr '\n' ' ')"
 [[ ! -e $shortcut ]] || fail "the uninstall left the Start-menu entry"
 wine reg query "$key" >/dev/null 2>&1 && fail "the uninstall left the registry entry"
