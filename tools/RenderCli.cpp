@@ -27,32 +27,34 @@ namespace {
 
 constexpr std::string_view kProgram = "terralume-render";
 
-constexpr std::string_view kUsage =
-    "Usage: terralume-render [OPTION]...\n"
-    "Generate a Terralume world map without opening a window.\n"
-    "\n"
-    "  --size NAME     Small, Medium or Large (default Small)\n"
-    "  --seed TEXT     random seed, as typed in the settings window: at most 8\n"
-    "                  characters (default 42861244)\n"
-    "  --water N       water level -40 (very dry) .. 40 (very wet) (default 0)\n"
-    "  --heat N        heat level -40 (very hot) .. 40 (very cold) (default 0)\n"
-    "  --zoom Z        write the view at zoom 1..5 instead of the full map picture\n"
-    "  --png FILE      write the map picture as an 8-bit RGB PNG\n"
-    "  --heights FILE  write the height grid as a binary PGM (column x, row y = cell [x][y])\n"
-    "  --pdf FILE      write the printed page as a PDF: the title, the view (at --zoom,\n"
-    "                  else as the map window first shows it) and the settings footer\n"
-    "  --title TEXT    the map's title on the page (default: Untitled)\n"
-    "  --paper NAME    A4 or Letter (default A4)\n"
-    "  --landscape     lay the page out across the paper\n"
-    "  --from PNG      make the world recorded in a PNG this program wrote; the\n"
-    "                  size, seed, water, heat and title come from the picture,\n"
-    "                  so --size, --seed, --water, --heat and --title are refused\n"
-    "  --help          show this help and exit\n"
-    "  --version       show the version and exit\n"
-    "\n"
-    "The same seed and settings always give the same world. Every PNG written\n"
-    "records them, so --from makes its world again.\n"
-    "Exit status: 0 done, 1 a file could not be written, 2 a bad command line.\n";
+constexpr std::string_view kUsage = "Usage: terralume-render [OPTION]...\n"
+                                    "Generate a Terralume world map without opening a window.\n"
+                                    "\n"
+                                    "  --size NAME     Small, Medium or Large (default Small)\n"
+                                    "  --seed TEXT     random seed, as typed in the settings window: at most 8\n"
+                                    "                  characters (default 42861244)\n"
+                                    "  --water N       water level -40 (very dry) .. 40 (very wet) (default 0)\n"
+                                    "  --heat N        heat level -40 (very hot) .. 40 (very cold) (default 0)\n"
+                                    "  --zoom Z        write the view at zoom 1..5 instead of the full map\n"
+                                    "                  picture\n"
+                                    "  --png FILE      write the map picture as an 8-bit RGB PNG\n"
+                                    "  --heights FILE  write the height grid as a binary PGM (column x, row y =\n"
+                                    "                  cell [x][y])\n"
+                                    "  --pdf FILE      write the printed page as a PDF: the title, the view (at\n"
+                                    "                  --zoom, else as the map window first shows it) and the\n"
+                                    "                  settings footer\n"
+                                    "  --title TEXT    the map's title on the page (default: Untitled)\n"
+                                    "  --paper NAME    A4 or Letter (default A4)\n"
+                                    "  --landscape     lay the page out across the paper\n"
+                                    "  --from PNG      make the world recorded in a PNG this program wrote; the\n"
+                                    "                  size, seed, water, heat and title come from the picture,\n"
+                                    "                  so --size, --seed, --water, --heat and --title are refused\n"
+                                    "  --help          show this help and exit\n"
+                                    "  --version       show the version and exit\n"
+                                    "\n"
+                                    "The same seed and settings always give the same world. Every PNG written\n"
+                                    "records them, so --from makes its world again.\n"
+                                    "Exit status: 0 done, 1 a file could not be written, 2 a bad command line.\n";
 
 // Help and version are output too: a full or closed standard output is an error.
 int finishOutput(std::ostream &out, std::ostream &err)
@@ -67,6 +69,15 @@ int finishOutput(std::ostream &out, std::ostream &err)
 void report(std::ostream &err, const std::string &message)
 {
     err << kProgram << ": " << printableText(message) << "\n";
+}
+
+// A command line that cannot be carried out, whatever part of it is at fault:
+// the reason and where to read what may be asked, exit 2.
+int refuse(std::ostream &err, const std::string &message)
+{
+    report(err, message);
+    err << "Try '" << kProgram << " --help' for more information.\n";
+    return 2;
 }
 
 // The files asked for, up to the first that cannot be written: the height
@@ -119,9 +130,7 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
             break;
         }
     } catch (const UsageError &error) {
-        report(err, error.message);
-        err << "Try '" << kProgram << " --help' for more information.\n";
-        return 2;
+        return refuse(err, error.message);
     }
 
     if (options.from) {
@@ -133,8 +142,7 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
             options.heat = record.heat;
             options.title = record.title.toStdString();
         } catch (const RecordError &error) {
-            report(err, error.what());
-            return 2;
+            return refuse(err, error.what());
         } catch (const std::bad_alloc &) {
             report(err, "not enough memory to read '" + *options.from + "'");
             return 1;
@@ -145,9 +153,9 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
     try {
         random.LoadSeed(options.seed);
     } catch (const ConvertError &error) {
-        // The same words the settings window's error box shows.
-        err << printableText(withFullStop(error.what())) << "\n";
-        return 2;
+        // The same words the settings window's error box shows, told the
+        // way every other refusal of the command line is.
+        return refuse(err, withFullStop(error.what()));
     }
 
     try {

@@ -82,6 +82,9 @@ TEST_P(RenderCliRejects, WithExitTwoAMessageAndNoFile)
     const Outcome run = render(args);
     EXPECT_EQ(run.code, 2);
     EXPECT_NE(run.err.find(GetParam().mentions), std::string::npos) << run.err;
+    // Every refusal is told alike: whose message it is, and where to look.
+    EXPECT_EQ(run.err.rfind("terralume-render: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find("\nTry 'terralume-render --help' for more information.\n"), std::string::npos) << run.err;
     EXPECT_FALSE(hasControlBytes(run.err)) << "raw control characters reach the terminal: " << run.err;
     EXPECT_TRUE(files().isEmpty());
 }
@@ -149,6 +152,14 @@ TEST_F(RenderCli, HelpPageListsEveryOption)
     EXPECT_GE(listed.size(), 12u) << usage;
     for (const std::string &name : listed)
         EXPECT_NE(html.find("<code>" + name), std::string::npos) << name << " is missing from the help page";
+}
+
+// A console 80 columns wide shows every line of the help whole, unwrapped.
+TEST_F(RenderCli, HelpFitsAnEightyColumnConsole)
+{
+    std::istringstream lines(render({"--help"}).out);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 79u) << line;
 }
 
 // The renderer quiets the warnings of the picture code, never a fatal message.
