@@ -1,10 +1,20 @@
 #include "RenderArguments.h"
 
-#include "FileIdentity.h"
-
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
+#include "OutputFile.h"
+
+#include <QByteArray>
+#include <QFileInfo>
+#else
+#include <sys/stat.h>
+
+#include <filesystem>
+#endif
 
 #include <charconv>
 #include <map>
@@ -15,23 +25,46 @@ namespace terralume::cli {
 
 namespace {
 
-std::optional<int> parseInt(std::string_view text)
+int parseRanged(std::string_view option, std::string_view text, int low, int high)
 {
     int value = 0;
     const char *end = text.data() + text.size();
     const auto result = std::from_chars(text.data(), end, value);
-    if (text.empty() || result.ec != std::errc() || result.ptr != end)
-        return std::nullopt;
+    if (text.empty() || result.ec != std::errc() || result.ptr != end || value < low || value > high)
+        throw UsageError{std::string(option) + " needs a whole number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not '" + std::string(text) + "'"};
     return value;
 }
 
-int parseRanged(std::string_view option, std::string_view text, int low, int high)
+// What a name stands for on the disk: the file itself when it exists (so a
+// link and its target are one), else the name in its folder (so ./map.png
+// and map.png are one). A name whose folder is missing cannot be written.
+std::string fileIdentity(const std::string &name)
 {
-    const auto value = parseInt(text);
-    if (!value || *value < low || *value > high)
-        throw UsageError{std::string(option) + " needs a whole number from " + std::to_string(low) + " to " +
-                         std::to_string(high) + ", not '" + std::string(text) + "'"};
-    return *value;
+#ifdef Q_OS_WIN
+    // Windows has no inode numbers in stat(); the names are compared instead,
+    // made absolute, with links resolved, and without regard to case.
+    const QFileInfo info(decodeFileName(QByteArray::fromStdString(name)));
+    const QString canonical = info.canonicalFilePath();
+    if (!canonical.isEmpty())
+        return "file " + canonical.toCaseFolded().toStdString();
+    if (QFileInfo(info.absolutePath()).isDir())
+        return "entry " + info.absoluteFilePath().toCaseFolded().toStdString();
+    return "name " + name;
+#else
+    namespace fs = std::filesystem;
+    const auto of = [](const struct stat &info) {
+        return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    };
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0)
+        return "file " + of(info);
+    const fs::path path(name);
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    if (::stat(folder.c_str(), &info) == 0)
+        return "entry " + of(info) + "/" + path.filename().string();
+    return "name " + name;
+#endif
 }
 
 // Two results in one file would leave only the last one written.

@@ -11,12 +11,8 @@
 #include "TerralumeVersion.h"
 #include "WorldRecord.h"
 
-#include <QImage>
-#include <QString>
-
 #include <new>
 #include <ostream>
-#include <string>
 #include <string_view>
 
 namespace terralume {
@@ -166,8 +162,8 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
             return 1;
         }
     } catch (const std::bad_alloc &) {
-        err << kProgram << ": not enough memory for a " << options.size << " map"
-            << (options.zoom ? " at zoom " + std::to_string(*options.zoom) : std::string()) << "\n";
+        report(err, "not enough memory for a " + options.size + " map" +
+                        (options.zoom ? " at zoom " + std::to_string(*options.zoom) : std::string()));
         return 1;
     }
     return 0;

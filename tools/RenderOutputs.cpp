@@ -3,9 +3,7 @@
 #include "OutputFile.h"
 #include "PrintError.h"
 
-#include <QByteArray>
 #include <QGuiApplication>
-#include <QString>
 
 #include <memory>
 

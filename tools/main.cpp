@@ -19,7 +19,7 @@
 #include <vector>
 #endif
 
-int main(int argc, char **argv)
+int main([[maybe_unused]] int argc, [[maybe_unused]] char **argv)
 {
 #ifdef Q_OS_WIN
     // The narrow arguments are in the ANSI code page, which loses every
@@ -39,8 +39,6 @@ int main(int argc, char **argv)
     // carriage returns added on the way.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    (void)argc;
-    (void)argv;
     return terralume::runRender(static_cast<int>(utf8.size()), utf8Argv.data(), std::cout, std::cerr);
 #else
     // Under a file-size limit a write past it should fail and be reported
