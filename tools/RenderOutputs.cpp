@@ -18,9 +18,8 @@ class PageFonts {
 public:
     PageFonts()
     {
-        if (QCoreApplication::instance())
-            return;
-        app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+        if (!QCoreApplication::instance())
+            app_ = std::make_unique<QGuiApplication>(argc_, argv_);
     }
 
 private:
