@@ -8,8 +8,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <optional>
-
 namespace terralume::print {
 
 // The page without a printer.
@@ -25,17 +23,12 @@ struct PdfOptions {
 inline constexpr int kPdfDotsPerInch = 600;
 inline constexpr double kPdfMarginMillimetres = 6.35;
 
-// Writes the same page as PrintMap would print into the PDF file `fileName`
-// all or nothing (an existing file is replaced only by a whole page):
-// converts `view` with ReJigPallete and composes the page.
+// The same page as PrintMap would print, as the bytes of a whole PDF file
+// composed in memory: converts `view` with ReJigPallete and composes the page.
 // Needs a QGuiApplication for the fonts (the offscreen platform will do).
-// The footer's date and time use the system locale's separators. Returns the
-// PrintBitmap that was drawn; its pixels are embedded without loss. Throws
-// PrintError for JPEG failures and when the file cannot be written.
-QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page,
-                  const PdfOptions &options = {});
-// The same page as the bytes of a whole PDF file, composed in memory; the
-// PrintBitmap drawn goes to `printBitmap` when given. Throws PrintError.
+// The footer's date and time use the system locale's separators. The
+// PrintBitmap drawn goes to `printBitmap` when given; its pixels are embedded
+// without loss. Throws PrintError.
 QByteArray composePdfBytes(const QImage &view, const PageDescription &page, const PdfOptions &options = {},
                            QImage *printBitmap = nullptr);
 
