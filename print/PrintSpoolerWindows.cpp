@@ -24,8 +24,6 @@ namespace {
 // each sheet pixel stretched.
 constexpr int kSheetDotsPerInch = 300;
 
-std::wstring wide(const QString &text) { return text.toStdWString(); }
-
 QString systemMessage(DWORD code)
 {
     if (code == 0)
@@ -62,7 +60,7 @@ Submission refusal(Submission result, DWORD code)
 
 class Printer {
 public:
-    explicit Printer(const QString &name) : name_(wide(name))
+    explicit Printer(const QString &name) : name_(name.toStdWString())
     {
         if (!OpenPrinterW(name_.data(), &handle_, nullptr))
             handle_ = nullptr;
@@ -215,8 +213,6 @@ struct Connection::Private {
 Connection::Connection(std::chrono::milliseconds) : d_(std::make_unique<Private>()) {}
 
 Connection::~Connection() = default;
-
-void Connection::allow(std::chrono::milliseconds) {}
 
 QString Connection::defaultDestination()
 {
