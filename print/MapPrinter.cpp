@@ -1,7 +1,6 @@
 #include "MapPrinter.h"
 
 #include "JpegRoundTrip.h"
-#include "PdfPage.h"
 #include "PrintError.h"
 
 #include <QBuffer>

@@ -4,13 +4,13 @@
 
 #include "PageComposer.h"
 
-#include <QImage>
 #include <QByteArray>
+#include <QImage>
+#include <QPageLayout>
 #include <QString>
 
 namespace terralume::print {
 
-// The page without a printer.
 enum class Paper { A4, Letter };
 
 struct PdfOptions {
@@ -31,5 +31,10 @@ inline constexpr double kPdfMarginMillimetres = 6.35;
 // without loss. Throws PrintError.
 QByteArray composePdfBytes(const QImage &view, const PageDescription &page, const PdfOptions &options = {},
                            QImage *printBitmap = nullptr);
+
+// The whole one-page PDF of a PrintBitmap already made, on `layout`, or
+// nothing when the page did not run to its end. CUPS is handed this page too.
+QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout, int dotsPerInch,
+                   const QString &creator);
 
 } // namespace terralume::print

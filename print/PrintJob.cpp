@@ -1,7 +1,6 @@
 #include "PrintJob.h"
 
 #include "JpegRoundTrip.h"
-#include "PdfPage.h"
 #include "PrintError.h"
 #include "PrintSpooler.h"
 

@@ -1,7 +1,7 @@
 #include "PrintSpooler.h"
 
+#include "MapPrinter.h"
 #include "OutputFile.h"
-#include "PdfPage.h"
 #include "PrintError.h"
 
 #include <QDir>

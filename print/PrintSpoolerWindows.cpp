@@ -1,6 +1,5 @@
 #include "PrintSpooler.h"
 
-#include "PdfPage.h"
 #include "PrintError.h"
 #include "WindowsError.h"
 
