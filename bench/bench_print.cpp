@@ -161,10 +161,13 @@ int wholePrint(int argc, char **argv)
     QImage printBitmap;
     QTemporaryDir dir;
     clock.start();
-    if (printer)
+    if (printer) {
         print::PrintMap(picture, page, printBitmap);
-    else
-        print::composePdf(dir.filePath(QStringLiteral("page.pdf")), picture, page);
+    } else {
+        QFile pdf(dir.filePath(QStringLiteral("page.pdf")));
+        if (!pdf.open(QIODevice::WriteOnly) || pdf.write(print::composePdfBytes(picture, page)) < 0)
+            return 1;
+    }
     const qint64 elapsed = clock.elapsed();
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

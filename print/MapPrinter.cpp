@@ -1,12 +1,9 @@
 #include "MapPrinter.h"
 
 #include "JpegRoundTrip.h"
-#include "OutputFile.h"
-#include "PdfPage.h"
 #include "PrintError.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPageSize>
@@ -47,16 +44,6 @@ QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const
     if (!bytes.startsWith("%PDF-") || !bytes.trimmed().endsWith("%%EOF"))
         return {};
     return bytes;
-}
-
-QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page, const PdfOptions &options)
-{
-    QImage printBitmap;
-    const QByteArray bytes = composePdfBytes(view, page, options, &printBitmap);
-    QString reason;
-    if (!writeFileAtomically(encodeFileName(fileName), bytes, reason))
-        throw PrintError("Cannot write the PDF file " + quoted(fileName) + ": " + reason.toStdString());
-    return printBitmap;
 }
 
 QByteArray composePdfBytes(const QImage &view, const PageDescription &page, const PdfOptions &options,

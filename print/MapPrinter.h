@@ -4,15 +4,13 @@
 
 #include "PageComposer.h"
 
-#include <QImage>
 #include <QByteArray>
+#include <QImage>
+#include <QPageLayout>
 #include <QString>
-
-#include <optional>
 
 namespace terralume::print {
 
-// The page without a printer.
 enum class Paper { A4, Letter };
 
 struct PdfOptions {
@@ -25,18 +23,18 @@ struct PdfOptions {
 inline constexpr int kPdfDotsPerInch = 600;
 inline constexpr double kPdfMarginMillimetres = 6.35;
 
-// Writes the same page as PrintMap would print into the PDF file `fileName`
-// all or nothing (an existing file is replaced only by a whole page):
-// converts `view` with ReJigPallete and composes the page.
+// The same page as PrintMap would print, as the bytes of a whole PDF file
+// composed in memory: converts `view` with ReJigPallete and composes the page.
 // Needs a QGuiApplication for the fonts (the offscreen platform will do).
-// The footer's date and time use the system locale's separators. Returns the
-// PrintBitmap that was drawn; its pixels are embedded without loss. Throws
-// PrintError for JPEG failures and when the file cannot be written.
-QImage composePdf(const QString &fileName, const QImage &view, const PageDescription &page,
-                  const PdfOptions &options = {});
-// The same page as the bytes of a whole PDF file, composed in memory; the
-// PrintBitmap drawn goes to `printBitmap` when given. Throws PrintError.
+// The footer's date and time use the system locale's separators. The
+// PrintBitmap drawn goes to `printBitmap` when given; its pixels are embedded
+// without loss. Throws PrintError.
 QByteArray composePdfBytes(const QImage &view, const PageDescription &page, const PdfOptions &options = {},
                            QImage *printBitmap = nullptr);
+
+// The whole one-page PDF of a PrintBitmap already made, on `layout`, or
+// nothing when the page did not run to its end. CUPS is handed this page too.
+QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout, int dotsPerInch,
+                   const QString &creator);
 
 } // namespace terralume::print

@@ -1,7 +1,6 @@
 #include "PrintJob.h"
 
 #include "JpegRoundTrip.h"
-#include "PdfPage.h"
 #include "PrintError.h"
 #include "PrintSpooler.h"
 
@@ -83,8 +82,7 @@ std::string spooler::Submission::failure(const QString &printer) const
         switch (lost) {
         case Loss::Queue:
             return "The printer " + quoted(printer) +
-                   " went away while the page was being sent to it, so nothing "
-                   "was printed";
+                   " went away while the page was being sent to it, so nothing was printed";
         case Loss::Service:
             return "The print service went away while the page was being sent to the printer " + quoted(printer) +
                    ", so nothing was printed";

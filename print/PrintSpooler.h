@@ -41,17 +41,14 @@ struct Submission {
 };
 
 // One connection to the spooler, on which every wait is bounded by one
-// deadline that `allow` moves on; once it has run out, the calls fail
-// quickly as if no spooler answered.
+// deadline, `patience` from its making and moved on by `submit`; once it has
+// run out, the calls fail quickly as if no spooler answered.
 class Connection {
 public:
     explicit Connection(std::chrono::milliseconds patience);
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
-
-    // A new deadline, `patience` from now.
-    void allow(std::chrono::milliseconds patience);
 
     // The default destination; empty when there is none or no spooler
     // answers.

@@ -1,7 +1,7 @@
 #include "PrintSpooler.h"
 
+#include "MapPrinter.h"
 #include "OutputFile.h"
-#include "PdfPage.h"
 #include "PrintError.h"
 
 #include <QDir>
@@ -78,7 +78,7 @@ struct Connection::Private {
 
 Connection::Connection(std::chrono::milliseconds patience) : d_(std::make_unique<Private>())
 {
-    allow(patience);
+    d_->deadline_ = std::chrono::steady_clock::now() + patience;
     const int connectMs = static_cast<int>(std::max<std::chrono::milliseconds::rep>(patience.count(), 1));
     d_->http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, connectMs, nullptr);
     if (d_->http_ != nullptr)
@@ -91,11 +91,6 @@ Connection::Connection(std::chrono::milliseconds patience) : d_(std::make_unique
 }
 
 Connection::~Connection() = default;
-
-void Connection::allow(std::chrono::milliseconds patience)
-{
-    d_->deadline_ = std::chrono::steady_clock::now() + patience;
-}
 
 Submission::Loss Connection::Private::whatWentAway(const QString &destination)
 {
@@ -203,7 +198,7 @@ Submission Connection::submit(const QImage &printBitmap, const PageDescription &
     if (!writeFileAtomically(encodeFileName(spool.fileName()), pageBytes, written))
         throw PrintError("The page cannot be prepared for the printer: " + written.toStdString());
 
-    allow(patience);
+    d_->deadline_ = std::chrono::steady_clock::now() + patience;
     return d_->submitFile(printer.printerName(), spool.fileName());
 }
 

@@ -1,6 +1,5 @@
 #include "PrintSpooler.h"
 
-#include "PdfPage.h"
 #include "PrintError.h"
 #include "WindowsError.h"
 
@@ -23,8 +22,6 @@ namespace {
 // Fine enough for the title and footer text; a printer with more dots gets
 // each sheet pixel stretched.
 constexpr int kSheetDotsPerInch = 300;
-
-std::wstring wide(const QString &text) { return text.toStdWString(); }
 
 QString systemMessage(DWORD code)
 {
@@ -62,7 +59,7 @@ Submission refusal(Submission result, DWORD code)
 
 class Printer {
 public:
-    explicit Printer(const QString &name) : name_(wide(name))
+    explicit Printer(const QString &name) : name_(name.toStdWString())
     {
         if (!OpenPrinterW(name_.data(), &handle_, nullptr))
             handle_ = nullptr;
@@ -215,8 +212,6 @@ struct Connection::Private {
 Connection::Connection(std::chrono::milliseconds) : d_(std::make_unique<Private>()) {}
 
 Connection::~Connection() = default;
-
-void Connection::allow(std::chrono::milliseconds) {}
 
 QString Connection::defaultDestination()
 {
