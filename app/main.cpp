@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,51 +54,44 @@ void requireNamedDisplay(int argc, char **argv)
         failDisplay("neither DISPLAY nor WAYLAND_DISPLAY is set");
 }
 
-// While alive, Qt's platform messages are held back: when the X display does
-// not answer, Qt's own fatal message ends the process through failDisplay()
-// instead; otherwise they are passed on as they came.
-class DisplayWatch {
-public:
-    DisplayWatch() { previous_ = qInstallMessageHandler(&DisplayWatch::handle); }
-    ~DisplayWatch()
-    {
-        qInstallMessageHandler(previous_);
-        for (const Held &message : held_)
-            previous_(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),
-                      message.text);
-        held_.clear();
-    }
-    DisplayWatch(const DisplayWatch &) = delete;
-    DisplayWatch &operator=(const DisplayWatch &) = delete;
-
-private:
-    struct Held {
-        QtMsgType type;
-        QByteArray category;
-        QString text;
-    };
-
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        const bool platform = context.category != nullptr && std::strncmp(context.category, "qt.qpa.", 7) == 0;
-        if (platform && text.startsWith(QLatin1String("could not connect to display")))
-            unreachable_ = true;
-        if (type == QtFatalMsg && unreachable_) {
-            const QByteArray display = qgetenv("DISPLAY");
-            failDisplay(display.isEmpty() ? QByteArray("DISPLAY is not set")
-                                          : "the display \"" + display + "\" does not answer");
-        }
-        if (platform && type != QtFatalMsg) {
-            held_.push_back(Held{type, context.category, text});
-            return;
-        }
-        previous_(type, context, text);
-    }
-
-    static inline QtMessageHandler previous_ = nullptr;
-    static inline std::vector<Held> held_;
-    static inline bool unreachable_ = false;
+// While the application object is made, Qt's platform messages are held
+// back: when the X display does not answer, Qt's own fatal message ends the
+// process through failDisplay() instead; otherwise they are passed on as
+// they came, by releasePlatformMessages().
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
 };
+QtMessageHandler previousHandler = nullptr;
+std::vector<HeldMessage> heldMessages;
+bool displayUnreachable = false;
+
+void holdPlatformMessages(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    const bool platform = context.category != nullptr && std::strncmp(context.category, "qt.qpa.", 7) == 0;
+    if (platform && text.startsWith(QLatin1String("could not connect to display")))
+        displayUnreachable = true;
+    if (type == QtFatalMsg && displayUnreachable) {
+        const QByteArray display = qgetenv("DISPLAY");
+        failDisplay(display.isEmpty() ? QByteArray("DISPLAY is not set")
+                                      : "the display \"" + display + "\" does not answer");
+    }
+    if (platform && type != QtFatalMsg) {
+        heldMessages.push_back(HeldMessage{type, context.category, text});
+        return;
+    }
+    previousHandler(type, context, text);
+}
+
+void releasePlatformMessages()
+{
+    qInstallMessageHandler(previousHandler);
+    for (const HeldMessage &message : heldMessages)
+        previousHandler(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),
+                        message.text);
+    heldMessages.clear();
+}
 #endif
 
 } // namespace
@@ -126,11 +118,11 @@ int main(int argc, char *argv[])
     if (startableThreads(kThreadsNeeded, noThread) < kThreadsNeeded)
         return threadsRefused();
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    auto watch = std::make_unique<DisplayWatch>();
+    previousHandler = qInstallMessageHandler(&holdPlatformMessages);
 #endif
     ui::TerralumeApplication application(argc, argv);
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    watch.reset();
+    releasePlatformMessages();
 #endif
     ui::TerralumeApplication::setApplicationName(QStringLiteral("Terralume"));
     // The desktop finds the launcher entry, and with it the icon, of a window
