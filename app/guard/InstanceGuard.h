@@ -69,8 +69,8 @@ private:
 
     std::unique_ptr<guard::Place> place_; // where the lock and the channel are, held open
     std::shared_ptr<void> lock_;
-    // Closed before the lock goes, so that the next instance never finds our
-    // socket in use while it already holds the lock.
+    // Declared after lock_ so that it closes first: the next instance never
+    // finds our socket in use while it already holds the lock.
     std::unique_ptr<Channel> channel_;
     qint64 runningInstance_ = 0;
     QString error_;
