@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,146 +28,101 @@ namespace {
 // told in one line and ends with 1 instead: first when no display is named
 // at all, then, while the application object is made, when the named X
 // display does not answer.
-class DisplayCheck {
-public:
+[[noreturn]] void failDisplay(const QByteArray &why)
+{
+    std::fprintf(stderr, "terralume: cannot open a display: %s\n", why.constData());
+    // Nothing of Qt's half-made platform may run on the way out.
+    std::_Exit(1);
+}
+
+// Ends the process when the default or the X11 platform is to run and no
+// display is named for it. In a Wayland session Qt tries the session's
+// default display, which needs no name, so it is left to try.
+void requireNamedDisplay(int argc, char **argv)
+{
     // The platform Qt will use: -platform first, then QT_QPA_PLATFORM.
-    DisplayCheck(int argc, char **argv)
-    {
-        platform_ = qgetenv("QT_QPA_PLATFORM");
-        for (int i = 1; i + 1 < argc; ++i)
-            if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
-                platform_ = argv[i + 1];
-    }
+    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            platform = argv[i + 1];
+    const QByteArray name = platform.split(':').constFirst();
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") || (!name.isEmpty() && name != "xcb"))
+        return;
+    if (name == "xcb")
+        failDisplay("DISPLAY is not set");
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland")
+        failDisplay("neither DISPLAY nor WAYLAND_DISPLAY is set");
+}
 
-    // Ends the process when the default or the X11 platform is to run and
-    // no display is named for it. In a Wayland session Qt tries the
-    // session's default display, which needs no name, so it is left to try.
-    void requireNamedDisplay() const
-    {
-        const QByteArray name = platform_.split(':').constFirst();
-        if (!qEnvironmentVariableIsEmpty("DISPLAY") || (!name.isEmpty() && name != "xcb"))
-            return;
-        if (name == "xcb")
-            fail("DISPLAY is not set");
-        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland")
-            fail("neither DISPLAY nor WAYLAND_DISPLAY is set");
-    }
-
-    // While alive, Qt's platform messages are held back: when the X display
-    // does not answer, Qt's own fatal message ends the process through
-    // fail() instead; otherwise they are passed on as they came.
-    class Watch {
-    public:
-        Watch() { previous_ = qInstallMessageHandler(&Watch::handle); }
-        ~Watch()
-        {
-            qInstallMessageHandler(previous_);
-            for (const Held &message : held_)
-                previous_(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),
-                          message.text);
-            held_.clear();
-        }
-        Watch(const Watch &) = delete;
-        Watch &operator=(const Watch &) = delete;
-
-    private:
-        struct Held {
-            QtMsgType type;
-            QByteArray category;
-            QString text;
-        };
-
-        static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
-        {
-            const bool platform = context.category != nullptr && std::strncmp(context.category, "qt.qpa.", 7) == 0;
-            if (platform && text.startsWith(QLatin1String("could not connect to display")))
-                unreachable_ = true;
-            if (type == QtFatalMsg && unreachable_) {
-                const QByteArray display = qgetenv("DISPLAY");
-                fail(display.isEmpty() ? QByteArray("DISPLAY is not set")
-                                       : "the display \"" + display + "\" does not answer");
-            }
-            if (platform && type != QtFatalMsg) {
-                held_.push_back(Held{type, context.category, text});
-                return;
-            }
-            previous_(type, context, text);
-        }
-
-        static inline QtMessageHandler previous_ = nullptr;
-        static inline std::vector<Held> held_;
-        static inline bool unreachable_ = false;
-    };
-
-private:
-    [[noreturn]] static void fail(const QByteArray &why)
-    {
-        std::fprintf(stderr, "terralume: cannot open a display: %s\n", why.constData());
-        // Nothing of Qt's half-made platform may run on the way out.
-        std::_Exit(1);
-    }
-
-    QByteArray platform_;
+// While the application object is made, Qt's platform messages are held
+// back: when the X display does not answer, Qt's own fatal message ends the
+// process through failDisplay() instead; otherwise they are passed on as
+// they came, by releasePlatformMessages().
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
 };
+QtMessageHandler previousHandler = nullptr;
+std::vector<HeldMessage> heldMessages;
+bool displayUnreachable = false;
+
+void holdPlatformMessages(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    const bool platform = context.category != nullptr && std::strncmp(context.category, "qt.qpa.", 7) == 0;
+    if (platform && text.startsWith(QLatin1String("could not connect to display")))
+        displayUnreachable = true;
+    if (type == QtFatalMsg && displayUnreachable) {
+        const QByteArray display = qgetenv("DISPLAY");
+        failDisplay(display.isEmpty() ? QByteArray("DISPLAY is not set")
+                                      : "the display \"" + display + "\" does not answer");
+    }
+    if (platform && type != QtFatalMsg) {
+        heldMessages.push_back(HeldMessage{type, context.category, text});
+        return;
+    }
+    previousHandler(type, context, text);
+}
+
+void releasePlatformMessages()
+{
+    qInstallMessageHandler(previousHandler);
+    for (const HeldMessage &message : heldMessages)
+        previousHandler(message.type, QMessageLogContext(nullptr, 0, nullptr, message.category.constData()),
+                        message.text);
+    heldMessages.clear();
+}
 #endif
-
-// The launcher's activation token. Qt's window-system connection takes it out
-// of the environment while the application starts, so it is read first and,
-// for a second start, handed back for the guard to pass on.
-class LaunchToken {
-public:
-    LaunchToken()
-    {
-        for (const char *name : kNames)
-            values_.push_back(qgetenv(name));
-    }
-    // Puts back what the application took, for the guard to read.
-    void restore()
-    {
-        for (std::size_t k = 0; k < values_.size(); ++k)
-            restored_.push_back(!values_[k].isEmpty() && !qEnvironmentVariableIsSet(kNames[k]) &&
-                                qputenv(kNames[k], values_[k]));
-    }
-    // Takes it out again: the running instance has used its token already,
-    // and programs it opens later must not inherit a stale one.
-    void forget() const
-    {
-        for (std::size_t k = 0; k < restored_.size(); ++k)
-            if (restored_[k])
-                qunsetenv(kNames[k]);
-    }
-
-private:
-    static constexpr const char *kNames[] = {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"};
-    std::vector<QByteArray> values_;
-    std::vector<bool> restored_;
-};
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
     using namespace terralume;
-    LaunchToken launchToken;
+    // Qt's window-system connection takes the launcher's activation token out
+    // of the environment while the application starts, so it is read first,
+    // for a second start to pass on.
+    const QString launchToken = InstanceGuard::activationTokenFromEnvironment();
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    const DisplayCheck display(argc, argv);
-    display.requireNamedDisplay();
+    requireNamedDisplay(argc, argv);
 #endif
     // Qt starts threads of its own for the window system and the desktop bus,
     // and waits for each to run: where none can be started it waits for ever,
     // so the program says so and ends before asking.
     constexpr int kThreadsNeeded = 3;
     std::string noThread;
-    if (startableThreads(kThreadsNeeded, noThread) < kThreadsNeeded) {
+    auto threadsRefused = [&noThread] {
         std::fprintf(stderr, "terralume: cannot start the threads it draws its windows with: %s\n", noThread.c_str());
         return 1;
-    }
+    };
+    if (startableThreads(kThreadsNeeded, noThread) < kThreadsNeeded)
+        return threadsRefused();
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    auto watch = std::make_unique<DisplayCheck::Watch>();
+    previousHandler = qInstallMessageHandler(&holdPlatformMessages);
 #endif
     ui::TerralumeApplication application(argc, argv);
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    watch.reset();
+    releasePlatformMessages();
 #endif
     ui::TerralumeApplication::setApplicationName(QStringLiteral("Terralume"));
     // The desktop finds the launcher entry, and with it the icon, of a window
@@ -178,10 +132,7 @@ int main(int argc, char *argv[])
     // A second start creates no window: it asks the running instance to come
     // forward, waits (a bounded time) until that was handled, and ends.
     InstanceGuard guard;
-    launchToken.restore();
-    const InstanceGuard::Outcome outcome = guard.claim();
-    launchToken.forget();
-    switch (outcome) {
+    switch (guard.claim(InstanceGuard::kAnswerBound, launchToken)) {
     case InstanceGuard::Outcome::Forwarded:
         return 0;
     case InstanceGuard::Outcome::NoAnswer:
@@ -200,10 +151,8 @@ int main(int argc, char *argv[])
 
     // Painting hands large fills to Qt's thread pool and waits for them: its
     // threads are had now, while the system still grants them, or never.
-    if (reserveThreads(*QThreadPool::globalInstance(), noThread) == 0) {
-        std::fprintf(stderr, "terralume: cannot start the threads it draws its windows with: %s\n", noThread.c_str());
-        return 1;
-    }
+    if (reserveThreads(*QThreadPool::globalInstance(), noThread) == 0)
+        return threadsRefused();
 
     ui::TerralumeApplication::setWindowIcon(programIcon());
 

@@ -31,9 +31,6 @@ Lock take(const Place &place, std::shared_ptr<void> &holder, QString *why);
 // What stands where the channel belongs, in words; empty when nothing does.
 QString blocked(const Place &place);
 
-// Makes `folder` this user's private folder, or says why it is not one.
-QString makePrivate(const QString &folder);
-
 // Lets the running instance at the far end of `socket` take the foreground,
 // where the system asks for that; its process id, or 0.
 qint64 letComeForward(QLocalSocket &socket);

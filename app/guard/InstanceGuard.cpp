@@ -4,11 +4,9 @@
 
 #include <QDataStream>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
@@ -150,33 +148,7 @@ private:
 
 InstanceGuard::InstanceGuard(QObject *parent) : QObject(parent) {}
 
-InstanceGuard::~InstanceGuard()
-{
-    // Close the channel before the lock goes, so that the next instance
-    // never finds our socket in use while it already holds the lock.
-    channel_.reset();
-    lock_.reset();
-}
-
-QString InstanceGuard::privateFolder(QString *why)
-{
-    auto refuse = [why](const QString &reason) {
-        if (why)
-            *why = reason;
-        return QString();
-    };
-    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (base.isEmpty())
-        base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (base.isEmpty())
-        return refuse(QStringLiteral("no per-user runtime folder is available"));
-    const QString folder = QDir(base).filePath(QStringLiteral("terralume"));
-    if (const QString reason = guard::makePrivate(folder); !reason.isEmpty())
-        return refuse(reason);
-    if (why)
-        why->clear();
-    return folder;
-}
+InstanceGuard::~InstanceGuard() = default;
 
 QString InstanceGuard::activationTokenFromEnvironment()
 {
@@ -188,7 +160,7 @@ QString InstanceGuard::activationTokenFromEnvironment()
     return QString();
 }
 
-InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBound)
+InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBound, const QString &token)
 {
     error_.clear();
     runningInstance_ = 0;
@@ -203,31 +175,26 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
     const QDeadlineTimer deadline(answerBound);
     for (;;) {
         QString failure;
-        switch (guard::take(*place_, lock_, &failure)) {
-        case guard::Lock::Taken:
-            error_ = address.isEmpty() ? place_->noAddress : guard::blocked(*place_);
+        const guard::Lock lock = guard::take(*place_, lock_, &failure);
+        if (lock == guard::Lock::Failed) {
+            error_ = QStringLiteral("cannot take the lock in %1: %2").arg(place_->folder, failure);
+            return Outcome::Unguarded;
+        }
+        error_ = address.isEmpty() ? place_->noAddress : guard::blocked(*place_);
+        if (lock == guard::Lock::Taken) {
             if (error_.isEmpty()) {
                 channel_ = std::make_unique<Channel>(this);
                 if (!channel_->listen(address, &failure))
                     error_ = QStringLiteral("the running instance cannot be reached: ") + failure;
             }
             return Outcome::Primary;
-        case guard::Lock::Failed:
-            error_ = QStringLiteral("cannot take the lock in %1: %2").arg(place_->folder, failure);
-            return Outcome::Unguarded;
-        case guard::Lock::HeldElsewhere:
-            break;
         }
         // The running instance has no channel either; waiting would not help.
-        if (address.isEmpty()) {
-            error_ = place_->noAddress;
-            return Outcome::NoAnswer;
-        }
-        if (error_ = guard::blocked(*place_); !error_.isEmpty())
+        if (!error_.isEmpty())
             return Outcome::NoAnswer;
 
         const Outcome outcome =
-            forward(address, std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
+            forward(address, token, std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
         if (outcome == Outcome::NoAnswer)
             error_ = QStringLiteral("the running instance did not answer within %1 ms").arg(answerBound.count());
         if (outcome != Outcome::Unguarded)
@@ -244,7 +211,8 @@ InstanceGuard::Outcome InstanceGuard::claim(std::chrono::milliseconds answerBoun
 
 // Returns Unguarded when no conversation took place, so that the caller
 // tries the lock again.
-InstanceGuard::Outcome InstanceGuard::forward(const QString &address, std::chrono::milliseconds bound)
+InstanceGuard::Outcome InstanceGuard::forward(const QString &address, const QString &token,
+                                              std::chrono::milliseconds bound)
 {
     const QDeadlineTimer deadline(bound);
     auto remaining = [&deadline] { return int(std::max<qint64>(0, deadline.remainingTime())); };
@@ -255,7 +223,7 @@ InstanceGuard::Outcome InstanceGuard::forward(const QString &address, std::chron
         return Outcome::Unguarded;
     if (const qint64 server = guard::letComeForward(socket))
         runningInstance_ = server;
-    socket.write(guardwire::encodeRequest(activationTokenFromEnvironment()));
+    socket.write(guardwire::encodeRequest(token));
 
     const QByteArray expected = handledAnswer();
     QByteArray answer(expected.size(), Qt::Uninitialized);

@@ -31,12 +31,16 @@ public:
     // Longest an activation token may be; launchers hand out short ones.
     static constexpr int kMaxTokenLength = 512;
 
+    static constexpr std::chrono::milliseconds kAnswerBound{10000};
+
     explicit InstanceGuard(QObject *parent = nullptr);
     ~InstanceGuard() override;
 
     // Call once, after the application object exists and before any window.
-    // answerBound caps how long a second start waits for the running one.
-    Outcome claim(std::chrono::milliseconds answerBound = std::chrono::seconds(10));
+    // answerBound caps how long a second start waits for the running one,
+    // to which it hands `token`, its launcher's.
+    Outcome claim(std::chrono::milliseconds answerBound = kAnswerBound,
+                  const QString &token = activationTokenFromEnvironment());
 
     // Why claim() ended in NoAnswer or Unguarded; empty otherwise.
     QString errorString() const { return error_; }
@@ -45,10 +49,6 @@ public:
     // platform tells it (Windows, which needs it to hand over the
     // foreground); 0 otherwise.
     qint64 runningInstance() const { return runningInstance_; }
-
-    // The private folder that holds the lock and the socket, with a reason
-    // in *why when it does not exist or cannot be trusted.
-    static QString privateFolder(QString *why = nullptr);
 
     // The token a launcher gave this process (Wayland first, then X11).
     static QString activationTokenFromEnvironment();
@@ -65,10 +65,12 @@ signals:
 private:
     class Channel; // the running instance's end: the server and its connections
 
-    Outcome forward(const QString &address, std::chrono::milliseconds bound);
+    Outcome forward(const QString &address, const QString &token, std::chrono::milliseconds bound);
 
     std::unique_ptr<guard::Place> place_; // where the lock and the channel are, held open
     std::shared_ptr<void> lock_;
+    // Declared after lock_ so that it closes first: the next instance never
+    // finds our socket in use while it already holds the lock.
     std::unique_ptr<Channel> channel_;
     qint64 runningInstance_ = 0;
     QString error_;

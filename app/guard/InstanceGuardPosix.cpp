@@ -1,12 +1,11 @@
 #include "GuardPlatform.h"
 
-#include "InstanceGuard.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstring>
@@ -94,8 +93,6 @@ QString channelAddress(const QString &folder, int folderFd, const QString &name)
     return QFile::encodeName(address).size() <= room ? address : QString();
 }
 
-// The descriptor of the private folder, which keeps the socket reachable
-// however deep the folder is.
 struct Descriptor {
     explicit Descriptor(int fd) : fd(fd) {}
     ~Descriptor()
@@ -106,22 +103,47 @@ struct Descriptor {
     int fd;
 };
 
+// Makes `folder` this user's private folder, or says why it is not one.
+QString makePrivate(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return QStringLiteral("cannot create %1: %2").arg(folder, systemReason());
+    // lstat, not stat: a symbolic link planted in our place is not our folder.
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0)
+        return QStringLiteral("cannot inspect %1: %2").arg(folder, systemReason());
+    if (!S_ISDIR(info.st_mode))
+        return QStringLiteral("%1 is not a folder").arg(folder);
+    if (info.st_uid != ::geteuid())
+        return QStringLiteral("%1 belongs to another user").arg(folder);
+    if ((info.st_mode & 077) != 0)
+        return QStringLiteral("%1 is open to other users (mode %2)")
+            .arg(folder)
+            .arg(info.st_mode & 0777, 3, 8, QLatin1Char('0'));
+    return QString();
+}
+
 } // namespace
 
 bool find(Place &place, QString *why)
 {
-    place.folder = InstanceGuard::privateFolder(why);
-    if (place.folder.isEmpty())
+    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (base.isEmpty())
+        base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    place.folder = QDir(base).filePath(QStringLiteral("terralume"));
+    *why = base.isEmpty() ? QStringLiteral("no per-user runtime folder is available") : makePrivate(place.folder);
+    if (!why->isEmpty())
         return false;
     const QString stem = QStringLiteral("Terralume-") + displayKey();
     const QByteArray folder = QFile::encodeName(place.folder);
 #ifdef O_PATH
-    auto descriptor =
-        std::make_shared<Descriptor>(::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    constexpr int access = O_PATH;
 #else
-    auto descriptor =
-        std::make_shared<Descriptor>(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+    constexpr int access = O_RDONLY;
 #endif
+    auto descriptor =
+        std::make_shared<Descriptor>(::open(folder.constData(), access | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
     place.lockName = QDir(place.folder).filePath(stem + QStringLiteral(".lock"));
     place.address = channelAddress(place.folder, descriptor->fd, stem + QStringLiteral(".socket"));
     place.noAddress = QStringLiteral("the running instance cannot be reached: the path of %1 is too long for a "
@@ -174,26 +196,6 @@ QString blocked(const Place &place)
     if (::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode))
         return QStringLiteral("the running instance cannot be reached: %1 is a folder, not the program's socket")
             .arg(path);
-    return QString();
-}
-
-QString makePrivate(const QString &folder)
-{
-    const QByteArray path = QFile::encodeName(folder);
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return QStringLiteral("cannot create %1: %2").arg(folder, systemReason());
-    // lstat, not stat: a symbolic link planted in our place is not our folder.
-    struct stat info {};
-    if (::lstat(path.constData(), &info) != 0)
-        return QStringLiteral("cannot inspect %1: %2").arg(folder, systemReason());
-    if (!S_ISDIR(info.st_mode))
-        return QStringLiteral("%1 is not a folder").arg(folder);
-    if (info.st_uid != ::geteuid())
-        return QStringLiteral("%1 belongs to another user").arg(folder);
-    if ((info.st_mode & 077) != 0)
-        return QStringLiteral("%1 is open to other users (mode %2)")
-            .arg(folder)
-            .arg(info.st_mode & 0777, 3, 8, QLatin1Char('0'));
     return QString();
 }
 

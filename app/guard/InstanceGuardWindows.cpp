@@ -2,7 +2,6 @@
 
 #include "WindowsError.h"
 
-#include <QDir>
 #include <QLocalSocket>
 
 #include <qt_windows.h>
@@ -95,11 +94,6 @@ Lock take(const Place &place, std::shared_ptr<void> &holder, QString *why)
         CloseHandle(mutex);
         return Lock::Failed;
     }
-}
-
-QString makePrivate(const QString &folder)
-{
-    return QDir().mkpath(folder) ? QString() : QStringLiteral("cannot create %1").arg(folder);
 }
 
 // Windows lets a process take the foreground only when the one in front
