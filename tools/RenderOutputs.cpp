@@ -5,6 +5,10 @@
 
 #include <QGuiApplication>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 #include <memory>
 
 namespace terralume {
@@ -18,8 +22,20 @@ class PageFonts {
 public:
     PageFonts()
     {
-        if (!QCoreApplication::instance())
-            app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+        if (QCoreApplication::instance())
+            return;
+#ifdef Q_OS_WIN
+        // The offscreen platform reads fonts from one folder only, and on
+        // Windows it is not the system's: without this, every letter of the
+        // page would be a box. A folder the caller names still wins.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_FONTDIR")) {
+            wchar_t windows[MAX_PATH];
+            const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+            if (length > 0 && length < MAX_PATH)
+                qputenv("QT_QPA_FONTDIR", (QString::fromWCharArray(windows, int(length)) + QStringLiteral("\\Fonts")).toLocal8Bit());
+        }
+#endif
+        app_ = std::make_unique<QGuiApplication>(argc_, argv_);
     }
 
 private:

@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QLockFile>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <stdexcept>
 
@@ -66,7 +67,9 @@ void rememberFolder(const QString &folder)
             return;
     }
 #endif
-    store.setValue(kFolderKey, folder);
+    // Stored as the system writes names (backslashes on Windows), as a person
+    // reading the settings expects.
+    store.setValue(kFolderKey, QDir::toNativeSeparators(folder));
     store.sync();
 }
 
@@ -107,8 +110,12 @@ QString proposedFileName(const WorldSettings &settings, const QString &suffix)
 
 QString lastSaveFolder()
 {
-    const QString folder = settingsStore().value(kFolderKey).toString();
-    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+    const QString folder = QDir::fromNativeSeparators(settingsStore().value(kFolderKey).toString());
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        return folder;
+    // A map is a picture: the first save goes where the user keeps pictures.
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
 }
 
 void saveWhole(const QString &path, const QByteArray &bytes)

@@ -19,7 +19,8 @@ WorldRecord recordOf(const WorldSettings &settings);
 // file systems' 255 (bytes of UTF-8; UTF-16 units on Windows).
 QString proposedFileName(const WorldSettings &settings, const QString &suffix);
 
-// The folder the last save went to, kept between runs; the home folder at first.
+// The folder the last save went to, kept between runs; at first the user's
+// Pictures folder, or the home folder where there is none.
 QString lastSaveFolder();
 
 // Writes `bytes` to `path` all or nothing and remembers its folder; on

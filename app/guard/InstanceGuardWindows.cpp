@@ -57,6 +57,11 @@ QString sessionKey(QString *why)
 // holds either, and nothing can stand in the pipe's place.
 bool find(Place &place, QString *why)
 {
+    // Every instance also holds a mutex of the program's plain name, the one
+    // sign of a running Terralume that its installer and uninstaller can see
+    // without knowing the user or session; the guard never takes it.
+    if (HANDLE running = CreateMutexW(nullptr, FALSE, L"Terralume"))
+        place.held = std::shared_ptr<void>(running, CloseHandle);
     const QString key = sessionKey(why);
     if (key.isEmpty())
         return false;

@@ -170,6 +170,54 @@ private slots:
         QCOMPARE(lastSaveFolder(), dir.path());
     }
 
+    // Where the file dialog opens: the folder of the last save, else the
+    // user's Pictures folder, else home.
+    void saveFolderIsRememberedInTheSystemsForm_data()
+    {
+        QTest::addColumn<bool>("remembered");
+        QTest::addColumn<bool>("pictures");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("first save, Pictures there") << false << true << "Pictures";
+        QTest::newRow("first save, no Pictures") << false << false << "";
+        QTest::newRow("remembered folder") << true << true << "maps";
+    }
+
+    void saveFolderIsRememberedInTheSystemsForm()
+    {
+        QFETCH(bool, remembered);
+        QFETCH(bool, pictures);
+        QFETCH(QString, expected);
+#ifdef Q_OS_WIN
+        // There the Pictures folder is the system's known folder, whatever
+        // the profile variables say; it always exists.
+        if (!pictures)
+            QSKIP("Windows always has a Pictures folder");
+#endif
+        QTemporaryDir home;
+        QVERIFY(QDir(home.path()).mkpath(QStringLiteral("maps")));
+        QVERIFY(!pictures || QDir(home.path()).mkpath(QStringLiteral("Pictures")));
+        const QByteArray oldHome = qgetenv("HOME"), oldProfile = qgetenv("USERPROFILE");
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", oldHome);
+            qputenv("USERPROFILE", oldProfile);
+        });
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("USERPROFILE", QDir::toNativeSeparators(home.path()).toLocal8Bit());
+        QSettings(QStringLiteral("Terralume"), QStringLiteral("Terralume")).remove("save/lastFolder");
+        if (remembered)
+            saveWhole(home.filePath(QStringLiteral("maps/a.png")), QByteArrayLiteral("png"));
+        const QString stored =
+            QSettings(QStringLiteral("Terralume"), QStringLiteral("Terralume")).value("save/lastFolder").toString();
+        QCOMPARE(stored, remembered ? QDir::toNativeSeparators(home.filePath(QStringLiteral("maps"))) : QString());
+#ifdef Q_OS_WIN
+        if (!remembered) {
+            QCOMPARE(QFileInfo(lastSaveFolder()).fileName(), expected);
+            return;
+        }
+#endif
+        QCOMPARE(QDir(lastSaveFolder()), QDir(home.filePath(expected)));
+    }
+
     void failedSaveIsReportedAndLeavesNothing_data()
     {
         QTest::addColumn<QString>("entry");
