@@ -18,7 +18,7 @@ QIcon programIcon()
 {
     loadAssets();
     QIcon icon(kIconResource);
-    for (const int size : {48, 64, 128, 256})
+    for (const int size : {16, 24, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/terralume/icons/terralume-%1.png").arg(size), QSize(size, size));
     return icon;
 }

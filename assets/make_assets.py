@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's pictures: the globe icon (16-colour 32 x 32, the
-larger theme sizes, the scalable SVG and the Windows .ico holding them) and
-the about window's banner.
+theme sizes, the scalable SVG and the Windows .ico holding them), the about
+window's banner and the installer's two pictures.
 
 Only the standard library is used and nothing depends on the machine, so
 running it again gives the same files byte for byte:
@@ -24,13 +24,16 @@ def png_chunk(kind, data):
             struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
 
 
-def write_png(path, width, height, rows, colour_type, bit_depth=8, palette=None):
-    """rows: one bytes object per line, already packed for the colour type."""
+def write_png(path, width, height, rows, colour_type, bit_depth=8, palette=None, transparent=None):
+    """rows: one bytes object per line, already packed for the colour type;
+    transparent: the palette index that shows nothing, if any."""
     raw = b"".join(b"\x00" + row for row in rows)
     data = b"\x89PNG\r\n\x1a\n"
     data += png_chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, bit_depth, colour_type, 0, 0, 0))
     if palette is not None:
         data += png_chunk(b"PLTE", b"".join(bytes(c) for c in palette))
+    if transparent is not None:
+        data += png_chunk(b"tRNS", bytes(255 if k != transparent else 0 for k in range(transparent + 1)))
     data += png_chunk(b"IDAT", zlib.compress(raw, 9))
     data += png_chunk(b"IEND", b"")
     with open(path, "wb") as out:
@@ -148,44 +151,80 @@ def nearest(colour):
                key=lambda k: sum((PALETTE[k][c] - colour[c]) ** 2 for c in range(3)))
 
 
-def write_icon_16_colours(path):
+# The sixteen-colour frame leaves the rounded tile's corners out with the
+# one palette entry the globe never takes.
+TRANSPARENT = 0
+
+
+def icon_16_colour_indices():
     # One sample per pixel: averaging sea and land would give greys that
     # the palette would then show as specks along the coasts.
-    pixels = icon_pixels(32, 1, rounded=False)
-    rows = []
-    for row in pixels:
-        indices = [nearest(p) for p in row]
-        rows.append(bytes((indices[i] << 4) | indices[i + 1] for i in range(0, 32, 2)))
-    write_png(path, 32, 32, rows, colour_type=3, bit_depth=4, palette=PALETTE)
+    pixels = icon_pixels(32, 1, rounded=True)
+    indices = [[TRANSPARENT if p[3] < 128 else nearest(p) for p in row] for row in pixels]
+    assert all(nearest(p) != TRANSPARENT for row in pixels for p in row if p[3] >= 128)
+    return indices
+
+
+def write_icon_16_colours(path):
+    rows = [bytes((row[i] << 4) | row[i + 1] for i in range(0, 32, 2)) for row in icon_16_colour_indices()]
+    write_png(path, 32, 32, rows, colour_type=3, bit_depth=4, palette=PALETTE, transparent=TRANSPARENT)
+
+
+def rgba_rows(size):
+    samples = 4 if size <= 64 else 2
+    return [[tuple(int(round(min(255.0, max(0.0, v)))) for v in p) for p in row]
+            for row in icon_pixels(size, samples, rounded=True)]
 
 
 def write_icon_rgba(path, size):
-    samples = 4 if size <= 64 else 2
-    rows = []
-    for row in icon_pixels(size, samples, rounded=True):
-        rows.append(bytes(int(round(min(255.0, max(0.0, v)))) for p in row for v in p))
+    rows = [bytes(v for p in row for v in p) for row in rgba_rows(size)]
     write_png(path, size, size, rows, colour_type=6)
 
 
-def write_ico(path, pngs):
-    """A Windows icon whose images are the PNG files given, stored whole (as
-    Windows reads them since Vista), largest last."""
-    images = []
-    for png in pngs:
-        with open(png, "rb") as f:
-            data = f.read()
-        width, height, depth, colour_type = struct.unpack(">IIBB", data[16:26])
-        bits = {3: depth, 6: 32, 2: 24}[colour_type]
-        images.append((width, height, bits, data))
-    header = struct.pack("<HHH", 0, 1, len(images))
-    offset = len(header) + 16 * len(images)
+def and_mask(opaque_rows, size):
+    """The icon's transparency mask, bottom row first: a set bit shows
+    what is behind; each row padded to four bytes."""
+    stride = (size + 31) // 32 * 4
+    out = b""
+    for row in reversed(opaque_rows):
+        bits = bytearray(stride)
+        for x, opaque in enumerate(row):
+            if not opaque:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        out += bytes(bits)
+    return out
+
+
+def dib_16_colours():
+    """The 32 x 32 sixteen-colour frame as Windows stores it in an icon:
+    header, palette, 4-bit pixels bottom row first, then the mask."""
+    indices = icon_16_colour_indices()
+    header = struct.pack("<IiiHHIIiiII", 40, 32, 64, 1, 4, 0, 0, 0, 0, 16, 0)
+    palette = b"".join(bytes((b, g, r, 0)) for r, g, b in PALETTE)
+    pixels = b"".join(bytes((row[i] << 4) | row[i + 1] for i in range(0, 32, 2)) for row in reversed(indices))
+    return header + palette + pixels + and_mask([[k != TRANSPARENT for k in row] for row in indices], 32)
+
+
+def dib_rgba(size):
+    rows = rgba_rows(size)
+    header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, 0, 0, 0, 0, 0)
+    pixels = b"".join(bytes(v for r, g, b, a in row for v in (b, g, r, a)) for row in reversed(rows))
+    return header + pixels + and_mask([[p[3] >= 128 for p in row] for row in rows], size)
+
+
+def write_ico(path, frames):
+    """A Windows icon of (size, colour bits, image bytes) frames: device-
+    independent bitmaps with their masks for the small sizes, which every
+    part of Windows reads, and PNG for 256, as Windows reads it since Vista."""
+    header = struct.pack("<HHH", 0, 1, len(frames))
+    offset = len(header) + 16 * len(frames)
     entries = b""
-    for width, height, bits, data in images:
-        entries += struct.pack("<BBBBHHII", width % 256, height % 256, 16 if bits == 4 else 0, 0, 1, bits,
+    for size, bits, data in frames:
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 16 if bits == 4 else 0, 0, 1, bits,
                                len(data), offset)
         offset += len(data)
     with open(path, "wb") as out:
-        out.write(header + entries + b"".join(data for *_, data in images))
+        out.write(header + entries + b"".join(data for *_, data in frames))
 
 
 def write_icon_svg(path):
@@ -380,18 +419,72 @@ def write_banner(path):
     write_png(path, width, height, rows, colour_type=2)
 
 
+def write_bmp(path, width, height, pixel):
+    """A 24-bit Windows bitmap, as the installer's pages take them; pixel(x,
+    y) gives (r, g, b) with y downwards."""
+    stride = (width * 3 + 3) // 4 * 4
+    rows = b""
+    for y in reversed(range(height)):
+        row = bytearray()
+        for x in range(width):
+            r, g, b = pixel(x, y)
+            row += bytes((b, g, r))
+        rows += bytes(row) + bytes(stride - len(row))
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(rows), 2835, 2835, 0, 0)
+    with open(path, "wb") as out:
+        out.write(b"BM" + struct.pack("<IHHI", 14 + len(info) + len(rows), 0, 0, 14 + len(info)) + info + rows)
+
+
+def over(ground, rgba):
+    a = rgba[3] / 255.0
+    return tuple(int(round(ground[c] * (1.0 - a) + rgba[c] * a)) for c in range(3))
+
+
+def write_installer_pictures(out):
+    """The installer's welcome-page side picture (164 x 314) and the header
+    picture of its other pages (150 x 57): the globe tile on the pages'
+    own light ground, deepening to the sea's blue at the foot."""
+    os.makedirs(out, exist_ok=True)
+    tile = rgba_rows(128)
+
+    def welcome(x, y):
+        t = y / 313.0
+        ground = (250, 250, 250)
+        if t > 0.55:
+            s = (t - 0.55) / 0.45
+            ground = tuple(int(round(250 * (1 - s) + c * s)) for c in (36, 92, 196))
+        tx, ty = x - 18, y - 40
+        return over(ground, tile[ty][tx]) if 0 <= tx < 128 and 0 <= ty < 128 else ground
+
+    small = rgba_rows(48)
+
+    def header(x, y):
+        ground = (255, 255, 255)
+        tx, ty = x - 96, y - 4
+        return over(ground, small[ty][tx]) if 0 <= tx < 48 and 0 <= ty < 48 else ground
+
+    write_bmp(os.path.join(out, "installer-welcome.bmp"), 164, 314, welcome)
+    write_bmp(os.path.join(out, "installer-header.bmp"), 150, 57, header)
+
+
+ICON_SIZES = (16, 24, 48, 64, 128, 256)
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     icons = os.path.join(out, "icons")
     os.makedirs(icons, exist_ok=True)
     write_icon_16_colours(os.path.join(out, "terralume.png"))
-    for size in (48, 64, 128, 256):
+    for size in ICON_SIZES:
         write_icon_rgba(os.path.join(icons, "terralume-%d.png" % size), size)
     write_icon_svg(os.path.join(out, "terralume.svg"))
+    with open(os.path.join(icons, "terralume-256.png"), "rb") as f:
+        large = f.read()
     write_ico(os.path.join(out, "terralume.ico"),
-              [os.path.join(out, "terralume.png")] +
-              [os.path.join(icons, "terralume-%d.png" % size) for size in (48, 64, 256)])
+              [(16, 32, dib_rgba(16)), (24, 32, dib_rgba(24)), (32, 4, dib_16_colours()), (48, 32, dib_rgba(48)),
+               (256, 32, large)])
     write_banner(os.path.join(out, "banner.png"))
+    write_installer_pictures(os.path.join(out, "installer"))
 
 
 if __name__ == "__main__":
