@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, in a throw-away prefix: a silent install
-# must put every program file, the Start-menu entry and the uninstall entry
-# in place, the installed renderer must run when the folder holds the real
-# build, and a silent uninstall must leave nothing behind.
+# must put every program file, the licences, the Start-menu entry and the
+# uninstall entry in place, with stripped binaries; the installed program
+# must start; neither the installer nor the uninstaller may run while it
+# does; installing again upgrades in place; and a silent uninstall must
+# leave nothing behind, the program's own settings included.
 #
 #   packaging/windows/check-installer.sh INSTALLER
 set -uo pipefail
@@ -14,7 +16,9 @@ cleanup() {
     rm -rf "$prefix"
 }
 trap cleanup EXIT
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine's menu builder would write launchers for the installed program into
+# the real home folder: everything stays in the prefix.
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 failures=0
 say() { printf 'installer: %s\n' "$*" >&2; }
@@ -29,37 +33,64 @@ if ! { wineboot -i >/dev/null 2>&1 && wineserver -w; }; then
 fi
 target='C:\Program Files\Terralume'
 folder="$prefix/drive_c/Program Files/Terralume"
-shortcut="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Terralume.lnk"
+shortcut="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Terralume/Terralume.lnk"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Terralume'
+settings='HKCU\Software\Terralume'
+real_build() { [[ $(head -c 2 "$folder/$1") == MZ ]]; }
 
 # /D must come last and unquoted.
 if ! { wine "$installer" /S "/D=$target" && wineserver -w; }; then
     fail "the silent install failed"
 fi
-for file in terralume.exe terralume-render.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll uninstall.exe; do
+for file in terralume.exe terralume-render.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll uninstall.exe \
+    licenses/LICENSE.txt licenses/Qt.txt licenses/LGPL-3.txt licenses/libjpeg-turbo.txt licenses/MinGW-runtime.txt; do
     [[ -f $folder/$file ]] || fail "not installed: $file"
 done
 [[ ! -e $folder/Qt6Test.dll ]] || fail "Qt's test library was installed"
 [[ -f $shortcut ]] || fail "no Start-menu entry"
-wine reg query "$key" /v UninstallString >/dev/null 2>&1 || fail "no uninstall entry in the registry"
+for value in UninstallString DisplayVersion Publisher DisplayIcon EstimatedSize; do
+    wine reg query "$key" /v "$value" >/dev/null 2>&1 || fail "the uninstall entry has no $value"
+done
 # A real build runs; the stand-ins of a dry run are not programs.
-if [[ $(head -c 2 "$folder/terralume-render.exe") == MZ ]]; then
+if real_build terralume-render.exe; then
+    for file in terralume.exe libstdc++-6.dll Qt6Core.dll; do
+        x86_64-w64-mingw32-nm "$folder/$file" 2>&1 | grep -q "no symbols" || fail "not stripped: $file"
+    done
     shown=$(wine "$folder/terralume-render.exe" --version 2>/dev/null | tr -d '\r')
     [[ $shown == "terralume-render "* ]] || fail "the installed renderer does not run: '$shown'"
 fi
 
 # The installed program starts and shows its settings window on the
 # display, through Qt's Windows platform plugin as a user would meet it;
-# the wait is for the window itself.
-if [[ $(head -c 2 "$folder/terralume.exe") == MZ && -n ${DISPLAY:-} ]] && command -v xdotool >/dev/null; then
+# the wait is for the window itself. While it runs, neither the installer
+# nor the uninstaller (run in place, _?=, to see its exit code) touches a
+# file: both end with code 2.
+if real_build terralume.exe && [[ -n ${DISPLAY:-} ]] && command -v xdotool >/dev/null; then
     (cd "$prefix" && exec wine "$folder/terralume.exe") >/dev/null 2>&1 &
     program=$!
     if ! timeout 120 xdotool search --sync --onlyvisible --name '^Terralume$' >/dev/null 2>&1; then
         fail "the installed program showed no window"
     fi
+    before=$(cd "$folder" && find . -type f -printf '%p %s %T@\n' | sort)
+    wine "$installer" /S "/D=$target"
+    code=$?
+    ((code == 2)) || fail "the installer ran while Terralume did (exit code $code)"
+    wine "$folder/uninstall.exe" /S "_?=$target"
+    code=$?
+    ((code == 2)) || fail "the uninstaller ran while Terralume did (exit code $code)"
+    [[ $(cd "$folder" && find . -type f -printf '%p %s %T@\n' | sort) == "$before" ]] ||
+        fail "files changed while Terralume ran"
     wineserver -k
     wait "$program" 2>/dev/null
+    # Closed, installing again upgrades in place.
+    if ! { wine "$installer" /S "/D=$target" && wineserver -w; }; then
+        fail "installing over the installed program failed"
+    fi
+    [[ -f $folder/terralume.exe && -f $shortcut ]] || fail "installing again lost files"
 fi
+
+# The folder the program remembers, as it keeps it.
+wine reg add "$settings\Terralume\save" /v lastFolder /d 'C:\users' /f >/dev/null 2>&1
 
 # The uninstaller copies itself away and runs from there; wineserver -w
 # waits for that copy too.
@@ -69,6 +100,8 @@ fi
 [[ ! -e $folder ]] || fail "the uninstall left: $(cd "$folder" && find . | tr '\n' ' ')"
 [[ ! -e $shortcut ]] || fail "the uninstall left the Start-menu entry"
 wine reg query "$key" >/dev/null 2>&1 && fail "the uninstall left the registry entry"
+wine reg query "$settings" >/dev/null 2>&1 && fail "the uninstall left the program's settings"
+[[ ! -e "$(dirname "$shortcut")" ]] || fail "the uninstall left the Start-menu folder"
 
 if ((failures)); then
     say "$failures check(s) failed"

@@ -29,6 +29,34 @@ deploy_runtime() {
   cp -u "$prefix"/plugins/imageformats/*.dll "$build/imageformats/" 2>/dev/null || true
 }
 
+# What the installer ships carries no symbols: a third of the size, and
+# nothing a user's crash report could use without our build anyway.
+strip_shipped() {
+  local file
+  for file in "$build"/terralume.exe "$build"/terralume-render.exe "$build"/*.dll "$build"/platforms/*.dll \
+    "$build"/styles/*.dll; do
+    [[ -f $file ]] && "$triple-strip" --strip-unneeded "$file"
+  done
+}
+
+# The licences of Terralume and of every library the Windows program ships,
+# in licenses/, as Windows programs keep them (CRLF, .txt): Debian's
+# copyright files of the very sources the libraries were built from (Qt's
+# names the parts it bundles), with the full texts they refer to.
+deploy_licences() {
+  local dir="$build/licenses"
+  mkdir -p "$dir"
+  as_text() { sed 's/\r\?$/\r/' "$@"; }
+  as_text "$here/LICENSE" >"$dir/LICENSE.txt"
+  as_text /usr/share/doc/libqt6core6/copyright >"$dir/Qt.txt"
+  as_text /usr/share/common-licenses/LGPL-3 >"$dir/LGPL-3.txt"
+  as_text /usr/share/common-licenses/GPL-3 >"$dir/GPL-3.txt"
+  as_text /usr/share/doc/libjpeg62-turbo/copyright >"$dir/libjpeg-turbo.txt"
+  as_text /usr/share/doc/libz-mingw-w64/copyright >"$dir/zlib.txt"
+  as_text /usr/share/doc/gcc-mingw-w64-base/copyright /usr/share/doc/mingw-w64-common/copyright \
+    >"$dir/MinGW-runtime.txt"
+}
+
 # The installer packs the programs and the runtime deployed beside them.
 build_installer() {
   local version installer
@@ -36,7 +64,7 @@ build_installer() {
   installer="$build/terralume-$version-setup.exe"
   say "installer $installer"
   makensis -V2 -DSOURCE_DIR="$build" -DVERSION="$version" -DOUTFILE="$installer" \
-    -DICON="$here/assets/terralume.ico" "$here/packaging/windows/terralume.nsi"
+    -DASSETS="$here/assets" "$here/packaging/windows/terralume.nsi"
 }
 
 say "Terralume for Windows in $build"
@@ -45,4 +73,6 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTERR
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
 cmake --build "$build" -j"$(nproc)"
 deploy_runtime
+strip_shipped
+deploy_licences
 build_installer

@@ -29,24 +29,32 @@ start_display() {
   export DISPLAY=":$number"
 }
 
+# The prefix is the tests' own: Wine's menu builder, which would write
+# launchers into the real home folder, is off. Fonts are installed into its
+# Fonts folder as on Windows: Wine's own faces (Tahoma and its kin) for the
+# windows, Liberation Sans, Arial's metrics, for the printed page, DejaVu
+# for the rest.
 setup_wine() {
-  export WINEPREFIX="$build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX="$build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   if [[ ! -f $WINEPREFIX/system.reg ]]; then
     say "a private Wine prefix in $WINEPREFIX"
     wineboot -i >/dev/null 2>&1
   fi
   wineserver -w
+  fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  mkdir -p "$fonts"
+  cp -u /usr/share/wine/fonts/*.ttf /usr/share/fonts/truetype/dejavu/*.ttf \
+    /usr/share/fonts/truetype/liberation/*.ttf "$fonts/"
 }
 
 # wine_run [NAME=VALUE...] PROGRAM [ARGUMENTS...]
 # Runs a program of build-windows/ under Wine, from that folder, each
 # argument passed as one. Wine keeps the QT_* variables of the Unix side from
 # Windows programs and hands WINEQT_* on as QT_*, so Qt's settings go under
-# that name. A fresh prefix has no fonts: Qt reads Debian's DejaVu and
-# Liberation faces, gathered in one folder since Qt does not look into
-# subfolders.
+# that name. Qt's offscreen platform, which the test programs use, reads
+# fonts from one folder and on Windows is told which: the system's.
 wine_run() {
-  local settings=(WINEQT_QPA_PLATFORM=offscreen "WINEQT_QPA_FONTDIR=Z:${build//\//\\}\\fonts")
+  local settings=(WINEQT_QPA_PLATFORM=offscreen 'WINEQT_QPA_FONTDIR=C:\windows\Fonts')
   while [[ $# -gt 0 && $1 == *=* ]]; do
     if [[ $1 == QT_* ]]; then settings+=("WINE$1"); else settings+=("$1"); fi
     shift
@@ -158,6 +166,26 @@ compare_renderers() {
   done
 }
 
+# The renderer's page as a user gets it: no variable says where fonts are,
+# yet the PDF carries its title and footer in an embedded face found in the
+# system's Fonts folder.
+render_pdf_fonts() {
+  local name="renderer PDF text with the system's fonts" pdf="$logs/render/fonts.pdf" fonts text
+  mkdir -p "$logs/render"
+  rm -f "$pdf"
+  (cd "$build" && wine terralume-render.exe --title "Seven Seas" --pdf 'test-logs\render\fonts.pdf') \
+    >/dev/null 2>"$logs/render/fonts.err"
+  fonts=$(pdffonts "$pdf" 2>&1 | tail -n +3)
+  text=$(pdftotext "$pdf" - 2>/dev/null)
+  if [[ -n $fonts ]] && ! awk '$(NF-4) != "yes" {bad=1} END {exit !bad}' <<<"$fonts" &&
+    grep -q "Terralume - Seven Seas" <<<"$text" && grep -q "Printed by Terralume" <<<"$text"; then
+    pass "$name"
+  else
+    fail "$name"
+    printf '%s\n%s\n' "$fonts" "$text" | head -8
+  fi
+}
+
 # Installed silently into a prefix of its own, the program started from the
 # Start-menu folder's target shows its window, and the uninstall leaves
 # nothing (packaging/windows/check-installer.sh).
@@ -174,8 +202,7 @@ check_installer() {
 say "tests under Wine"
 start_display
 setup_wine
-mkdir -p "$logs" "$build/fonts"
-ln -sf /usr/share/fonts/truetype/dejavu/*.ttf /usr/share/fonts/truetype/liberation/*.ttf "$build/fonts/"
+mkdir -p "$logs"
 
 # The build lists its test programs: windows-gtests.txt one name a line,
 # windows-qttests.txt a name and the variables it runs with (no blanks in
@@ -186,6 +213,7 @@ while read -r -a line; do
 done <"$build/windows-qttests.txt"
 if grep -q '^print_windows_spooler\b' "$build/windows-qttests.txt"; then print_through_spooler; fi
 compare_renderers
+render_pdf_fonts
 wineserver -k || true
 check_installer
 summary "wine tests"
