@@ -63,8 +63,10 @@ fi
 # The installed program starts and shows its settings window on the
 # display, through Qt's Windows platform plugin as a user would meet it;
 # the wait is for the window itself. While it runs, neither the installer
-# nor the uninstaller (run in place, _?=, to see its exit code) touches a
-# file: both end with code 2.
+# (which ends with code 2) nor the uninstaller touches a file. The
+# uninstaller hands over to a copy of itself in the temporary folder and
+# ends at once, so the copy is waited for; under Wine even a run in place
+# (_?=) does its work in another process.
 if real_build terralume.exe && [[ -n ${DISPLAY:-} ]] && command -v xdotool >/dev/null; then
     (cd "$prefix" && exec wine "$folder/terralume.exe") >/dev/null 2>&1 &
     program=$!
@@ -75,9 +77,10 @@ if real_build terralume.exe && [[ -n ${DISPLAY:-} ]] && command -v xdotool >/dev
     wine "$installer" /S "/D=$target"
     code=$?
     ((code == 2)) || fail "the installer ran while Terralume did (exit code $code)"
-    wine "$folder/uninstall.exe" /S "_?=$target"
-    code=$?
-    ((code == 2)) || fail "the uninstaller ran while Terralume did (exit code $code)"
+    wine "$folder/uninstall.exe" /S
+    timeout 60 bash -c "while pgrep -f '[U]n_[A-Z]\.exe|[~]nsu' >/dev/null; do sleep 0.1; done" ||
+        fail "the uninstaller did not end"
+    wine reg query "$key" >/dev/null 2>&1 || fail "the uninstaller ran while Terralume did"
     [[ $(cd "$folder" && find . -type f -printf '%p %s %T@\n' | sort) == "$before" ]] ||
         fail "files changed while Terralume ran"
     wineserver -k

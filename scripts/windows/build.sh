@@ -35,7 +35,7 @@ strip_shipped() {
   local file
   for file in "$build"/terralume.exe "$build"/terralume-render.exe "$build"/*.dll "$build"/platforms/*.dll \
     "$build"/styles/*.dll; do
-    [[ -f $file ]] && "$triple-strip" --strip-unneeded "$file"
+    [[ -f $file ]] && "$triple-strip" --strip-all "$file"
   done
 }
 
