@@ -103,7 +103,8 @@ namespace {
 
 QFont printFont(int points, int dotsPerInchY)
 {
-    QFont font(kPrintFontFamily);
+    QFont font;
+    font.setFamilies(QStringList{kPrintFontFamily} + kPrintFontFallbacks);
     font.setPixelSize(std::max(1, MulDiv(points, dotsPerInchY, 72)));
     return font;
 }

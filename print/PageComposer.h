@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 class QPainter;
 
@@ -73,6 +74,10 @@ struct PageLayout {
 inline constexpr int kTitlePoints = 12;
 inline constexpr int kFooterPoints = 8;
 inline const QString kPrintFontFamily = QStringLiteral("Arial");
+// Faces drawn to Arial's measures, in the order they stand in for it where a
+// system has no Arial and no rule of its own that says which face does
+// (Qt's offscreen platform on Windows reads the Fonts folder only).
+inline const QStringList kPrintFontFallbacks = {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")};
 
 // Draws the whole page on `painter`, whose device is the page: `pageWidth` x
 // `pageHeight` device pixels at `dotsPerInchY` vertically (font sizes are in
