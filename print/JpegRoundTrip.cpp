@@ -393,7 +393,7 @@ QImage mapToPalette(FirstPass &pass, const Palette &palette, Threads threads)
     return result;
 }
 
-// The JPEG in `channel` decoded into at most kPrintColours colours.
+// The counted picture mapped onto its at most kPrintColours colours.
 QImage decodeCounted(FirstPass &pass, Threads threads)
 {
     const Palette palette = choosePalette(pass.histogram, kPrintColours);

@@ -127,7 +127,8 @@ constexpr int kBlockCells[3] = {4, 8, 4};
 
 std::int64_t squared(std::int64_t v) { return v * v; }
 
-void fillBlock(const Palette &palette, int b0, int b1, int b2, std::vector<std::uint8_t> &nearest)
+void fillBlock(const Palette &palette, int b0, int b1, int b2, std::vector<std::uint32_t> &nearest,
+               std::vector<std::uint64_t> &sevenfold)
 {
     const int first[3] = {b0 * kBlockCells[0], b1 * kBlockCells[1], b2 * kBlockCells[2]};
     int lo[3], hi[3];
@@ -171,22 +172,30 @@ void fillBlock(const Palette &palette, int b0, int b1, int b2, std::vector<std::
                         bestIndex = candidates[k];
                     }
                 }
-                nearest[static_cast<std::size_t>(cellIndex(first[0] + i0, first[1] + i1, first[2] + i2))] =
-                    static_cast<std::uint8_t>(bestIndex);
+                const auto &c = palette.colours[static_cast<std::size_t>(bestIndex)];
+                const auto cell = static_cast<std::size_t>(cellIndex(first[0] + i0, first[1] + i1, first[2] + i2));
+                nearest[cell] = std::uint32_t{c[0]} | std::uint32_t{c[1]} << 8 | std::uint32_t{c[2]} << 16 |
+                                static_cast<std::uint32_t>(bestIndex) << 24;
+                sevenfold[cell] = std::uint64_t{7u * c[0]} | std::uint64_t{7u * c[1]} << 16 |
+                                  std::uint64_t{7u * c[2]} << 32;
             }
 }
 
 // The error a pixel takes from its neighbours is passed on in full up to 16,
 // by half up to 48 and no further, so that no pixel strays far from its own
-// colour. Indexed by error + 255.
+// colour. Indexed by the error in sixteenths, before its rounding (+ 8, then
+// down to whole steps), which is folded in here to keep it off the critical
+// path; the sum of a row's shares and a pixel's 7/16 stays within +-4096.
 struct ErrorLimit {
-    int table[511];
+    static constexpr int kReach = 4096;
+    std::int8_t table[2 * kReach];
     ErrorLimit()
     {
-        for (int e = 0; e <= 255; ++e) {
-            const int limited = e < 16 ? e : e < 48 ? 16 + (e - 16) / 2 : 32;
-            table[255 + e] = limited;
-            table[255 - e] = -limited;
+        for (int sixteenths = -kReach; sixteenths < kReach; ++sixteenths) {
+            const int e = (sixteenths + 8) >> 4;
+            const int size = std::abs(e);
+            const int limited = size < 16 ? size : size < 48 ? 16 + (size - 16) / 2 : 32;
+            table[sixteenths + kReach] = static_cast<std::int8_t>(e < 0 ? -limited : limited);
         }
     }
 };
@@ -199,17 +208,9 @@ ColourHistogram::ColourHistogram() : counts_(kCells, 0) {}
 
 void ColourHistogram::add(const std::uint8_t *rgb, std::size_t pixels)
 {
-    // Maps have long runs of one colour: counting a run at once keeps the
-    // loop from waiting on its own last increment.
-    std::size_t i = 0;
-    while (i < pixels) {
-        const int cell = cellOf(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
-        std::size_t end = i + 1;
-        while (end < pixels && cellOf(rgb[3 * end], rgb[3 * end + 1], rgb[3 * end + 2]) == cell)
-            ++end;
-        counts_[static_cast<std::size_t>(cell)] += static_cast<std::uint32_t>(end - i);
-        i = end;
-    }
+    std::uint32_t *const counts = counts_.data();
+    for (std::size_t i = 0; i < pixels; ++i, rgb += 3)
+        ++counts[cellOf(rgb[0], rgb[1], rgb[2])];
 }
 
 void ColourHistogram::merge(const ColourHistogram &other)
@@ -250,71 +251,72 @@ Palette choosePalette(const ColourHistogram &histogram, int maxColours)
 }
 
 FloydSteinberg::FloydSteinberg(const Palette &palette, int width)
-    : width_(width), nearest_(ColourHistogram::kCells), errors_((static_cast<std::size_t>(width) + 2) * 3, 0)
+    : width_(width), sevenfold_(ColourHistogram::kCells), nearest_(ColourHistogram::kCells),
+      errors_((static_cast<std::size_t>(width) + 2) * 3, 0), nextErrors_(errors_.size(), 0)
 {
-    for (int i = 0; i < palette.size; ++i)
-        for (int a = 0; a < 3; ++a)
-            colours_[static_cast<std::size_t>(i)][static_cast<std::size_t>(a)] =
-                palette.colours[static_cast<std::size_t>(i)][static_cast<std::size_t>(a)];
     for (int b0 = 0; b0 < 32 / kBlockCells[0]; ++b0)
         for (int b1 = 0; b1 < 64 / kBlockCells[1]; ++b1)
             for (int b2 = 0; b2 < 32 / kBlockCells[2]; ++b2)
-                fillBlock(palette, b0, b1, b2, nearest_);
+                fillBlock(palette, b0, b1, b2, nearest_, sevenfold_);
 }
 
 void FloydSteinberg::mapRow(const std::uint8_t *rgb, std::uint8_t *indices)
 {
-    // `errors_` holds, one column ahead of the pixel at hand, the errors for
-    // this row still to come and behind it those already passed to the next
-    // row; its first and last entries stand for the columns beyond the edges.
-    const int step = leftwards_ ? -1 : 1;
-    const int step3 = 3 * step;
+    // Each pixel waits on the one before it (7/16 of its error), so that chain
+    // is kept to one look-up of the limit and one of the colour; the shares
+    // for the next row go straight to memory beside it. Alternate rows run
+    // leftwards.
+    const std::ptrdiff_t step = leftwards_ ? -1 : 1;
+    const std::ptrdiff_t step3 = 3 * step;
     const std::uint8_t *in = rgb;
     std::uint8_t *out = indices;
-    int *error = errors_.data();
+    const int *error = errors_.data() + 3; // the first column
+    int *next = nextErrors_.data() + 3;
     if (leftwards_) {
-        in += static_cast<std::ptrdiff_t>(width_ - 1) * 3;
-        out += width_ - 1;
-        error += static_cast<std::ptrdiff_t>(width_ + 1) * 3;
+        const std::ptrdiff_t last = static_cast<std::ptrdiff_t>(width_ - 1);
+        in += last * 3;
+        out += last;
+        error += last * 3;
+        next += last * 3;
     }
     leftwards_ = !leftwards_;
-    const int *limit = kErrorLimit.table + 255;
-    const std::uint8_t *nearest = nearest_.data();
-    int cur0 = 0, cur1 = 0, cur2 = 0;          // 7/16 of the last pixel's error
-    int below0 = 0, below1 = 0, below2 = 0;     // 1/16 share for the pixel below the last
-    int belowPrev0 = 0, belowPrev1 = 0, belowPrev2 = 0; // running sum for the column behind
+    next[0] = next[1] = next[2] = 0;
+    const std::int8_t *const limit = kErrorLimit.table + ErrorLimit::kReach;
+    const std::uint64_t *const sevenfold = sevenfold_.data();
+    const std::uint32_t *const nearest = nearest_.data();
+    std::ptrdiff_t cur0 = 0, cur1 = 0, cur2 = 0; // 7/16 of the last pixel's error, in sixteenths
     for (int col = 0; col < width_; ++col) {
-        cur0 = limit[(cur0 + error[step3 + 0] + 8) >> 4];
-        cur1 = limit[(cur1 + error[step3 + 1] + 8) >> 4];
-        cur2 = limit[(cur2 + error[step3 + 2] + 8) >> 4];
-        cur0 = std::clamp(cur0 + in[0], 0, 255);
-        cur1 = std::clamp(cur1 + in[1], 0, 255);
-        cur2 = std::clamp(cur2 + in[2], 0, 255);
-        const int index = nearest[ColourHistogram::cellOf(cur0, cur1, cur2)];
-        *out = static_cast<std::uint8_t>(index);
-        const auto &colour = colours_[static_cast<std::size_t>(index)];
-        cur0 -= colour[0];
-        cur1 -= colour[1];
-        cur2 -= colour[2];
-        error[0] = belowPrev0 + cur0 * 3;
-        error[1] = belowPrev1 + cur1 * 3;
-        error[2] = belowPrev2 + cur2 * 3;
-        belowPrev0 = below0 + cur0 * 5;
-        belowPrev1 = below1 + cur1 * 5;
-        belowPrev2 = below2 + cur2 * 5;
-        below0 = cur0;
-        below1 = cur1;
-        below2 = cur2;
-        cur0 *= 7;
-        cur1 *= 7;
-        cur2 *= 7;
+        std::ptrdiff_t v0 = in[0] + limit[cur0 + error[0]];
+        std::ptrdiff_t v1 = in[1] + limit[cur1 + error[1]];
+        std::ptrdiff_t v2 = in[2] + limit[cur2 + error[2]];
+        v0 = v0 < 0 ? 0 : v0 > 255 ? 255 : v0;
+        v1 = v1 < 0 ? 0 : v1 > 255 ? 255 : v1;
+        v2 = v2 < 0 ? 0 : v2 > 255 ? 255 : v2;
+        const std::size_t cell = static_cast<std::size_t>((v0 & 0xF8) << 8 | (v1 & 0xFC) << 3 | v2 >> 3);
+        const std::uint64_t seven = sevenfold[cell];
+        cur0 = 7 * v0 - static_cast<std::ptrdiff_t>(seven & 0xFFFF);
+        cur1 = 7 * v1 - static_cast<std::ptrdiff_t>(seven >> 16 & 0xFFFF);
+        cur2 = 7 * v2 - static_cast<std::ptrdiff_t>(seven >> 32 & 0xFFFF);
+        const std::uint32_t colour = nearest[cell];
+        *out = static_cast<std::uint8_t>(colour >> 24);
+        const int e0 = static_cast<int>(v0) - static_cast<int>(colour & 0xFF);
+        const int e1 = static_cast<int>(v1) - static_cast<int>(colour >> 8 & 0xFF);
+        const int e2 = static_cast<int>(v2) - static_cast<int>(colour >> 16 & 0xFF);
+        next[step3 + 0] = e0;
+        next[step3 + 1] = e1;
+        next[step3 + 2] = e2;
+        next[0] += 5 * e0;
+        next[1] += 5 * e1;
+        next[2] += 5 * e2;
+        next[-step3 + 0] += 3 * e0;
+        next[-step3 + 1] += 3 * e1;
+        next[-step3 + 2] += 3 * e2;
         in += step3;
         out += step;
         error += step3;
+        next += step3;
     }
-    error[0] = belowPrev0;
-    error[1] = belowPrev1;
-    error[2] = belowPrev2;
+    errors_.swap(nextErrors_);
 }
 
 } // namespace terralume::print

@@ -55,9 +55,17 @@ public:
 private:
     int width_;
     bool leftwards_ = false;
-    std::array<std::array<int, 3>, 256> colours_{};
-    std::vector<std::uint8_t> nearest_; // the palette index per histogram cell
-    std::vector<int> errors_;           // (width + 2) x 3, sixteenths
+    // Per histogram cell, its nearest palette colour: seven times each
+    // channel in 16 bits (red lowest), what the next pixel's error needs
+    // first, so that one look-up sits on the dithering's critical path; and
+    // beside it the colour itself (red | green << 8 | blue << 16) with its
+    // index in the top byte.
+    std::vector<std::uint64_t> sevenfold_;
+    std::vector<std::uint32_t> nearest_;
+    // Sixteenths of error for the row being mapped and for the next one,
+    // (width + 2) x 3 each: a column beyond either edge.
+    std::vector<int> errors_;
+    std::vector<int> nextErrors_;
 };
 
 } // namespace terralume::print
