@@ -158,7 +158,8 @@ public:
         if (setjmp(d_.fatal.jump))
             return false;
         const std::size_t stride = static_cast<std::size_t>(d_.info.output_width) * 3;
-        const JDIMENSION end = std::min(d_.info.output_height, d_.info.output_scanline + static_cast<JDIMENSION>(count));
+        const JDIMENSION end =
+            std::min(d_.info.output_height, d_.info.output_scanline + static_cast<JDIMENSION>(count));
         JSAMPROW pointers[kBatchRows];
         for (int i = 0; i < count; ++i)
             pointers[i] = rows + static_cast<std::size_t>(i) * stride;
@@ -227,8 +228,7 @@ public:
     static constexpr int kBatches = 4;
 
     explicit RowRing(int width)
-        : stride_(static_cast<std::size_t>(width) * 3),
-          rows_(stride_ * RowDecoder::kBatchRows * kBatches)
+        : stride_(static_cast<std::size_t>(width) * 3), rows_(stride_ * RowDecoder::kBatchRows * kBatches)
     {
     }
 
@@ -287,7 +287,10 @@ public:
     std::size_t stride() const { return stride_; }
 
 private:
-    JSAMPLE *batch(long index) { return rows_.data() + stride_ * RowDecoder::kBatchRows * std::size_t(index % kBatches); }
+    JSAMPLE *batch(long index)
+    {
+        return rows_.data() + stride_ * RowDecoder::kBatchRows * std::size_t(index % kBatches);
+    }
 
     std::size_t stride_;
     std::vector<JSAMPLE> rows_;

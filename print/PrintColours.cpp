@@ -21,8 +21,8 @@ int cellIndex(int c0, int c1, int c2) { return c0 << 11 | c1 << 5 | c2; }
 struct Box {
     int lo[3];
     int hi[3];
-    std::int64_t volume = 0;  // squared, weighted diagonal: 0 once it cannot be split
-    std::int64_t filled = 0;  // cells with pixels in them
+    std::int64_t volume = 0; // squared, weighted diagonal: 0 once it cannot be split
+    std::int64_t filled = 0; // cells with pixels in them
 };
 
 std::int64_t weightedLength(const Box &box, int axis)
@@ -158,8 +158,7 @@ void fillBlock(const Palette &palette, int b0, int b1, int b2, std::vector<std::
     for (int i0 = 0; i0 < kBlockCells[0]; ++i0)
         for (int i1 = 0; i1 < kBlockCells[1]; ++i1)
             for (int i2 = 0; i2 < kBlockCells[2]; ++i2) {
-                const int centre[3] = {lo[0] + (i0 << kShift[0]), lo[1] + (i1 << kShift[1]),
-                                       lo[2] + (i2 << kShift[2])};
+                const int centre[3] = {lo[0] + (i0 << kShift[0]), lo[1] + (i1 << kShift[1]), lo[2] + (i2 << kShift[2])};
                 std::int64_t best = 0x7FFFFFFF;
                 int bestIndex = 0;
                 for (int k = 0; k < count; ++k) {
@@ -176,8 +175,8 @@ void fillBlock(const Palette &palette, int b0, int b1, int b2, std::vector<std::
                 const auto cell = static_cast<std::size_t>(cellIndex(first[0] + i0, first[1] + i1, first[2] + i2));
                 nearest[cell] = std::uint32_t{c[0]} | std::uint32_t{c[1]} << 8 | std::uint32_t{c[2]} << 16 |
                                 static_cast<std::uint32_t>(bestIndex) << 24;
-                sevenfold[cell] = std::uint64_t{7u * c[0]} | std::uint64_t{7u * c[1]} << 16 |
-                                  std::uint64_t{7u * c[2]} << 32;
+                sevenfold[cell] =
+                    std::uint64_t{7u * c[0]} | std::uint64_t{7u * c[1]} << 16 | std::uint64_t{7u * c[2]} << 32;
             }
 }
 

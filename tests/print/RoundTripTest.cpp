@@ -124,8 +124,8 @@ TEST(RoundTripRepeat, SameViewGivesTheSameBitmapStreamedOrNotOnOneThreadOrTwo)
     const QImage view = maps::mapView("Medium", -5, 10, 2);
     const QImage first = ReJigPallete(view);
     const std::vector<std::uint8_t> jpeg = compressView(view);
-    for (const QImage &again : {ReJigPallete(view), ReJigPallete(view, Threads::None),
-                                decodeToPrintColours(jpeg.data(), jpeg.size())}) {
+    for (const QImage &again :
+         {ReJigPallete(view), ReJigPallete(view, Threads::None), decodeToPrintColours(jpeg.data(), jpeg.size())}) {
         EXPECT_EQ(again.colorTable(), first.colorTable());
         EXPECT_TRUE(again == first);
     }
@@ -196,39 +196,42 @@ TEST_P(SameAsTheTools, PixelForPixelAndColourForColour)
     for (int i = ours.colorCount(); i < theirs.colorCount(); ++i)
         ASSERT_EQ(theirs.color(i), qRgb(0, 0, 0)) << "colour " << i << " beyond ours";
     for (int y = 0; y < ours.height(); ++y)
-        ASSERT_EQ(std::memcmp(ours.constScanLine(y), theirs.constScanLine(y), static_cast<std::size_t>(ours.width())), 0)
+        ASSERT_EQ(std::memcmp(ours.constScanLine(y), theirs.constScanLine(y), static_cast<std::size_t>(ours.width())),
+                  0)
             << "row " << y;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Views, SameAsTheTools,
-    ::testing::Values(
-        ToolCase{"SmallMap", [] { return maps::mapView("Small"); }},
-        ToolCase{"MediumWetHotZoom2", [] { return maps::mapView("Medium", -5, 10, 2); }},
-        ToolCase{"SmallColdZoom3OtherSeed", [] { return maps::mapView("Small", 20, -40, 3, "31337"); }},
-        ToolCase{"LargeMap", [] { return maps::mapView("Large", 0, 0, 1, "7"); }},
-        // Four flat quarters: far fewer than 236 colours survive the JPEG.
-        ToolCase{"FewColours",
-                 [] {
-                     return filled(64, 48, [](int x, int y) {
-                         return static_cast<std::uint16_t>(x < 32 ? (y < 24 ? 0xF800 : 0x07E0) : (y < 24 ? 0x001F : 0xFFFF));
-                     });
-                 }},
-        ToolCase{"OnePixel", [] { return filled(1, 1, [](int, int) { return std::uint16_t{0x4A69}; }); }},
-        // One grey on far more than 65535 pixels, below it greys close to it
-        // between colours from all over: the library's counts stop at 65535,
-        // which moves the mean of the box that holds that grey.
-        ToolCase{"CountsStopAt65535",
-                 [] {
-                     return filled(512, 512, [](int x, int y) {
-                         const std::uint32_t h = static_cast<std::uint32_t>(x * 512 + y) * 2654435761u >> 12;
-                         if (y < 300)
-                             return std::uint16_t{0x8410};
-                         if (x % 2 == 0)
-                             return static_cast<std::uint16_t>(h);
-                         return static_cast<std::uint16_t>((14 + h % 5) << 11 | (28 + (h >> 3) % 9) << 5 | (14 + (h >> 7) % 5));
-                     });
-                 }}),
+    ::testing::Values(ToolCase{"SmallMap", [] { return maps::mapView("Small"); }},
+                      ToolCase{"MediumWetHotZoom2", [] { return maps::mapView("Medium", -5, 10, 2); }},
+                      ToolCase{"SmallColdZoom3OtherSeed", [] { return maps::mapView("Small", 20, -40, 3, "31337"); }},
+                      ToolCase{"LargeMap", [] { return maps::mapView("Large", 0, 0, 1, "7"); }},
+                      // Four flat quarters: far fewer than 236 colours survive the JPEG.
+                      ToolCase{"FewColours",
+                               [] {
+                                   return filled(64, 48, [](int x, int y) {
+                                       return static_cast<std::uint16_t>(x < 32 ? (y < 24 ? 0xF800 : 0x07E0)
+                                                                                : (y < 24 ? 0x001F : 0xFFFF));
+                                   });
+                               }},
+                      ToolCase{"OnePixel", [] { return filled(1, 1, [](int, int) { return std::uint16_t{0x4A69}; }); }},
+                      // One grey on far more than 65535 pixels, below it greys close to it
+                      // between colours from all over: the library's counts stop at 65535,
+                      // which moves the mean of the box that holds that grey.
+                      ToolCase{"CountsStopAt65535",
+                               [] {
+                                   return filled(512, 512, [](int x, int y) {
+                                       const std::uint32_t h =
+                                           static_cast<std::uint32_t>(x * 512 + y) * 2654435761u >> 12;
+                                       if (y < 300)
+                                           return std::uint16_t{0x8410};
+                                       if (x % 2 == 0)
+                                           return static_cast<std::uint16_t>(h);
+                                       return static_cast<std::uint16_t>((14 + h % 5) << 11 | (28 + (h >> 3) % 9) << 5 |
+                                                                         (14 + (h >> 7) % 5));
+                                   });
+                               }}),
     [](const ::testing::TestParamInfo<ToolCase> &info) { return std::string(info.param.name); });
 
 // The JPEG decoded plainly, without the print quantiser, as 24-bit rows.
