@@ -97,6 +97,14 @@ void termSource(j_decompress_ptr) {}
 boolean fillSource(j_decompress_ptr info)
 {
     auto *src = static_cast<ChannelSource *>(info->src);
+    bool kept = true;
+    try {
+        src->keepCurrent();
+    } catch (...) {
+        kept = false;
+    }
+    if (!kept)
+        ERREXIT(info, JERR_OUT_OF_MEMORY);
     bool more = false;
     try {
         more = src->channel.pop(src->current);
@@ -137,7 +145,16 @@ ChannelDestination::ChannelDestination(ByteChannel &channel, std::stop_token sto
     term_destination = termDestination;
 }
 
-ChannelSource::ChannelSource(ByteChannel &channel) : jpeg_source_mgr{}, channel(channel)
+void ChannelSource::keepCurrent()
+{
+    if (kept != nullptr && !current.empty()) {
+        kept->push_back(std::move(current));
+        current = ByteChannel::Chunk();
+    }
+}
+
+ChannelSource::ChannelSource(ByteChannel &channel, std::vector<ByteChannel::Chunk> *kept)
+    : jpeg_source_mgr{}, channel(channel), kept(kept)
 {
     init_source = initSource;
     fill_input_buffer = fillSource;

@@ -50,11 +50,17 @@ struct ChannelDestination : jpeg_destination_mgr {
 
 // Feeds the decoder from `channel`. When the channel ends early the image is
 // ended with the library's premature-end warning, as its memory source does.
+// With `kept` set, every chunk read is moved there once it is used up (call
+// keepCurrent() after the last), so that the same stream can be read again.
 struct ChannelSource : jpeg_source_mgr {
-    explicit ChannelSource(ByteChannel &channel);
+    explicit ChannelSource(ByteChannel &channel, std::vector<ByteChannel::Chunk> *kept = nullptr);
+
+    // Throws std::bad_alloc when there is no room to keep it.
+    void keepCurrent();
 
     ByteChannel &channel;
     ByteChannel::Chunk current;
+    std::vector<ByteChannel::Chunk> *kept;
 };
 
 } // namespace terralume::print

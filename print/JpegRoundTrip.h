@@ -24,6 +24,11 @@ inline constexpr int kPrintColours = 236;
 // fed to it are widened one scanline at a time, never as a 24-bit copy.
 QImage ReJigPallete(const QImage &view);
 
+// With Threads::None everything runs on the calling thread, as it does when
+// no second thread can be had; the picture is the same.
+enum class Threads { Available, None };
+QImage ReJigPallete(const QImage &view, Threads threads);
+
 // The two halves on their own, one after the other in memory, for tests and
 // the benchmark: the view as a baseline quality-95 JPEG, and any JPEG decoded
 // into an 8-bit colour-mapped picture with the print parameters. Same

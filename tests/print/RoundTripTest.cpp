@@ -2,10 +2,15 @@
 #include "PrintError.h"
 #include "TestMaps.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <new>
@@ -113,17 +118,121 @@ TEST_P(OddSizes, KeepTheirSize)
 
 INSTANTIATE_TEST_SUITE_P(Rows, OddSizes, ::testing::Values(QSize(1, 1), QSize(7, 3), QSize(1, 100), QSize(333, 1)));
 
-TEST(RoundTripRepeat, SameViewGivesTheSameBitmapStreamedOrNot)
+TEST(RoundTripRepeat, SameViewGivesTheSameBitmapStreamedOrNotOnOneThreadOrTwo)
 {
     // Large enough for the streamed JPEG to pass in many chunks.
     const QImage view = maps::mapView("Medium", -5, 10, 2);
     const QImage first = ReJigPallete(view);
     const std::vector<std::uint8_t> jpeg = compressView(view);
-    for (const QImage &again : {ReJigPallete(view), decodeToPrintColours(jpeg.data(), jpeg.size())}) {
+    for (const QImage &again :
+         {ReJigPallete(view), ReJigPallete(view, Threads::None), decodeToPrintColours(jpeg.data(), jpeg.size())}) {
         EXPECT_EQ(again.colorTable(), first.colorTable());
         EXPECT_TRUE(again == first);
     }
 }
+
+// PrintBitmap is, pixel for pixel and colour for colour, what the JPEG
+// library's own tools make of the view: `cjpeg -quality 95 -baseline` then
+// `djpeg -colors 236` (two-pass colour choice, Floyd-Steinberg), here written
+// as an 8-bit BMP whose colour table is the tools' colour map.
+struct ToolCase {
+    const char *name;
+    std::function<QImage()> view;
+};
+
+class SameAsTheTools : public ::testing::TestWithParam<ToolCase> {};
+
+QImage filled(int width, int height, const std::function<std::uint16_t(int, int)> &pixel)
+{
+    QImage view(width, height, QImage::Format_RGB16);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            reinterpret_cast<std::uint16_t *>(view.scanLine(y))[x] = pixel(x, y);
+    return view;
+}
+
+// The tool's standard output, or nothing when it did not run to a clean end.
+QByteArray runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return QByteArray();
+    return process.readAllStandardOutput();
+}
+
+QImage toolsPrintBitmap(const QImage &view, const QTemporaryDir &dir)
+{
+    const QString ppm = dir.filePath(QStringLiteral("view.ppm"));
+    const QString jpeg = dir.filePath(QStringLiteral("view.jpg"));
+    QFile file(ppm);
+    if (!file.open(QIODevice::WriteOnly))
+        return QImage();
+    file.write(QStringLiteral("P6\n%1 %2\n255\n").arg(view.width()).arg(view.height()).toLatin1());
+    QByteArray row(view.width() * 3, '\0');
+    for (int y = 0; y < view.height(); ++y) {
+        widenRow565ToRgb888(reinterpret_cast<const std::uint16_t *>(view.constScanLine(y)), view.width(),
+                            reinterpret_cast<std::uint8_t *>(row.data()));
+        file.write(row);
+    }
+    file.close();
+    runTool(QStringLiteral("cjpeg"), {"-quality", "95", "-baseline", "-outfile", jpeg, ppm});
+    return QImage::fromData(runTool(QStringLiteral("djpeg"), {"-colors", "236", "-bmp", jpeg}), "BMP");
+}
+
+TEST_P(SameAsTheTools, PixelForPixelAndColourForColour)
+{
+    const QImage view = GetParam().view();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QImage theirs = toolsPrintBitmap(view, dir);
+    ASSERT_EQ(theirs.format(), QImage::Format_Indexed8);
+    const QImage ours = ReJigPallete(view);
+    ASSERT_EQ(ours.size(), theirs.size());
+    // The BMP pads the colour map to 256 entries with black.
+    ASSERT_LE(ours.colorCount(), theirs.colorCount());
+    for (int i = 0; i < ours.colorCount(); ++i)
+        ASSERT_EQ(ours.color(i), theirs.color(i)) << "colour " << i;
+    for (int i = ours.colorCount(); i < theirs.colorCount(); ++i)
+        ASSERT_EQ(theirs.color(i), qRgb(0, 0, 0)) << "colour " << i << " beyond ours";
+    for (int y = 0; y < ours.height(); ++y)
+        ASSERT_EQ(std::memcmp(ours.constScanLine(y), theirs.constScanLine(y), static_cast<std::size_t>(ours.width())),
+                  0)
+            << "row " << y;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Views, SameAsTheTools,
+    ::testing::Values(ToolCase{"SmallMap", [] { return maps::mapView("Small"); }},
+                      ToolCase{"MediumWetHotZoom2", [] { return maps::mapView("Medium", -5, 10, 2); }},
+                      ToolCase{"SmallColdZoom3OtherSeed", [] { return maps::mapView("Small", 20, -40, 3, "31337"); }},
+                      ToolCase{"LargeMap", [] { return maps::mapView("Large", 0, 0, 1, "7"); }},
+                      // Four flat quarters: far fewer than 236 colours survive the JPEG.
+                      ToolCase{"FewColours",
+                               [] {
+                                   return filled(64, 48, [](int x, int y) {
+                                       return static_cast<std::uint16_t>(x < 32 ? (y < 24 ? 0xF800 : 0x07E0)
+                                                                                : (y < 24 ? 0x001F : 0xFFFF));
+                                   });
+                               }},
+                      ToolCase{"OnePixel", [] { return filled(1, 1, [](int, int) { return std::uint16_t{0x4A69}; }); }},
+                      // One grey on far more than 65535 pixels, below it greys close to it
+                      // between colours from all over: the library's counts stop at 65535,
+                      // which moves the mean of the box that holds that grey.
+                      ToolCase{"CountsStopAt65535",
+                               [] {
+                                   return filled(512, 512, [](int x, int y) {
+                                       const std::uint32_t h =
+                                           static_cast<std::uint32_t>(x * 512 + y) * 2654435761u >> 12;
+                                       if (y < 300)
+                                           return std::uint16_t{0x8410};
+                                       if (x % 2 == 0)
+                                           return static_cast<std::uint16_t>(h);
+                                       return static_cast<std::uint16_t>((14 + h % 5) << 11 | (28 + (h >> 3) % 9) << 5 |
+                                                                         (14 + (h >> 7) % 5));
+                                   });
+                               }}),
+    [](const ::testing::TestParamInfo<ToolCase> &info) { return std::string(info.param.name); });
 
 // The JPEG decoded plainly, without the print quantiser, as 24-bit rows.
 std::vector<std::uint8_t> plainDecode(const std::vector<std::uint8_t> &jpeg)
@@ -216,29 +325,23 @@ TEST(RoundTripFailure, BaselineQuality95IsWhatTheCompressorWrites)
 }
 
 // Memory that runs short inside the round trip is reported as such, not as
-// a JPEG error code. Rows: room for little more than the compressor's thread,
-// and none even for that; neither leaves room for the decoder's whole-picture
-// buffer of the two-pass colour choice (48 MiB here).
+// a JPEG error code. Rows: no room for the printed picture (16 MiB here), and
+// room for it but for little beside it. Each runs in a fresh copy of this
+// program: memory freed by earlier tests would otherwise be room it could use.
 class ShortOfMemory : public ::testing::TestWithParam<int> {};
 
-TEST_P(ShortOfMemory, IsReportedAsOutOfMemory)
+// The round trip's outcome with only `roomMiB` of address space beyond what
+// is mapped now.
+std::string outcomeWithRoom(const QImage &view, int roomMiB)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer reserves far more address space than any limit worth testing";
-#else
-    QImage view(4096, 4096, QImage::Format_RGB16);
-    for (int y = 0; y < view.height(); ++y)
-        for (int x = 0; x < view.width(); ++x)
-            reinterpret_cast<std::uint16_t *>(view.scanLine(y))[x] =
-                static_cast<std::uint16_t>((x / 64) << 11 | (y / 32));
     rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_AS, &previous), 0);
+    if (getrlimit(RLIMIT_AS, &previous) != 0)
+        return "(no limit)";
     unsigned long long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
-    ASSERT_GT(pages, 0u);
-    const rlimit cap{pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t(GetParam()) << 20),
-                     previous.rlim_max};
-    ASSERT_EQ(setrlimit(RLIMIT_AS, &cap), 0);
+    const rlimit cap{pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t(roomMiB) << 20), previous.rlim_max};
+    if (pages == 0 || setrlimit(RLIMIT_AS, &cap) != 0)
+        return "(no limit)";
     std::string outcome = "(no error)";
     try {
         ReJigPallete(view);
@@ -248,7 +351,28 @@ TEST_P(ShortOfMemory, IsReportedAsOutOfMemory)
         outcome = e.what();
     }
     setrlimit(RLIMIT_AS, &previous);
-    EXPECT_EQ(outcome, "out of memory");
+    return outcome;
+}
+
+TEST_P(ShortOfMemory, IsReportedAsOutOfMemory)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves far more address space than any limit worth testing";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const int room = GetParam();
+    EXPECT_EXIT(
+        {
+            QImage view(4096, 4096, QImage::Format_RGB16);
+            for (int y = 0; y < view.height(); ++y)
+                for (int x = 0; x < view.width(); ++x)
+                    reinterpret_cast<std::uint16_t *>(view.scanLine(y))[x] =
+                        static_cast<std::uint16_t>((x / 64) << 11 | (y / 32));
+            const std::string outcome = outcomeWithRoom(view, room);
+            std::fprintf(stderr, "outcome: %s\n", outcome.c_str());
+            std::exit(outcome == "out of memory" ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "outcome: out of memory");
 #endif
 }
 
