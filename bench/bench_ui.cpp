@@ -1,20 +1,33 @@
 // Run with QT_QPA_PLATFORM=offscreen (the default when unset). Compare
 // BM_ZoomToX5 with BM_MemsetViewBytes: both write 5120 x 5120 x 2 bytes.
+// The Print figures use the default printer: point CUPS_SERVER at the print
+// tests' private scheduler (scripts/cups-test-env.sh) for a PDF queue; with
+// no printer the job ends after the conversion, with its message.
 
 #include "Generator.h"
 #include "MapPicture.h"
+#include "PrintJob.h"
 #include "ProgramWindows.h"
 #include "TerralumeApplication.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QEvent>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <chrono>
+#include <ctime>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -175,6 +188,159 @@ void BM_MemsetViewBytes(benchmark::State &state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kX5ViewBytes));
 }
 BENCHMARK(BM_MemsetViewBytes)->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(5);
+
+// Answers every message box at once, so that a job's failure does not hold
+// up the run.
+struct BoxAnswerer {
+    QTimer timer;
+    BoxAnswerer()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [] {
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+                    box->done(QMessageBox::Ok);
+        });
+        timer.start(1);
+    }
+};
+
+#ifdef Q_OS_LINUX
+// The window's thread's own time: on a loaded machine a gap in the loop is
+// also time the thread waited for a processor, which this leaves out.
+Clock::duration threadTime()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+#else
+Clock::duration threadTime() { return {}; }
+#endif
+
+// The longest time the window's event loop did not run, from triggering
+// `entry` at x5 until the job it starts has ended: a 1 ms timer notes the
+// gaps between its turns. The counter gui_busy_ms is the longest of the
+// window thread's own times within a gap (Linux only).
+void longestStallOfJob(benchmark::State &state, const char *entry)
+{
+    Program program;
+    QTemporaryDir dir;
+    program.WorldScr.setFileChooser(
+        [&dir](QWidget *, const QString &, const QString &, const QString &) { return dir.filePath("page"); });
+    BoxAnswerer boxes;
+    program.withMapOpen([&] {
+        program.entry("X51")->trigger();
+        for (auto _ : state) {
+            Clock::duration longest{}, busiest{};
+            Clock::time_point last = Clock::now();
+            Clock::duration lastBusy = threadTime();
+            QTimer tick;
+            QObject::connect(&tick, &QTimer::timeout, [&] {
+                const Clock::time_point now = Clock::now();
+                const Clock::duration busy = threadTime();
+                longest = std::max(longest, now - last);
+                busiest = std::max(busiest, busy - lastBusy);
+                last = now;
+                lastBusy = busy;
+            });
+            tick.start(1);
+            QEventLoop ended;
+            QObject::connect(&program.WorldScr, &TWorldScr::jobEnded, &ended, &QEventLoop::quit);
+            last = Clock::now();
+            lastBusy = threadTime();
+            program.entry(entry)->trigger();
+            if (program.WorldScr.jobRunning())
+                ended.exec();
+            longest = std::max(longest, Clock::now() - last);
+            busiest = std::max(busiest, threadTime() - lastBusy);
+            state.SetIterationTime(std::chrono::duration<double>(longest).count());
+            state.counters["gui_busy_ms"] = std::chrono::duration<double, std::milli>(busiest).count();
+        }
+    });
+}
+
+void BM_LongestStallDuringPrintLargeX5(benchmark::State &state) { longestStallOfJob(state, "PrintMap1"); }
+BENCHMARK(BM_LongestStallDuringPrintLargeX5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5);
+
+void BM_LongestStallDuringSavePdfLargeX5(benchmark::State &state) { longestStallOfJob(state, "SavePdf1"); }
+BENCHMARK(BM_LongestStallDuringSavePdfLargeX5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5);
+
+void BM_LongestStallDuringCopyLargeX5(benchmark::State &state) { longestStallOfJob(state, "Copy1"); }
+BENCHMARK(BM_LongestStallDuringCopyLargeX5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5);
+
+// What the window's thread spent on a Print before it had threads of its
+// own: the whole job, conversion and page, on that thread.
+void BM_PrintLargeX5OnTheWindowThread(benchmark::State &state)
+{
+    Program program;
+    program.withMapOpen([&] {
+        program.entry("X51")->trigger();
+        const QImage view = program.WorldScr.viewImage();
+        for (auto _ : state) {
+            const Clock::time_point start = Clock::now();
+            QImage printBitmap;
+            try {
+                print::PrintMap(view, print::pageFor("Bench", "Large", 0, 0), printBitmap);
+            } catch (const std::exception &) {
+                // no printer: the conversion alone was timed
+            }
+            state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        }
+    });
+}
+BENCHMARK(BM_PrintLargeX5OnTheWindowThread)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5);
+
+// Another program pasting the copied x5 view: on X11 Qt answers with what
+// the clipboard's data gives for image/png, on the window's thread. Copy
+// offers the PNG encoded by its job; a picture offered as an image alone
+// (as QClipboard::setImage does) is encoded at that moment.
+void pasteOfCopiedView(benchmark::State &state, bool encodedByTheJob)
+{
+    Program program;
+    program.withMapOpen([&] {
+        program.entry("X51")->trigger();
+        QEventLoop ended;
+        QObject::connect(&program.WorldScr, &TWorldScr::jobEnded, &ended, &QEventLoop::quit);
+        program.entry("Copy1")->trigger();
+        if (program.WorldScr.jobRunning())
+            ended.exec();
+        QMimeData imageOnly;
+        imageOnly.setImageData(program.WorldScr.viewImage().convertToFormat(QImage::Format_RGB888));
+        const QMimeData &offered = encodedByTheJob ? *QGuiApplication::clipboard()->mimeData() : imageOnly;
+        for (auto _ : state) {
+            const Clock::time_point start = Clock::now();
+            QByteArray png = offered.data(QStringLiteral("image/png"));
+            if (png.isEmpty()) {
+                // What Qt's X11 clipboard does for a type the data does not hold.
+                QBuffer buffer(&png);
+                buffer.open(QIODevice::WriteOnly);
+                qvariant_cast<QImage>(offered.imageData()).save(&buffer, "PNG");
+            }
+            benchmark::DoNotOptimize(png.constData());
+            state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        }
+    });
+}
+void BM_PasteCopiedLargeX5(benchmark::State &state) { pasteOfCopiedView(state, true); }
+BENCHMARK(BM_PasteCopiedLargeX5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
+void BM_PasteImageOnlyLargeX5(benchmark::State &state) { pasteOfCopiedView(state, false); }
+BENCHMARK(BM_PasteImageOnlyLargeX5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 
 } // namespace
 

@@ -34,8 +34,10 @@ namespace terralume::print {
 //   the spooler, and the next Print starts afresh.
 // `page.printedAt`, when not valid, becomes the local time of the footer.
 // `jobStarts`, when given, is called between the conversion and the job (the
-// window shows its hourglass for the job only).
-// Runs on the thread of the QGuiApplication.
+// window shows its hourglass for the job only), on the calling thread.
+// Needs a QGuiApplication, but may run on any thread: the window runs it on
+// one of its own, so that it keeps answering during the job. Two jobs of one
+// process never run at once (see PrinterBusy).
 void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap,
               const std::function<void()> &jobStarts = {});
 

@@ -1,6 +1,7 @@
 #include "TWorldScr.h"
 
 #include "DesignScale.h"
+#include "ImageThreads.h"
 #include "MapExport.h"
 #include "MapPrinter.h"
 #include "PrintJob.h"
@@ -18,11 +19,14 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
 #include <QScrollArea>
+#include <QBuffer>
+#include <QImageWriter>
 #include <QShowEvent>
 #include <QWindowStateChangeEvent>
 
@@ -37,6 +41,55 @@ namespace {
 
 constexpr QPoint kWindowPosition{6, 4};
 constexpr int kZoomFactors = 5;
+
+const QString kPngType = QStringLiteral("image/png");
+const QString kQtImageType = QStringLiteral("application/x-qt-image");
+
+// The view on the clipboard, its PNG encoded already. On X11 Qt offers every
+// image type it can write for a picture and encodes the one asked for on the
+// window's thread when another program pastes; offered as PNG bytes alone,
+// a paste costs the window nothing. This program's own pastes take the
+// picture itself. Windows programs paste bitmaps, which Qt makes from the
+// picture, so there the picture is offered too.
+class ClipboardPicture : public QMimeData {
+public:
+    ClipboardPicture(QImage picture, QByteArray png) : picture_(std::move(picture)), png_(std::move(png)) {}
+
+    QStringList formats() const override
+    {
+#ifdef Q_OS_WIN
+        return {kPngType, kQtImageType};
+#else
+        return {kPngType};
+#endif
+    }
+    bool hasFormat(const QString &type) const override { return formats().contains(type); }
+
+protected:
+    QVariant retrieveData(const QString &type, QMetaType) const override
+    {
+        if (type == kPngType)
+            return png_;
+        if (type == kQtImageType)
+            return picture_;
+        return {};
+    }
+
+private:
+    QImage picture_;
+    QByteArray png_;
+};
+
+QByteArray pngOf(const QImage &picture)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(picture))
+        throw std::runtime_error("The picture could not be encoded as PNG: " + writer.errorString().toStdString());
+    return bytes;
+}
 
 } // namespace
 
@@ -168,6 +221,9 @@ void TWorldScr::showEvent(QShowEvent *event)
 
 void TWorldScr::closeEvent(QCloseEvent *event)
 {
+    // A job lasts well under a second; the window goes when it has ended
+    // and its outcome has been shown.
+    job_.finish();
     FormClose();
     QMainWindow::closeEvent(event);
     if (event->isAccepted() && modalLoop_)
@@ -330,16 +386,57 @@ void TWorldScr::X51Click() { setZoom(5); }
 
 void TWorldScr::Exit1Click() { close(); }
 
+void TWorldScr::refuseWhileBusy() const
+{
+    if (job_.running())
+        throw std::runtime_error(jobInProgress_);
+}
+
+void TWorldScr::startJob(const char *inProgress, Hourglass hourglass, BackgroundJob::Work work,
+                         std::function<void()> succeeded)
+{
+    refuseWhileBusy();
+    jobInProgress_ = inProgress;
+    // Before the start: without a thread the work runs in it, and the
+    // cursor is back to normal when it returns.
+    if (hourglass == Hourglass::Now)
+        jobCursor_.emplace();
+    job_.start(std::move(work), [this, succeeded = std::move(succeeded)](std::exception_ptr failure) {
+        jobCursor_.reset();
+        try {
+            if (failure)
+                std::rethrow_exception(failure);
+            if (succeeded)
+                succeeded();
+        } catch (...) {
+            reportError(std::current_exception());
+        }
+        emit jobEnded();
+    });
+}
+
 void TWorldScr::PrintMap1Click()
 {
+    refuseWhileBusy();
     // The page's title is the caption; the footer records the settings the
     // shown map was made with.
     const print::PageDescription page =
         print::pageFor(settings_.Title, settings_.SizeName, settings_.WaterPosition, settings_.HeatPosition);
-    // The conversion runs under the normal cursor; the job under the
-    // hourglass.
-    std::optional<WaitCursor> hourglass;
-    print::PrintMap(view_.image(), page, PrintBitmap, [&hourglass] { hourglass.emplace(); });
+    // The job works on the view as it is now; a zoom meanwhile makes a new
+    // view rather than drawing over this one.
+    const QImage view = view_.image();
+    startJob("Printing in progress", Hourglass::NotNow, [this, view, page](const BackgroundJob::HandBack &handBack) {
+        QImage converted;
+        // The conversion runs under the normal cursor; the job under the
+        // hourglass. PrintBitmap is the converted view from then on, whatever
+        // becomes of the job.
+        print::PrintMap(view, page, converted, [&] {
+            handBack([this, converted] {
+                PrintBitmap = converted;
+                jobCursor_.emplace();
+            });
+        });
+    });
 }
 
 QString TWorldScr::chooseFile(const QString &caption, const QString &suffix, const QString &filter)
@@ -351,49 +448,68 @@ QString TWorldScr::chooseFile(const QString &caption, const QString &suffix, con
 
 void TWorldScr::SavePicture1Click()
 {
+    refuseWhileBusy();
     const QString file =
         chooseFile(QStringLiteral("Save Picture As"), QStringLiteral("png"), QStringLiteral("PNG pictures (*.png)"));
     if (file.isEmpty())
         return;
     const WorldRecord record = recordOf(settings_);
-    {
-        const WaitCursor hourglass;
-        const QByteArray png = encodeRecordedPng(view_.image(), record);
-        if (png.isEmpty())
-            throw std::runtime_error("Cannot save '" + file.toStdString() +
-                                     "': the picture could not be encoded as PNG");
-        saveWhole(file, png);
-    }
-    // The picture is saved all the same; the person learns what it keeps.
-    const QString recorded = recordedTitle(record.title);
-    if (recorded.size() < record.title.size()) {
-        QMessageBox box(QMessageBox::Information, QStringLiteral("Terralume"),
-                        QStringLiteral("The title is longer than a picture can record: the saved picture records "
-                                       "its first %1 characters.")
-                            .arg(recorded.toUcs4().size()),
-                        QMessageBox::Ok, this);
-        box.exec();
-    }
+    const QImage view = view_.image();
+    startJob(
+        "Saving in progress", Hourglass::Now,
+        [view, record, file](const BackgroundJob::HandBack &) {
+            const QByteArray png = encodeRecordedPng(view, record);
+            if (png.isEmpty())
+                throw std::runtime_error("Cannot save '" + file.toStdString() +
+                                         "': the picture could not be encoded as PNG");
+            saveWhole(file, png);
+        },
+        [this, record] {
+            // The picture is saved all the same; the person learns what it
+            // keeps.
+            const QString recorded = recordedTitle(record.title);
+            if (recorded.size() < record.title.size()) {
+                QMessageBox box(QMessageBox::Information, QStringLiteral("Terralume"),
+                                QStringLiteral("The title is longer than a picture can record: the saved picture "
+                                               "records its first %1 characters.")
+                                    .arg(recorded.toUcs4().size()),
+                                QMessageBox::Ok, this);
+                box.exec();
+            }
+        });
 }
 
 void TWorldScr::SavePdf1Click()
 {
+    refuseWhileBusy();
     const QString file =
         chooseFile(QStringLiteral("Save Page As PDF"), QStringLiteral("pdf"), QStringLiteral("PDF files (*.pdf)"));
     if (file.isEmpty())
         return;
     const print::PageDescription page =
         print::pageFor(settings_.Title, settings_.SizeName, settings_.WaterPosition, settings_.HeatPosition);
-    const WaitCursor hourglass;
-    saveWhole(file, print::composePdfBytes(view_.image(), page, defaultPdfPaper()));
+    const QImage view = view_.image();
+    // The default printer's paper is looked up in the job too: a spooler
+    // that is slow to answer holds up the page, not the window.
+    startJob("Saving in progress", Hourglass::Now, [view, page, file](const BackgroundJob::HandBack &) {
+        saveWhole(file, print::composePdfBytes(view, page, defaultPdfPaper()));
+    });
 }
 
 void TWorldScr::Copy1Click()
 {
-    const QImage rgb = view_.image().convertToFormat(QImage::Format_RGB888);
-    if (rgb.isNull())
-        throw std::bad_alloc();
-    QGuiApplication::clipboard()->setImage(rgb);
+    const QImage view = view_.image();
+    startJob("Copying in progress", Hourglass::NotNow, [view](const BackgroundJob::HandBack &handBack) {
+        // Converted here rather than by the PNG writer, which would hand the
+        // rows to Qt's thread pool.
+        const QImage rgb = convertedImage(view, QImage::Format_RGB888);
+        if (rgb.isNull())
+            throw std::bad_alloc();
+        QByteArray png = pngOf(rgb);
+        handBack([view, png = std::move(png)]() mutable {
+            QGuiApplication::clipboard()->setMimeData(new ClipboardPicture(view, std::move(png)));
+        });
+    });
 }
 
 } // namespace terralume::ui

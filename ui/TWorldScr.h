@@ -3,9 +3,11 @@
 // a scroll box, with zoom x1..x5, sizing itself to the picture or maximising
 // when the picture does not fit on the screen.
 
+#include "BackgroundJob.h"
 #include "Colouring.h"
 #include "Generator.h"
 #include "MapPicture.h"
+#include "WaitCursor.h"
 #include "WorldSettings.h"
 
 #include <QImage>
@@ -14,6 +16,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <utility>
 
 class QAction;
@@ -78,6 +81,13 @@ public:
     // An empty chooser restores the file dialog.
     void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
 
+    // Whether a Print, a save or a Copy is still at work.
+    bool jobRunning() const { return job_.running(); }
+
+signals:
+    // A Print, a save or a Copy has ended and its outcome has been shown.
+    void jobEnded();
+
 public slots:
     void x11Click();
     void X21Click();
@@ -109,6 +119,14 @@ private:
     void fixNormalSize();
 
     void setZoom(int factor);
+    // One job at a time: another command meanwhile is refused with the
+    // running job's `inProgress` message.
+    void refuseWhileBusy() const;
+    // Starts `work` on a copy of what it needs, off the window's thread;
+    // `succeeded` runs on the window's thread after it, when it did.
+    enum class Hourglass { Now, NotNow };
+    void startJob(const char *inProgress, Hourglass hourglass, BackgroundJob::Work work,
+                  std::function<void()> succeeded = {});
     QString chooseFile(const QString &caption, const QString &suffix, const QString &filter);
     void checkZoomEntry();
     QSize autoSizedScrollBox() const;
@@ -138,6 +156,12 @@ private:
     QMenu *Zoom1 = nullptr;
     std::array<QAction *, 5> zoomEntries_{}; // x11, X21, X31, x41, X51
     QAction *Exit1 = nullptr;
+
+    std::optional<WaitCursor> jobCursor_;
+    const char *jobInProgress_ = nullptr;
+    // Declared last, so it goes first: its work is waited for while the
+    // rest of the window is still whole.
+    BackgroundJob job_;
 };
 
 } // namespace terralume::ui

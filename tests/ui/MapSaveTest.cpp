@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -537,18 +538,74 @@ private slots:
         Program program;
         enterSettings(program.World1, WorldRecord{"Small", "99", 0, 0, QStringLiteral("Shore")});
         program.WorldScr.setFileChooser(choosing(pdf, proposed));
+        QSignalSpy ended(&program.WorldScr, &TWorldScr::jobEnded);
         QImage shown;
         QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
             zoomEntries(map)[1]->trigger();
             shown = map.viewImage().convertToFormat(QImage::Format_RGB888);
             find<QAction>(map, "Copy1")->trigger();
+            QVERIFY(!ended.isEmpty() || ended.wait());
             find<QAction>(map, "SavePdf1")->trigger();
         }));
+        QCOMPARE(ended.size(), 2);
+        const QMimeData *offered = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(offered);
+        // Other programs are offered the PNG made already: on X11 Qt would
+        // encode any other image type on request, on the window's thread.
+#ifndef Q_OS_WIN
+        QCOMPARE(offered->formats(), QStringList{QStringLiteral("image/png")});
+#endif
+        QCOMPARE(
+            QImage::fromData(offered->data(QStringLiteral("image/png")), "PNG").convertToFormat(QImage::Format_RGB888),
+            shown);
         QCOMPARE(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB888), shown);
         QCOMPARE(QFileInfo(proposed.value(0)).fileName(), QStringLiteral("Shore-99.pdf"));
         QFile page(pdf);
         QVERIFY(page.open(QIODevice::ReadOnly));
         QVERIFY(page.readAll().startsWith("%PDF-"));
+    }
+
+    // One job at a time: a command given while another one works is refused
+    // with what is at work, and the one at work still ends as it would.
+    void secondCommandWhileAJobRunsIsRefused_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("save, then save") << "SavePicture1"
+                                         << "SavePdf1"
+                                         << "Saving in progress.";
+        QTest::newRow("page, then copy") << "SavePdf1"
+                                         << "Copy1"
+                                         << "Saving in progress.";
+        QTest::newRow("copy, then save") << "Copy1"
+                                         << "SavePicture1"
+                                         << "Copying in progress.";
+    }
+    void secondCommandWhileAJobRunsIsRefused()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, refusal);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("map"));
+        QStringList proposed;
+        Program program;
+        program.WorldScr.setFileChooser(choosing(file, proposed));
+        QSignalSpy ended(&program.WorldScr, &TWorldScr::jobEnded);
+        ErrorBoxWatcher boxes;
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
+            find<QAction>(map, first.toLatin1().constData())->trigger();
+            QVERIFY(map.jobRunning());
+            find<QAction>(map, second.toLatin1().constData())->trigger();
+            QVERIFY(!ended.isEmpty() || ended.wait());
+        }));
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes()[0].text, refusal);
+        // The first one's file, or the clipboard, and only that.
+        QCOMPARE(proposed.size(), first == "Copy1" ? 0 : 1);
+        QCOMPARE(QFile::exists(file), first != "Copy1");
     }
 };
 

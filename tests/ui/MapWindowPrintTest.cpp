@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QtTest>
 
 using namespace terralume;
@@ -35,11 +36,13 @@ private slots:
 
         const int lastJob = print::testing::lastJobOn(cups_.queue);
         ErrorBoxWatcher boxes;
+        QSignalSpy ended(&program.WorldScr, &TWorldScr::jobEnded);
         QImage shown, printed;
         const bool ran = withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &window) {
             QVERIFY(window.printBitmap().isNull());
             find<QAction>(window, "X21")->trigger();
             find<QAction>(window, "PrintMap1")->trigger();
+            QVERIFY(!ended.isEmpty() || ended.wait());
             shown = window.viewImage().copy();
             printed = window.printBitmap();
         });
@@ -62,6 +65,47 @@ private slots:
         const QByteArray info = print::tools::run(QStringLiteral("pdfinfo"), {pdf}, &ok);
         QVERIFY2(ok && QRegularExpression(QStringLiteral("Pages:\\s+1\\n")).match(QString::fromUtf8(info)).hasMatch(),
                  info.constData());
+    }
+
+    // The window answers while the largest view is printed; a second Print
+    // meanwhile is refused and leaves the first one's page and PrintBitmap.
+    void windowAnswersDuringALargePrint()
+    {
+        Program program;
+        find<QComboBox>(program.World1, "lstSize")->setCurrentText(QStringLiteral("Large"));
+        const int lastJob = print::testing::lastJobOn(cups_.queue);
+        ErrorBoxWatcher boxes;
+        QSignalSpy ended(&program.WorldScr, &TWorldScr::jobEnded);
+        int turnsDuringJob = 0;
+        QImage printed, shown;
+        Qt::CursorShape cursorBefore = Qt::ArrowCursor;
+        const bool ran = withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &window) {
+            find<QAction>(window, "X51")->trigger();
+            shown = window.viewImage();
+            QTimer turn;
+            turn.setInterval(0);
+            QObject::connect(&turn, &QTimer::timeout, [&] { turnsDuringJob += window.jobRunning() ? 1 : 0; });
+            turn.start();
+            find<QAction>(window, "PrintMap1")->trigger();
+            cursorBefore =
+                QGuiApplication::overrideCursor() ? QGuiApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+            find<QAction>(window, "PrintMap1")->trigger();
+            // A zoom meanwhile changes what is shown, not what is printed.
+            find<QAction>(window, "x11")->trigger();
+            QVERIFY(!ended.isEmpty() || ended.wait(120000));
+            printed = window.printBitmap();
+        });
+        QVERIFY(ran);
+        QVERIFY2(turnsDuringJob > 0, "the event loop never ran while the page was printed");
+        // The normal cursor during the conversion.
+        QCOMPARE(cursorBefore, Qt::ArrowCursor);
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+        QCOMPARE(boxes.boxes().size(), 1);
+        QCOMPARE(boxes.boxes()[0].text, QStringLiteral("Printing in progress."));
+        QCOMPARE(printed.size(), QSize(5120, 5120));
+        QCOMPARE(printed, print::ReJigPallete(shown));
+        QString why;
+        QVERIFY2(!print::testing::printedPage(cups_, lastJob, &why).isEmpty(), qPrintable(why));
     }
 
 private:
