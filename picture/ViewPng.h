@@ -2,8 +2,8 @@
 // A map view as a PNG of its own colours. A view has a few hundred colours
 // at most, so one byte a pixel into a palette holds it without loss in a
 // third of the bytes of RGB, and the rows a zoom repeats are stored as
-// "same as the row above", which deflate packs to almost
-// nothing. The deflating runs on every core (ParallelDeflate.h).
+// "same as the row above", which deflate packs to almost nothing. The
+// deflating runs on every core (ParallelDeflate.h).
 
 #include <QByteArray>
 #include <QImage>
