@@ -18,6 +18,9 @@ namespace terralume {
 namespace {
 
 constexpr int kMostColours = 256;
+// The most pixels a side that common readers (libpng's default, and so Qt)
+// take; a wider picture is left to Qt's encoder, which refuses it.
+constexpr int kLongestSide = 1000000;
 // Readers handle pixel data in chunks of any length; a bounded one lets a
 // streaming reader check each chunk before going on.
 constexpr qsizetype kPixelChunk = qsizetype{1} << 20;
@@ -117,7 +120,8 @@ bool collectPalette(const QImage &shown, Palette &palette)
 
 QByteArray encodePalettePng(const QImage &shown, int dotsPerMetre, const PngTexts &texts)
 {
-    if (shown.isNull() || shown.format() != QImage::Format_RGB16)
+    if (shown.isNull() || shown.format() != QImage::Format_RGB16 || shown.width() > kLongestSide ||
+        shown.height() > kLongestSide)
         return {};
     Palette palette;
     if (!collectPalette(shown, palette))

@@ -22,7 +22,8 @@ using PngTexts = std::vector<std::pair<QString, QString>>;
 // whose colours are the picture's own widened as Qt widens them, stating
 // `dotsPerMetre` (none when 0) and carrying `texts`. Qt and every other
 // reader get back exactly the pixels of `shown` converted to RGB888. Empty
-// when the picture is not 5-6-5, is empty, or has more than 256 colours.
+// when the picture is not 5-6-5, is empty, has a side of over a million
+// pixels (more than common readers take) or has more than 256 colours.
 // Throws std::bad_alloc when memory cannot be had.
 QByteArray encodePalettePng(const QImage &shown, int dotsPerMetre = 0, const PngTexts &texts = {});
 
