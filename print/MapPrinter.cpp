@@ -32,6 +32,8 @@ QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const
         if (!painter.begin(&writer))
             return {};
         try {
+            // A stand-in where the picture goes; its image becomes the
+            // picture's own once the engine is done (PdfImage.h).
             const PageLayout laid =
                 composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
                             separatorsOf(QLocale::system()),
