@@ -128,8 +128,9 @@ TEST_P(ViewPngText, GoesInTheChunkItsContentCallsFor)
     const QList<QByteArray> found = chunks(png, t.chunk);
     ASSERT_EQ(found.size(), 1);
     EXPECT_TRUE(found[0].startsWith(QByteArray("Title\0", 6)));
-    if (t.compressed)
+    if (t.compressed) {
         EXPECT_EQ(found[0][6], *t.compressed ? 1 : 0);
+    }
     EXPECT_EQ(QImage::fromData(png).text(QStringLiteral("Title")), t.value);
     const QByteArray physical = chunks(png, "pHYs").value(0);
     EXPECT_EQ(physical, QByteArray::fromHex("00000ec400000ec401"));
