@@ -5,6 +5,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -16,8 +17,9 @@ namespace terralume {
 namespace {
 
 constexpr qsizetype kWindow = 32768;
-// Less input than this a run is not worth a thread of its own.
-constexpr qsizetype kLeastRunBytes = qsizetype{1} << 20;
+// The input of one run: small enough that the runs share out evenly over
+// the cores, large enough that the cuts cost nothing to speak of.
+constexpr qsizetype kRunBytes = qsizetype{1} << 20;
 // Rows are made and deflated this many bytes at a time.
 constexpr qsizetype kBatchBytes = qsizetype{1} << 16;
 constexpr int kMostThreads = 8;
@@ -109,32 +111,35 @@ void deflateRun(int first, int end, bool last, qsizetype rowBytes, const RowSour
 QByteArray deflateRows(int rowCount, qsizetype rowBytes, const RowSource &source, int level)
 {
     rowCount = std::max(0, rowCount);
-    const qsizetype total = rowCount * rowBytes;
-    const int runs =
-        int(std::clamp<qsizetype>(std::min<qsizetype>(total / kLeastRunBytes, std::thread::hardware_concurrency()), 1,
-                                  std::min(kMostThreads, std::max(1, rowCount))));
-    const auto first = [&](int run) { return int(qint64(rowCount) * run / runs); };
+    // The cuts fall by the input alone, never by the number of cores, so a
+    // picture makes the same file on every machine.
+    const int rowsPerRun =
+        int(std::clamp<qsizetype>(kRunBytes / std::max<qsizetype>(1, rowBytes), 1, std::max(1, rowCount)));
+    const int runs = std::max(1, (rowCount + rowsPerRun - 1) / rowsPerRun);
+    const auto first = [&](int run) { return std::min(rowCount, run * rowsPerRun); };
 
     std::vector<Piece> pieces(static_cast<std::size_t>(runs));
-    const auto work = [&](int run) {
-        try {
-            deflateRun(first(run), first(run + 1), run == runs - 1, rowBytes, source, level, pieces[std::size_t(run)]);
-        } catch (const std::bad_alloc &) {
-            // Found unwhole below.
+    std::atomic<int> next{0};
+    const auto work = [&] {
+        for (int run = next++; run < runs; run = next++) {
+            try {
+                deflateRun(first(run), first(run + 1), run == runs - 1, rowBytes, source, level,
+                           pieces[std::size_t(run)]);
+            } catch (const std::bad_alloc &) {
+                // Found unwhole below.
+            }
         }
     };
+    const int helpers = std::min({runs, int(std::thread::hardware_concurrency()), kMostThreads}) - 1;
     std::vector<std::thread> threads;
-    std::vector<int> leftOver;
-    for (int run = 1; run < runs; ++run) {
+    for (int k = 0; k < helpers; ++k) {
         try {
-            threads.emplace_back(work, run);
+            threads.emplace_back(work);
         } catch (const std::system_error &) {
-            leftOver.push_back(run); // done here when no thread can be had
+            break; // the runs no thread takes are done here
         }
     }
-    work(0);
-    for (const int run : leftOver)
-        work(run);
+    work();
     for (std::thread &thread : threads)
         thread.join();
 

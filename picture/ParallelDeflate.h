@@ -1,10 +1,11 @@
 #pragma once
-// One zlib stream made on every core: the rows are cut into runs, each run
-// is deflated on its own thread into a piece that ends on a byte boundary
-// (a sync flush), and the pieces are laid end to end under one header and
-// one checksum, so any inflater reads them as a single stream. Each run
-// starts from the window of input before it, so the cuts cost next to
-// nothing in size.
+// One zlib stream made on every core: the rows are cut into runs of about a
+// megabyte, the cores deflate the runs each into a piece that ends on a byte
+// boundary (a sync flush), and the pieces are laid end to end under one
+// header and one checksum, so any inflater reads them as a single stream.
+// Each run starts from the window of input before it, so the cuts cost next
+// to nothing in size; they fall by the input alone, so the same rows make
+// the same bytes on any number of cores.
 
 #include <QByteArray>
 

@@ -72,7 +72,7 @@ TEST_P(ParallelDeflate, InflatesToExactlyTheRows)
 INSTANTIATE_TEST_SUITE_P(Shapes, ParallelDeflate,
                          testing::Values(Shape{"NoRows", 0, 100, Pattern::Noise, 1},
                                          Shape{"OneShortRow", 1, 10, Pattern::Noise, 1},
-                                         // Several megabytes: cut into as many runs as there are cores.
+                                         // Several megabytes: cut into runs of a megabyte, shared by the cores.
                                          Shape{"ManyNoisyRows", 3000, 1001, Pattern::Noise, 1},
                                          // Rows longer than the window each run starts from.
                                          Shape{"RowsLongerThanTheWindow", 40, 100003, Pattern::RepeatedRows, 1},
