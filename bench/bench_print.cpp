@@ -12,13 +12,19 @@
 #include "Generator.h"
 #include "JpegRoundTrip.h"
 #include "MapPicture.h"
+#include "MapPrinter.h"
 #include "PrintJob.h"
 #include "SeededRandom.h"
+#include "ViewPng.h"
+#include "WorldRecord.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -31,6 +37,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace terralume;
 
@@ -175,6 +182,139 @@ int wholePrint(int argc, char **argv)
                 printer ? 1 : 0);
     return 0;
 }
+
+// The PDF page and the saved picture of the same view, each beside a
+// memset of as many bytes as its picture holds, in the same run. The pages
+// need fonts, so these make the program's GUI application once.
+QGuiApplication &guiApplication()
+{
+    static int argc = 1;
+    static char name[] = "bench_print";
+    static char *argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QGuiApplication app(argc, argv);
+    return app;
+}
+
+double memsetMilliseconds(qsizetype bytes)
+{
+    std::vector<char> target(std::size_t(bytes), 1);
+    const auto start = std::chrono::steady_clock::now();
+    std::memset(target.data(), 7, target.size());
+    benchmark::ClobberMemory();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+const print::PageDescription &benchPage()
+{
+    static const print::PageDescription page{QStringLiteral("Terralume - Benchmark"), QStringLiteral("Large"), 0, 0,
+                                             QDateTime(QDate(2026, 3, 7), QTime(9, 5))};
+    return page;
+}
+
+const QImage &printBitmap()
+{
+    static const QImage bitmap = print::ReJigPallete(view());
+    return bitmap;
+}
+
+QPageLayout a4Page()
+{
+    const QMarginsF margins(print::kPdfMarginMillimetres, print::kPdfMarginMillimetres, print::kPdfMarginMillimetres,
+                            print::kPdfMarginMillimetres);
+    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, margins, QPageLayout::Millimeter);
+}
+
+// The page as Qt's PDF engine alone writes it, the picture drawn in bands:
+// how the page was made before it wrote the picture's image itself.
+QByteArray qtEnginePage(const QImage &bitmap)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    writer.setResolution(print::kPdfDotsPerInch);
+    writer.setPageLayout(a4Page());
+    QPainter painter(&writer);
+    print::composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), benchPage(), bitmap, {});
+    painter.end();
+    return bytes;
+}
+
+// pdfPage alone, from a PrintBitmap already made: the part of Print and of
+// Save Page As PDF after the JPEG round trip.
+void BM_PdfPage(benchmark::State &state)
+{
+    guiApplication();
+    const QImage &bitmap = printBitmap();
+    qsizetype size = 0;
+    for (auto _ : state) {
+        const QByteArray pdf = print::pdfPage(bitmap, benchPage(), a4Page(), print::kPdfDotsPerInch, QString());
+        size = pdf.size();
+        benchmark::DoNotOptimize(pdf.constData());
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const qsizetype qtSize = qtEnginePage(bitmap).size();
+    const double qtMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    state.counters["pdf_MiB"] = size / 1048576.0;
+    state.counters["qt_engine_ms"] = qtMs;
+    state.counters["qt_engine_MiB"] = qtSize / 1048576.0;
+    state.counters["memset_ms"] = memsetMilliseconds(bitmap.sizeInBytes());
+}
+BENCHMARK(BM_PdfPage)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// File > Save Page As PDF of the largest view: the JPEG round trip, the page
+// and the file written.
+void BM_SavePageAsPdf(benchmark::State &state)
+{
+    guiApplication();
+    QTemporaryDir dir;
+    for (auto _ : state) {
+        QFile file(dir.filePath(QStringLiteral("page.pdf")));
+        if (!file.open(QIODevice::WriteOnly) || file.write(print::composePdfBytes(view(), benchPage())) < 0) {
+            state.SkipWithError("cannot write the PDF page");
+            return;
+        }
+    }
+    state.counters["memset_ms"] = memsetMilliseconds(view().sizeInBytes());
+}
+BENCHMARK(BM_SavePageAsPdf)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// File > Save Picture As of the largest view, beside Qt's RGB PNG of it with
+// the same record (how it was saved before): time and size.
+void BM_SavePictureAs(benchmark::State &state)
+{
+    const WorldRecord record{QStringLiteral("Large"), QStringLiteral("42861244"), 0, 0, QStringLiteral("Benchmark")};
+    qsizetype size = 0;
+    for (auto _ : state) {
+        const QByteArray png = encodeRecordedPng(view(), record);
+        size = png.size();
+        benchmark::DoNotOptimize(png.constData());
+    }
+    const auto start = std::chrono::steady_clock::now();
+    QImage rgb = view().convertToFormat(QImage::Format_RGB888);
+    rgb.setText(QStringLiteral("Title"), record.title);
+    QByteArray qtPng;
+    QBuffer buffer(&qtPng);
+    buffer.open(QIODevice::WriteOnly);
+    rgb.save(&buffer, "PNG");
+    state.counters["qt_rgb_ms"] =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    state.counters["png_MiB"] = size / 1048576.0;
+    state.counters["size_over_qt_rgb"] = double(size) / double(qtPng.size());
+    state.counters["memset_ms"] = memsetMilliseconds(view().sizeInBytes());
+}
+BENCHMARK(BM_SavePictureAs)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The PNG that File > Copy can offer other programs.
+void BM_ClipboardPng(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(encodeViewPng(view()).constData());
+    state.counters["memset_ms"] = memsetMilliseconds(view().sizeInBytes());
+}
+BENCHMARK(BM_ClipboardPng)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "ImageThreads.h"
 #include "SeededRandom.h"
 #include "TerralumeVersion.h"
+#include "ViewPng.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -451,23 +452,32 @@ QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record)
     } catch (const ConvertError &error) {
         throw RecordError(error.what());
     }
+    // Sorted by key, as Qt's own writer orders them.
+    const PngTexts texts{
+        {kSoftwareKey, QStringLiteral("Terralume " TERRALUME_VERSION)},
+        {kHeatKey, QString::number(record.heat)},
+        {kSeedKey, record.seedText},
+        {kSeedNumberKey, QString::number(number)},
+        {kSizeKey, record.size},
+        {kWaterKey, QString::number(record.water)},
+        {kTitleKey, recordedTitle(record.title)},
+    };
+    // Qt gives a new picture the resolution of the screen it runs on; the
+    // file must be the same wherever it is made, so it states one of its own
+    // (96 pixels to the inch, the usual screen's).
+    QByteArray encoded = encodePalettePng(shown, kDotsPerMetre, texts);
+    if (!encoded.isEmpty())
+        return encoded;
+
+    // A picture of more colours than a palette holds goes out as RGB.
     QImage rgb = convertedImage(shown, QImage::Format_RGB888);
     // Qt's way of saying the pixels could not be allocated.
     if (rgb.isNull())
         throw std::bad_alloc();
-    // Qt gives a new picture the resolution of the screen it runs on; the
-    // file must be the same wherever it is made, so it states one of its own
-    // (96 pixels to the inch, the usual screen's).
     rgb.setDotsPerMeterX(kDotsPerMetre);
     rgb.setDotsPerMeterY(kDotsPerMetre);
-    rgb.setText(kSizeKey, record.size);
-    rgb.setText(kSeedKey, record.seedText);
-    rgb.setText(kSeedNumberKey, QString::number(number));
-    rgb.setText(kWaterKey, QString::number(record.water));
-    rgb.setText(kHeatKey, QString::number(record.heat));
-    rgb.setText(kTitleKey, recordedTitle(record.title));
-    rgb.setText(kSoftwareKey, QStringLiteral("Terralume " TERRALUME_VERSION));
-    QByteArray encoded;
+    for (const auto &[key, value] : texts)
+        rgb.setText(key, value);
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
     if (!rgb.save(&buffer, "PNG"))

@@ -1,6 +1,7 @@
 #include "MapPrinter.h"
 
 #include "JpegRoundTrip.h"
+#include "PdfImage.h"
 #include "PrintError.h"
 
 #include <QBuffer>
@@ -18,6 +19,7 @@ QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const
                    const QString &creator)
 {
     QByteArray bytes;
+    bool standIn = false;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     {
@@ -30,8 +32,13 @@ QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const
         if (!painter.begin(&writer))
             return {};
         try {
-            composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
-                        separatorsOf(QLocale::system()));
+            // A stand-in where the picture goes; its image becomes the
+            // picture's own once the engine is done (PdfImage.h).
+            const PageLayout laid =
+                composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
+                            separatorsOf(QLocale::system()),
+                            [](QPainter &p, const QRect &target, const QImage &) { drawPictureStandIn(p, target); });
+            standIn = !laid.picture.isEmpty();
         } catch (...) {
             painter.end(); // the half-drawn page goes with the buffer
             throw;
@@ -42,6 +49,8 @@ QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const
     // The engine says nothing when a write falls short; a whole file starts
     // with its header and ends with the end-of-file marker.
     if (!bytes.startsWith("%PDF-") || !bytes.trimmed().endsWith("%%EOF"))
+        return {};
+    if (standIn && !replaceStandIn(bytes, printBitmap))
         return {};
     return bytes;
 }

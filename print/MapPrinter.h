@@ -34,6 +34,7 @@ QByteArray composePdfBytes(const QImage &view, const PageDescription &page, cons
 
 // The whole one-page PDF of a PrintBitmap already made, on `layout`, or
 // nothing when the page did not run to its end. CUPS is handed this page too.
+// The picture is one image of PrintBitmap's own indices and colour table.
 QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout, int dotsPerInch,
                    const QString &creator);
 

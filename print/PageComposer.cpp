@@ -118,9 +118,9 @@ void drawTextCell(QPainter &painter, QPoint topLeft, const QString &text, const 
 // The picture goes out in bands of about a million pixels: every band is its
 // own image on the page, so the device never needs a 32-bit copy of the
 // whole picture at once (a 5120-square view would take over 100 MB).
-void drawPicture(QPainter &painter, const QRect &target, const QImage &picture)
+void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &picture)
 {
-    if (target.isEmpty())
+    if (target.isEmpty() || picture.width() <= 0)
         return;
     const int rowsPerBand = std::max(1, (1 << 20) / picture.width());
     const qreal scaleY = qreal(target.height()) / picture.height();
@@ -135,6 +135,12 @@ void drawPicture(QPainter &painter, const QRect &target, const QImage &picture)
 
 PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
                        const QImage &printBitmap, const DateSeparators &separators)
+{
+    return composePage(painter, pageWidth, pageHeight, dotsPerInchY, page, printBitmap, separators, drawPictureInBands);
+}
+
+PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
+                       const QImage &printBitmap, const DateSeparators &separators, const PictureDrawer &drawPicture)
 {
     if (printBitmap.isNull() || printBitmap.format() != QImage::Format_Indexed8)
         throw PrintError("There is no converted picture to print");

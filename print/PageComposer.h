@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QPainter;
 
 namespace terralume::print {
@@ -88,5 +90,13 @@ inline const QStringList kPrintFontFallbacks = {QStringLiteral("Liberation Sans"
 // reach the device unchanged (no lossy re-compression).
 PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
                        const QImage &printBitmap, const DateSeparators &separators);
+
+// Draws `printBitmap` into `target`, its place on the page.
+using PictureDrawer = std::function<void(QPainter &painter, const QRect &target, const QImage &printBitmap)>;
+
+// The same page with the picture drawn by `drawPicture` instead: the PDF
+// page draws a stand-in that it then fills with the picture's own image.
+PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
+                       const QImage &printBitmap, const DateSeparators &separators, const PictureDrawer &drawPicture);
 
 } // namespace terralume::print

@@ -98,6 +98,37 @@ private slots:
             QCOMPARE(encodeRecordedPng(smallPicture(dotsPerMetre), record), reference);
     }
 
+    // A palette for a map's few hundred colours, RGB past 256; either way
+    // the pixels and the record come back as they were.
+    void pictureAndRecordReadBack_data()
+    {
+        QTest::addColumn<int>("colours");
+        QTest::addColumn<int>("colourType");
+        QTest::newRow("one colour") << 1 << 3;
+        QTest::newRow("a whole palette") << 256 << 3;
+        QTest::newRow("one colour more than a palette") << 257 << 2;
+    }
+
+    void pictureAndRecordReadBack()
+    {
+        QFETCH(int, colours);
+        QFETCH(int, colourType);
+        QImage shown(16, (colours + 15) / 16, QImage::Format_RGB16);
+        for (int k = 0; k < shown.width() * shown.height(); ++k)
+            reinterpret_cast<quint16 *>(shown.scanLine(k / 16))[k % 16] = quint16(qMin(k, colours - 1) * 251);
+        const WorldRecord record{QStringLiteral("Medium"), QStringLiteral("$1F"), -7, 9, QStringLiteral("Isles")};
+        const QByteArray png = encodeRecordedPng(shown, record);
+        QCOMPARE(int(png[25]), colourType);
+        QCOMPARE(QImage::fromData(png).convertToFormat(QImage::Format_RGB888),
+                 shown.convertToFormat(QImage::Format_RGB888));
+        const WorldRecord back = read(png);
+        QCOMPARE(back.size, record.size);
+        QCOMPARE(back.seedText, record.seedText);
+        QCOMPARE(back.water, record.water);
+        QCOMPARE(back.heat, record.heat);
+        QCOMPARE(back.title, record.title);
+    }
+
     void recordIsFoundPastOtherChunks_data()
     {
         QTest::addColumn<QByteArray>("before");

@@ -314,7 +314,7 @@ TEST_P(RenderCliPicture, ShowsEachCellsColour)
     const QByteArray head = file.read(26);
     ASSERT_EQ(head.size(), 26);
     EXPECT_EQ(head[24], 8) << "8 bits a sample";
-    EXPECT_EQ(head[25], 2) << "RGB, no alpha, no palette";
+    EXPECT_EQ(head[25], 3) << "a palette of the picture's colours, as a map's few hundred fit";
     const QImage png(dir.filePath("m.png"));
     const int z = p.zoom ? p.zoom : 1;
     const int side = p.zoom ? extent * z : extent + 1;

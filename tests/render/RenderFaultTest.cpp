@@ -383,7 +383,7 @@ TEST_F(RendererProcess, RunningOutOfMemoryIsReportedAndLeavesNoFile)
     // Enough for a Large map, not for its 5120-pixel view at zoom 5.
     const std::string png = (target / "map.png").string();
     const Outcome starved =
-        runRenderer({"--size", "Large", "--zoom", "5", "--png", png}, scratch, Limits{std::nullopt, 160u << 20});
+        runRenderer({"--size", "Large", "--zoom", "5", "--png", png}, scratch, Limits{std::nullopt, 100u << 20});
     ASSERT_TRUE(starved.exited) << "killed by signal " << starved.status;
     EXPECT_EQ(starved.status, 1) << starved.err;
     EXPECT_NE(starved.err.find("not enough memory"), std::string::npos) << starved.err;
