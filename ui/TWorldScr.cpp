@@ -1,7 +1,7 @@
 #include "TWorldScr.h"
 
 #include "DesignScale.h"
-#include "ImageThreads.h"
+#include "ViewPng.h"
 #include "MapExport.h"
 #include "MapPrinter.h"
 #include "PrintJob.h"
@@ -25,8 +25,6 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QScrollArea>
-#include <QBuffer>
-#include <QImageWriter>
 #include <QShowEvent>
 #include <QWindowStateChangeEvent>
 
@@ -79,17 +77,6 @@ private:
     QImage picture_;
     QByteArray png_;
 };
-
-QByteArray pngOf(const QImage &picture)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(picture))
-        throw std::runtime_error("The picture could not be encoded as PNG: " + writer.errorString().toStdString());
-    return bytes;
-}
 
 } // namespace
 
@@ -500,12 +487,9 @@ void TWorldScr::Copy1Click()
 {
     const QImage view = view_.image();
     startJob("Copying in progress", Hourglass::NotNow, [view](const BackgroundJob::HandBack &handBack) {
-        // Converted here rather than by the PNG writer, which would hand the
-        // rows to Qt's thread pool.
-        const QImage rgb = convertedImage(view, QImage::Format_RGB888);
-        if (rgb.isNull())
-            throw std::bad_alloc();
-        QByteArray png = pngOf(rgb);
+        QByteArray png = encodeViewPng(view);
+        if (png.isEmpty())
+            throw std::runtime_error("The picture could not be encoded as PNG");
         handBack([view, png = std::move(png)]() mutable {
             QGuiApplication::clipboard()->setMimeData(new ClipboardPicture(view, std::move(png)));
         });
