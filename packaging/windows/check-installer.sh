@@ -27,6 +27,9 @@ fail() {
     failures=$((failures + 1))
 }
 
+# Anything Wine writes for the desktop outside the prefix is newer than this.
+started="$prefix/started"
+touch "$started"
 if ! { wineboot -i >/dev/null 2>&1 && wineserver -w; }; then
     say "cannot make a Wine prefix"
     exit 2
@@ -105,6 +108,10 @@ fi
 wine reg query "$key" >/dev/null 2>&1 && fail "the uninstall left the registry entry"
 wine reg query "$settings" >/dev/null 2>&1 && fail "the uninstall left the program's settings"
 [[ ! -e "$(dirname "$shortcut")" ]] || fail "the uninstall left the Start-menu folder"
+
+outside=$(find "$HOME/.local/share/applications" "$HOME/.local/share/icons" "$HOME/.local/share/desktop-directories" \
+    "$HOME/.config/menus" -newer "$started" 2>/dev/null | head -3)
+[[ -z $outside ]] || fail "written outside the prefix: $outside"
 
 if ((failures)); then
     say "$failures check(s) failed"
