@@ -25,7 +25,7 @@ struct Outcome {
     void note(const QString &what)
     {
         seen.append(what);
-        allOnWindowThread = allOnWindowThread && QThread::currentThread() == qApp->thread();
+        allOnWindowThread = allOnWindowThread && QThread::currentThread() == QCoreApplication::instance()->thread();
     }
     BackgroundJob::Done done()
     {
