@@ -90,8 +90,8 @@ std::pair<Value, Value> parseRange(std::string_view option, std::string_view tex
         range.second = *value;
     }
     if (range.first > range.second)
-        throw UsageError{std::string(option) + " range '" + std::string(text) + "' holds nothing: " +
-                         std::string(first) + " is above " + std::string(last)};
+        throw UsageError{std::string(option) + " range '" + std::string(text) +
+                         "' holds nothing: " + std::string(first) + " is above " + std::string(last)};
     return range;
 }
 
@@ -237,8 +237,8 @@ void apply(std::string_view name, const std::string &value, Options &options)
     } else if (name == "limit") {
         options.search.limit = parseRanged(option, value, 1, static_cast<int>(kHighestSearchSeed + 1));
     } else if (name == "land") {
-        const auto [lowest, highest] = parseRange<std::int64_t>(
-            option, value, 0, 10000, readPercent, "percentages from 0 to 100 with at most two decimals");
+        const auto [lowest, highest] = parseRange<std::int64_t>(option, value, 0, 10000, readPercent,
+                                                                "percentages from 0 to 100 with at most two decimals");
         options.search.filter.landLowest = lowest;
         options.search.filter.landHighest = highest;
     } else if (name == "landmasses") {

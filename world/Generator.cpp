@@ -83,7 +83,8 @@ template <> struct StagePasses<2> {
         int j = 0;
         // Up to the last whole 16 bytes of a column of 2 * count - 1 cells.
         for (; j + 8 < count; j += 8) {
-            const __m128i sum = _mm_add_epi16(_mm_and_si128(load(left + 2 * j), low), _mm_and_si128(load(right + 2 * j), low));
+            const __m128i sum =
+                _mm_add_epi16(_mm_and_si128(load(left + 2 * j), low), _mm_and_si128(load(right + 2 * j), low));
             const __m128i value = _mm_sub_epi16(_mm_add_epi16(load(r + j), _mm_srli_epi16(sum, 1)), two);
             store(target + 2 * j, _mm_or_si128(_mm_and_si128(value, low), _mm_andnot_si128(low, load(target + 2 * j))));
         }
@@ -110,8 +111,10 @@ template <> struct StagePasses<2> {
         const __m128i low = _mm_set1_epi16(0x00FF), one = _mm_set1_epi16(1);
         int j = 0;
         for (; j + 8 < count; j += 8) {
-            const __m128i lefts = _mm_add_epi16(_mm_and_si128(load(left + 2 * j), low), _mm_and_si128(load(left + 2 * j + 2), low));
-            const __m128i rights = _mm_add_epi16(_mm_and_si128(load(right + 2 * j), low), _mm_and_si128(load(right + 2 * j + 2), low));
+            const __m128i lefts =
+                _mm_add_epi16(_mm_and_si128(load(left + 2 * j), low), _mm_and_si128(load(left + 2 * j + 2), low));
+            const __m128i rights =
+                _mm_add_epi16(_mm_and_si128(load(right + 2 * j), low), _mm_and_si128(load(right + 2 * j + 2), low));
             const __m128i mean = _mm_srli_epi16(_mm_add_epi16(lefts, rights), 2);
             const __m128i value = _mm_sub_epi16(_mm_add_epi16(load(r + j), mean), one);
             store(target + 2 * j, _mm_or_si128(_mm_and_si128(load(target + 2 * j), low), _mm_slli_epi16(value, 8)));

@@ -105,8 +105,7 @@ bool FigureFilter::accepts(const WorldFigures &figures) const
            figures.landmasses <= landmassesHighest;
 }
 
-WorldFigures figuresOfSeed(std::int64_t seed, const std::string &size, int water, World &world,
-                           FigureCounter &counter)
+WorldFigures figuresOfSeed(std::int64_t seed, const std::string &size, int water, World &world, FigureCounter &counter)
 {
     SeededRandom random;
     random.LoadSeed(std::to_string(seed));

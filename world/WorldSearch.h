@@ -40,8 +40,7 @@ struct FoundWorld {
 };
 
 // The figures of the world a decimal seed makes, with `world` as the grid.
-WorldFigures figuresOfSeed(std::int64_t seed, const std::string &size, int water, World &world,
-                           FigureCounter &counter);
+WorldFigures figuresOfSeed(std::int64_t seed, const std::string &size, int water, World &world, FigureCounter &counter);
 
 // The last seed a request looks at: `limit` seeds from `start`, never past
 // kHighestSearchSeed.

@@ -151,7 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{{"--find", "3", "--pdf", "@a.pdf"}, "--pdf cannot be given with --find"},
         BadLine{{"--find", "3", "--zoom", "2"}, "--zoom cannot be given with --find"},
         BadLine{{"--find", "3", "--title", "t"}, "--title cannot be given with --find"},
-        BadLine{{"--find", "3", "--seed", "5"}, "--seed cannot be given with --find: --find tries the seeds from --start"},
+        BadLine{{"--find", "3", "--seed", "5"},
+                "--seed cannot be given with --find: --find tries the seeds from --start"},
         BadLine{{"--find", "3", "--from", "@a.png"}, "--from cannot be given with --find"},
         BadLine{{"--find", "3", "--figures"}, "--find and --figures cannot be given together"},
         BadLine{{"--figures", "--png", "@a.png"}, "--png cannot be given with --figures: --figures writes no file"},
@@ -246,14 +247,21 @@ TEST_P(RenderCliFind, ListsWhatASeedBySeedScanFinds)
 
 INSTANTIATE_TEST_SUITE_P(
     Searches, RenderCliFind,
-    testing::Values(Listing{{}, 40, 1, 1000000, 0, 100, 0, 1000000, 40},
-                    Listing{{"--land", "25..30.5", "--landmasses", "2.."}, 6, 1, 1000000, 25, 30.5, 2, 1000000, 6},
-                    Listing{{"--size", "Medium", "--water", "-30", "--landmasses", "..25", "--start", "777", "--limit",
-                             "200"},
-                            4, 777, 200, 0, 100, 0, 25, 4},
-                    Listing{{"--water", "15", "--land", "..20", "--start", "50", "--limit", "60"},
-                            50, 50, 60, 0, 20, 0, 1000000, 45},
-                    Listing{{"--start", "99999995"}, 9, 99999995, 1000000, 0, 100, 0, 1000000, 5}));
+    testing::Values(
+        Listing{{}, 40, 1, 1000000, 0, 100, 0, 1000000, 40},
+        Listing{{"--land", "25..30.5", "--landmasses", "2.."}, 6, 1, 1000000, 25, 30.5, 2, 1000000, 6},
+        Listing{{"--size", "Medium", "--water", "-30", "--landmasses", "..25", "--start", "777", "--limit", "200"},
+                4,
+                777,
+                200,
+                0,
+                100,
+                0,
+                25,
+                4},
+        Listing{
+            {"--water", "15", "--land", "..20", "--start", "50", "--limit", "60"}, 50, 50, 60, 0, 20, 0, 1000000, 45},
+        Listing{{"--start", "99999995"}, 9, 99999995, 1000000, 0, 100, 0, 1000000, 5}));
 
 struct OneWorld {
     std::vector<std::string> args;
@@ -294,11 +302,11 @@ TEST_F(RenderCli, FiguresOfARecordedWorld)
     EXPECT_EQ(fromPicture.out, fromSettings.out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, RenderCliFigures,
-                         testing::Values(OneWorld{{}, "Small", "42861244", 0, "42861244"},
-                                         OneWorld{{"--seed", "$BEEF", "--water", "-20"}, "Small", "$BEEF", -20, "48879"},
-                                         OneWorld{{"--size", "Large", "--seed", " -7", "--heat", "30"}, "Large", "-7", 0,
-                                                  "-7"}));
+INSTANTIATE_TEST_SUITE_P(
+    Settings, RenderCliFigures,
+    testing::Values(OneWorld{{}, "Small", "42861244", 0, "42861244"},
+                    OneWorld{{"--seed", "$BEEF", "--water", "-20"}, "Small", "$BEEF", -20, "48879"},
+                    OneWorld{{"--size", "Large", "--seed", " -7", "--heat", "30"}, "Large", "-7", 0, "-7"}));
 
 // A name that is not UTF-8 is still a name: written byte for byte, it can
 // never land on another request's file.

@@ -87,12 +87,13 @@ TEST_P(FiguresOfGeneratedWorld, MatchThePlainCount)
     EXPECT_EQ(worldFigures(world), plain);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Seeds, FiguresOfGeneratedWorld,
-    testing::Values(Generated{"Small", "1", 0}, Generated{"Small", "2", -40}, Generated{"Small", "42861244", 40},
-                    Generated{"Small", "77", -13}, Generated{"Small", "$BEEF", 21}, Generated{"Small", "-5", 7},
-                    Generated{"Small", "99999999", -28}, Generated{"Medium", "3", 0}, Generated{"Medium", "314159", -40},
-                    Generated{"Medium", "8080", 35}, Generated{"Large", "7", -10}, Generated{"Large", "12345", 30}));
+INSTANTIATE_TEST_SUITE_P(Seeds, FiguresOfGeneratedWorld,
+                         testing::Values(Generated{"Small", "1", 0}, Generated{"Small", "2", -40},
+                                         Generated{"Small", "42861244", 40}, Generated{"Small", "77", -13},
+                                         Generated{"Small", "$BEEF", 21}, Generated{"Small", "-5", 7},
+                                         Generated{"Small", "99999999", -28}, Generated{"Medium", "3", 0},
+                                         Generated{"Medium", "314159", -40}, Generated{"Medium", "8080", 35},
+                                         Generated{"Large", "7", -10}, Generated{"Large", "12345", 30}));
 
 // One counter counts world after world; nothing of one world may stay in the
 // next one's figures.
@@ -101,7 +102,7 @@ TEST(FigureCounter, CountsEachWorldAfreshWhenReused)
     FigureCounter counter;
     SeededRandom random;
     for (const auto &[size, seed, water] : {Generated{"Large", "5", -40}, Generated{"Small", "6", 40},
-                                           Generated{"Medium", "9", 0}, Generated{"Small", "6", 40}}) {
+                                            Generated{"Medium", "9", 0}, Generated{"Small", "6", 40}}) {
         random.LoadSeed(seed);
         const World world = GenerateHeights(size, water, random);
         EXPECT_EQ(counter.count(world), plainFigures(world)) << size << " " << seed;
@@ -119,7 +120,9 @@ World drawn(const std::vector<std::string> &rows, int waterOffset)
         for (std::size_t x = 0; x < rows.size(); ++x) {
             const char c = rows[y][x];
             w.Heights.at(static_cast<int>(x), static_cast<int>(y)) =
-                static_cast<std::uint8_t>(c == '#' ? 200 : c == '.' ? 40 : 120 + 2 * (c - '0'));
+                static_cast<std::uint8_t>(c == '#'   ? 200
+                                          : c == '.' ? 40
+                                                     : 120 + 2 * (c - '0'));
         }
     return w;
 }
@@ -153,38 +156,38 @@ std::vector<std::string> tallGrid(int column, int from, int to)
 
 // A square of 16 and, beside it, 15 cells in two bands that one cell joins.
 const std::vector<std::string> kSixteenAndFifteen = {
-    "................", "..####..........", "..####....#####.", "..####........#.", "..####....#####.",
-    "...........####.", "................", "................", "................", "................",
-    "................", "................", "................", "................", "................",
-    "................"};
+    "................", "..####..........", "..####....#####.", "..####........#.",
+    "..####....#####.", "...........####.", "................", "................",
+    "................", "................", "................", "................",
+    "................", "................", "................", "................"};
 
 INSTANTIATE_TEST_SUITE_P(
     Grids, FiguresOfDrawnGrid,
-    testing::Values(
-        Drawing{"all sea", {"....", "....", "....", "...."}, 0, {16, 0, 0, 0, 40}},
-        Drawing{"all land", {"####", "####", "####", "####"}, 0, {16, 16, 1, 16, 200}},
-        // 16 cells make a landmass, 15 do not.
-        Drawing{"sixteen and fifteen", kSixteenAndFifteen, 0, {256, 31, 1, 16, 200}},
-        Drawing{"fifteen cells", {"###.", "####", "####", "####"}, 0, {16, 15, 0, 0, 200}},
-        // Cells that touch only at corners are not joined.
-        Drawing{"corners only",
-                {"#.#.#.#.", ".#.#.#.#", "#.#.#.#.", ".#.#.#.#", "#.#.#.#.", ".#.#.#.#", "#.#.#.#.", ".#.#.#.#"},
-                0,
-                {64, 32, 0, 0, 200}},
-        // A ring round a lake is one region.
-        Drawing{"ring", {"#####", "#...#", "#...#", "#...#", "#####"}, 0, {25, 16, 1, 16, 200}},
-        // Two arms that meet only in the last column.
-        Drawing{"joined late",
-                {"#######", "......#", "......#", "......#", "......#", "......#", "#######"},
-                0,
-                {49, 19, 1, 19, 200}},
-        // Coast (126, 127) is shore; land starts at 128.
-        Drawing{"coast is not land", {"3344", "3344", "3344", "3344"}, 0, {16, 8, 0, 0, 128}},
-        // The water offset shifts every cell: 126 raised by 2 is land.
-        Drawing{"raised coast", {"3344", "3344", "3344", "3344"}, 2, {16, 16, 1, 16, 130}},
-        Drawing{"lowered land", {"##..", "##..", "##..", "##.."}, -73, {16, 0, 0, 0, 127}},
-        Drawing{"across words", tallGrid(3, 50, 70), 0, {4900, 20, 1, 20, 200}},
-        Drawing{"word edge", tallGrid(69, 63, 65), 0, {4900, 2, 0, 0, 200}}));
+    testing::Values(Drawing{"all sea", {"....", "....", "....", "...."}, 0, {16, 0, 0, 0, 40}},
+                    Drawing{"all land", {"####", "####", "####", "####"}, 0, {16, 16, 1, 16, 200}},
+                    // 16 cells make a landmass, 15 do not.
+                    Drawing{"sixteen and fifteen", kSixteenAndFifteen, 0, {256, 31, 1, 16, 200}},
+                    Drawing{"fifteen cells", {"###.", "####", "####", "####"}, 0, {16, 15, 0, 0, 200}},
+                    // Cells that touch only at corners are not joined.
+                    Drawing{"corners only",
+                            {"#.#.#.#.", ".#.#.#.#", "#.#.#.#.", ".#.#.#.#", "#.#.#.#.", ".#.#.#.#", "#.#.#.#.",
+                             ".#.#.#.#"},
+                            0,
+                            {64, 32, 0, 0, 200}},
+                    // A ring round a lake is one region.
+                    Drawing{"ring", {"#####", "#...#", "#...#", "#...#", "#####"}, 0, {25, 16, 1, 16, 200}},
+                    // Two arms that meet only in the last column.
+                    Drawing{"joined late",
+                            {"#######", "......#", "......#", "......#", "......#", "......#", "#######"},
+                            0,
+                            {49, 19, 1, 19, 200}},
+                    // Coast (126, 127) is shore; land starts at 128.
+                    Drawing{"coast is not land", {"3344", "3344", "3344", "3344"}, 0, {16, 8, 0, 0, 128}},
+                    // The water offset shifts every cell: 126 raised by 2 is land.
+                    Drawing{"raised coast", {"3344", "3344", "3344", "3344"}, 2, {16, 16, 1, 16, 130}},
+                    Drawing{"lowered land", {"##..", "##..", "##..", "##.."}, -73, {16, 0, 0, 0, 127}},
+                    Drawing{"across words", tallGrid(3, 50, 70), 0, {4900, 20, 1, 20, 200}},
+                    Drawing{"word edge", tallGrid(69, 63, 65), 0, {4900, 2, 0, 0, 200}}));
 
 struct Share {
     std::int64_t part, whole;
@@ -196,13 +199,16 @@ class PercentText : public testing::TestWithParam<Share> {};
 // Two decimals from the exact ratio, a tie rounded away from zero. Ties are
 // where printing the double goes wrong: 1/800 is exactly 0.125 %, which a
 // printout rounds to even (0.12), and 3/20000 is 0.015 %, stored just below.
-TEST_P(PercentText, RoundsHalfAwayFromZero) { EXPECT_EQ(percentText(GetParam().part, GetParam().whole), GetParam().text); }
+TEST_P(PercentText, RoundsHalfAwayFromZero)
+{
+    EXPECT_EQ(percentText(GetParam().part, GetParam().whole), GetParam().text);
+}
 
 INSTANTIATE_TEST_SUITE_P(Ratios, PercentText,
-                         testing::Values(Share{0, 66049, "0.00"}, Share{66049, 66049, "100.00"},
-                                         Share{1, 800, "0.13"}, Share{5, 800, "0.63"}, Share{3, 20000, "0.02"},
-                                         Share{1, 20000, "0.01"}, Share{1, 40000, "0.00"}, Share{1, 3, "33.33"},
-                                         Share{2, 3, "66.67"}, Share{1, 8, "12.50"}, Share{9, 1600, "0.56"},
+                         testing::Values(Share{0, 66049, "0.00"}, Share{66049, 66049, "100.00"}, Share{1, 800, "0.13"},
+                                         Share{5, 800, "0.63"}, Share{3, 20000, "0.02"}, Share{1, 20000, "0.01"},
+                                         Share{1, 40000, "0.00"}, Share{1, 3, "33.33"}, Share{2, 3, "66.67"},
+                                         Share{1, 8, "12.50"}, Share{9, 1600, "0.56"},
                                          Share{1050624, 1050625, "100.00"}, Share{1, 1050625, "0.00"},
                                          Share{524800, 1050625, "49.95"}));
 

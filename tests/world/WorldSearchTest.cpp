@@ -36,8 +36,8 @@ std::vector<Row> plainScan(const SearchRequest &r)
         random.LoadSeed(std::to_string(seed));
         const WorldFigures f = worldFigures(GenerateHeights(r.size, r.water, random));
         const std::int64_t land = percentHundredths(f.landCells, f.cells);
-        if (land >= r.filter.landLowest && land <= r.filter.landHighest &&
-            f.landmasses >= r.filter.landmassesLowest && f.landmasses <= r.filter.landmassesHighest)
+        if (land >= r.filter.landLowest && land <= r.filter.landHighest && f.landmasses >= r.filter.landmassesLowest &&
+            f.landmasses <= r.filter.landmassesHighest)
             rows.push_back({seed, f});
     }
     return rows;
@@ -94,20 +94,19 @@ SearchRequest request(const char *size, int water, FigureFilter filter, std::int
 
 constexpr FigureFilter kAny{};
 
-INSTANTIATE_TEST_SUITE_P(
-    Requests, WorldSearchFinds,
-    testing::Values(
-        // Every seed matches: the first `wanted` in order, across many blocks.
-        Search{"every seed", request("Small", 0, kAny, 1, 1000, 70), 70},
-        Search{"land share", request("Small", 0, {2500, 3000, 0, 1000}, 1, 400, 12), 12},
-        Search{"landmasses", request("Small", 10, {0, 10000, 3, 4}, 500, 300, 1000), 48},
-        Search{"both", request("Small", -25, {4000, 6000, 1, 2}, 7, 300, 5), 5},
-        // The range ends before `wanted` are found: what there is.
-        Search{"range runs out", request("Small", 0, {2500, 3000, 0, 1000}, 1, 40, 100), 9},
-        Search{"none", request("Small", 0, {0, 10000, 500, 600}, 1, 50, 3), 0},
-        // The last decimal seed the settings window takes ends every search.
-        Search{"last seeds", request("Small", 0, kAny, 99999990, 1000000, 1000), 10},
-        Search{"large", request("Large", 0, kAny, 40, 6, 6), 6}));
+INSTANTIATE_TEST_SUITE_P(Requests, WorldSearchFinds,
+                         testing::Values(
+                             // Every seed matches: the first `wanted` in order, across many blocks.
+                             Search{"every seed", request("Small", 0, kAny, 1, 1000, 70), 70},
+                             Search{"land share", request("Small", 0, {2500, 3000, 0, 1000}, 1, 400, 12), 12},
+                             Search{"landmasses", request("Small", 10, {0, 10000, 3, 4}, 500, 300, 1000), 48},
+                             Search{"both", request("Small", -25, {4000, 6000, 1, 2}, 7, 300, 5), 5},
+                             // The range ends before `wanted` are found: what there is.
+                             Search{"range runs out", request("Small", 0, {2500, 3000, 0, 1000}, 1, 40, 100), 9},
+                             Search{"none", request("Small", 0, {0, 10000, 500, 600}, 1, 50, 3), 0},
+                             // The last decimal seed the settings window takes ends every search.
+                             Search{"last seeds", request("Small", 0, kAny, 99999990, 1000000, 1000), 10},
+                             Search{"large", request("Large", 0, kAny, 40, 6, 6), 6}));
 
 // Whoever takes the rows may have to stop (a closed output): the search ends
 // there, with the rows taken so far counted.
