@@ -205,8 +205,10 @@ void WipeEdges(World &w, DrawStream &draws, int readStep)
                 continue;
             }
             draws.next(r.data(), run, 40, base);
-            for (int y = y0; y <= y1; ++y)
-                g.at(x, y) = wrapHeight(r[static_cast<std::size_t>(y - y0)]);
+            // Down one column from a pointer, so the loop is a plain narrowing copy.
+            std::uint8_t *cell = &g.at(x, y0);
+            for (std::size_t k = 0; k < run; ++k)
+                cell[k] = wrapHeight(r[k]);
         }
     };
     setBand(e - width, e, 0, e); // right
