@@ -194,6 +194,8 @@ struct Share {
     const char *text;
 };
 
+void PrintTo(const Share &s, std::ostream *os) { *os << s.part << "/" << s.whole; }
+
 class PercentText : public testing::TestWithParam<Share> {};
 
 // Two decimals from the exact ratio, a tie rounded away from zero. Ties are
