@@ -17,7 +17,7 @@ constexpr int kWordBits = 64;
 
 struct ColumnBits {
     std::uint8_t highest = 0;
-    std::int64_t land = 0;
+    bool anyLand = false;
 };
 
 // One bit a cell, bit y % 64 of word y / 64 set for land: a search counts a
@@ -28,6 +28,7 @@ ColumnBits columnBits(const std::uint8_t *column, int side, std::uint8_t thresho
     ColumnBits result;
     int y = 0;
     std::uint8_t highest = 0;
+    std::uint64_t any = 0;
 #if defined(__SSE2__)
     const __m128i low = _mm_set1_epi8(static_cast<char>(threshold));
     __m128i top = _mm_setzero_si128();
@@ -41,7 +42,7 @@ ColumnBits columnBits(const std::uint8_t *column, int side, std::uint8_t thresho
             word |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(land))) << k;
         }
         words[y / kWordBits] = word;
-        result.land += std::popcount(word);
+        any |= word;
     }
     alignas(16) std::uint8_t lanes[16];
     _mm_store_si128(reinterpret_cast<__m128i *>(lanes), top);
@@ -55,9 +56,10 @@ ColumnBits columnBits(const std::uint8_t *column, int side, std::uint8_t thresho
             word |= static_cast<std::uint64_t>(column[k] >= threshold) << (k - y);
         }
         words[y / kWordBits] = word;
-        result.land += std::popcount(word);
+        any |= word;
     }
     result.highest = highest;
+    result.anyLand = any != 0;
     return result;
 }
 
@@ -133,16 +135,16 @@ WorldFigures FigureCounter::count(const World &world)
         const ColumnBits bits = columnBits(world.Heights.column(x), side, rawThreshold, mask_.data());
         highestRaw = std::max<int>(highestRaw, bits.highest);
         current_.clear();
-        if (noLand || bits.land == 0) {
+        if (noLand || !bits.anyLand) {
             previous_.swap(current_);
             continue;
         }
-        figures.landCells += bits.land;
         for (int y = nextCell(mask_.data(), side, 0, true); y < side;) {
             const int end = nextCell(mask_.data(), side, y, false);
             const auto label = static_cast<std::uint32_t>(parent_.size());
             parent_.push_back(label);
             size_.push_back(end - y);
+            figures.landCells += end - y;
             current_.push_back({y, end, label});
             y = nextCell(mask_.data(), side, end, true);
         }
