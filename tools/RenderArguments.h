@@ -2,8 +2,10 @@
 // The renderer's command line read into the run it asks for.
 
 #include "MapPrinter.h"
+#include "WorldSearch.h"
 #include "WorldSettingsRules.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +26,13 @@ struct Options {
     std::optional<std::string> from;
     // The world settings given on the command line, which --from replaces.
     std::vector<std::string> settingsGiven;
+    // Every option given, in command-line order, each once.
+    std::vector<std::string> given;
+    // --find: the ranges, first seed and count in `search`; its size and
+    // water are filled in from the settings above.
+    bool find = false;
+    bool figures = false;
+    SearchRequest search;
 };
 
 // A command line that asks for no run the renderer can make, in words for the user.
@@ -31,7 +40,7 @@ struct UsageError {
     std::string message;
 };
 
-enum class Action { Render, Help, Version };
+enum class Action { Render, Find, Figures, Help, Version };
 
 // Read left to right, the first fault ends the reading and is thrown: an
 // argument that is no option of ours, or an option whose value is missing,

@@ -9,11 +9,16 @@
 #include "SeededRandom.h"
 #include "TerminalText.h"
 #include "TerralumeVersion.h"
+#include "WorldFigures.h"
 #include "WorldRecord.h"
+#include "WorldSearch.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
 #include <ostream>
 #include <string_view>
+#include <thread>
 
 namespace terralume {
 
@@ -45,12 +50,30 @@ constexpr std::string_view kUsage = "Usage: terralume-render [OPTION]...\n"
                                     "  --from PNG      make the world recorded in a PNG this program wrote; the\n"
                                     "                  size, seed, water, heat and title come from the picture,\n"
                                     "                  so --size, --seed, --water, --heat and --title are refused\n"
+                                    "  --find N        list the first N decimal seeds whose worlds (of --size and\n"
+                                    "                  --water) have the figures asked for, as CSV; no file is\n"
+                                    "                  written\n"
+                                    "  --land RANGE    with --find: land share MIN..MAX in percent, compared as\n"
+                                    "                  listed (for example 30..45.5; either end may be left out)\n"
+                                    "  --landmasses RANGE\n"
+                                    "                  with --find: number of landmasses MIN..MAX (for example 2..5)\n"
+                                    "  --start SEED    the first seed --find tries (default 1)\n"
+                                    "  --limit N       the most seeds --find tries (default 1000000); it never goes\n"
+                                    "                  past 99999999\n"
+                                    "  --figures       list the figures of the one world of --seed (or --from)\n"
                                     "  --help          show this help and exit\n"
                                     "  --version       show the version and exit\n"
                                     "\n"
                                     "The same seed and settings always give the same world. Every PNG written\n"
                                     "records them, so --from makes its world again.\n"
-                                    "Exit status: 0 done, 1 a file could not be written, 2 a bad command line.\n";
+                                    "Figures: land_percent is the share of the grid's cells that are lowland or\n"
+                                    "upland; landmasses counts the regions of land, joined side to side, of at\n"
+                                    "least 16 cells; largest_percent is the largest one's share of the grid;\n"
+                                    "highest is the highest adjusted height, 0..255.\n"
+                                    "Exit status: 0 done, 1 a file could not be written or --find found fewer\n"
+                                    "than N, 2 a bad command line.\n";
+
+constexpr std::string_view kFiguresHeader = "seed,land_percent,landmasses,largest_percent,highest\n";
 
 // Help and version are output too: a full or closed standard output is an error.
 int finishOutput(std::ostream &out, std::ostream &err)
@@ -74,6 +97,41 @@ int refuse(std::ostream &err, const std::string &message)
     report(err, message);
     err << "Try '" << kProgram << " --help' for more information.\n";
     return 2;
+}
+
+void writeFiguresRow(std::ostream &out, std::int64_t seed, const WorldFigures &f)
+{
+    out << seed << ',' << percentText(f.landCells, f.cells) << ',' << f.landmasses << ','
+        << percentText(f.largestCells, f.cells) << ',' << f.highest << '\n';
+}
+
+// The first N matching seeds as they are found, in seed order, on every core.
+int runFind(Options &options, std::ostream &out, std::ostream &err)
+{
+    SearchRequest &search = options.search;
+    search.size = options.size;
+    search.water = options.water;
+    out << kFiguresHeader;
+    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    std::int64_t found = 0;
+    try {
+        found = searchWorlds(search, threads, [&](const FoundWorld &world) {
+            writeFiguresRow(out, world.seed, world.figures);
+            // Each row as soon as it is known: a long search shows its progress.
+            out.flush();
+            return static_cast<bool>(out);
+        });
+    } catch (const std::bad_alloc &) {
+        report(err, "not enough memory to search " + options.size + " worlds");
+        return 1;
+    }
+    if (const int code = finishOutput(out, err))
+        return code;
+    if (found == search.wanted)
+        return 0;
+    report(err, "found " + std::to_string(found) + " of " + std::to_string(search.wanted) + " worlds in seeds " +
+                    std::to_string(search.start) + " to " + std::to_string(lastSeedOf(search)));
+    return 1;
 }
 
 // The files asked for, up to the first that cannot be written: the height
@@ -122,6 +180,9 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
         case Action::Version:
             out << kProgram << " " << TERRALUME_VERSION << "\n";
             return finishOutput(out, err);
+        case Action::Find:
+            return runFind(options, out, err);
+        case Action::Figures:
         case Action::Render:
             break;
         }
@@ -155,7 +216,14 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
     }
 
     try {
+        // As the settings window would load the seed's decimal text.
+        const auto seed = static_cast<std::int32_t>(random.seedWord());
         const World world = GenerateHeights(options.size, options.water, random);
+        if (options.figures) {
+            out << kFiguresHeader;
+            writeFiguresRow(out, seed, worldFigures(world));
+            return finishOutput(out, err);
+        }
         const QuietQtWarnings quiet;
         if (const StepFailure failure = writeRequested(options, world, err)) {
             report(err, *failure);

@@ -3,6 +3,7 @@
 #include "RenderCli.h"
 #include "RenderOutputs.h"
 #include "TerminalText.h"
+#include "WorldFigures.h"
 #include "WorldRecord.h"
 
 #include <QBuffer>
@@ -120,6 +121,192 @@ INSTANTIATE_TEST_SUITE_P(
                     BadLine{{"--from", "@a.png", "--seed", "5"}, "--seed cannot be given with --from"},
                     BadLine{{"--title", "t", "--from", "@a.png"}, "--title cannot be given with --from"},
                     BadLine{{"--from="}, "--from needs a file name"}));
+
+// The lists: a command line that asks for one cannot also ask for what it
+// leaves out (files, a seed of its own), and their own options are checked.
+class RenderCliListRejects : public RenderCli, public testing::WithParamInterface<BadLine> {};
+
+TEST_P(RenderCliListRejects, WithExitTwoAMessageAndNoOutput)
+{
+    std::vector<std::string> args = GetParam().args;
+    for (auto &arg : args)
+        if (arg.rfind('@', 0) == 0)
+            arg = path(arg.c_str() + 1);
+    const Outcome run = render(args);
+    EXPECT_EQ(run.code, 2);
+    EXPECT_NE(run.err.find(GetParam().mentions), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("terralume-render: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find("\nTry 'terralume-render --help' for more information.\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(files().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, RenderCliListRejects,
+    testing::Values(
+        BadLine{{"--find", "0"}, "--find needs a whole number from 1 to 100000000, not '0'"},
+        BadLine{{"--find"}, "--find needs a value"},
+        BadLine{{"--find", "3", "--png", "@a.png"}, "--png cannot be given with --find: --find writes no file"},
+        BadLine{{"--heights", "@h.pgm", "--find", "3"}, "--heights cannot be given with --find"},
+        BadLine{{"--find", "3", "--pdf", "@a.pdf"}, "--pdf cannot be given with --find"},
+        BadLine{{"--find", "3", "--zoom", "2"}, "--zoom cannot be given with --find"},
+        BadLine{{"--find", "3", "--title", "t"}, "--title cannot be given with --find"},
+        BadLine{{"--find", "3", "--seed", "5"},
+                "--seed cannot be given with --find: --find tries the seeds from --start"},
+        BadLine{{"--find", "3", "--from", "@a.png"}, "--from cannot be given with --find"},
+        BadLine{{"--find", "3", "--figures"}, "--find and --figures cannot be given together"},
+        BadLine{{"--figures", "--png", "@a.png"}, "--png cannot be given with --figures: --figures writes no file"},
+        BadLine{{"--figures", "--seed", "5", "--from", "@a.png"}, "--seed cannot be given with --from"},
+        BadLine{{"--figures=1"}, "unknown option '--figures=1'"},
+        BadLine{{"--land", "3..4"}, "--land goes only with --find"},
+        BadLine{{"--figures", "--start", "5"}, "--start goes only with --find"},
+        BadLine{{"--limit", "5", "--png", "@a.png"}, "--limit goes only with --find"},
+        BadLine{{"--find", "3", "--land", "50..40"}, "--land range '50..40' holds nothing: 50 is above 40"},
+        BadLine{{"--find", "3", "--land", "30"}, "--land needs a range MIN..MAX of percentages from 0 to 100"},
+        BadLine{{"--find", "3", "--land", "30..100.01"}, "not '30..100.01'"},
+        BadLine{{"--find", "3", "--land", "1.234..5"}, "not '1.234..5'"},
+        BadLine{{"--find", "3", "--land", "-1..5"}, "not '-1..5'"},
+        BadLine{{"--find", "3", "--land", "5...6"}, "not '5...6'"},
+        BadLine{{"--find", "3", "--landmasses", "2..x"}, "--landmasses needs a range MIN..MAX of whole numbers"},
+        BadLine{{"--find", "3", "--landmasses", "-2..3"}, "not '-2..3'"},
+        BadLine{{"--find", "3", "--start", "100000000"}, "--start needs a whole number from 0 to 99999999"},
+        BadLine{{"--find", "3", "--limit", "0"}, "--limit needs a whole number from 1 to 100000000"}));
+
+// The lines of a CSV listing after its header, which must be the header of
+// the figures.
+std::vector<std::string> listedRows(const std::string &out)
+{
+    std::istringstream lines(out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "seed,land_percent,landmasses,largest_percent,highest");
+    std::vector<std::string> rows;
+    while (std::getline(lines, line))
+        rows.push_back(line);
+    return rows;
+}
+
+struct Listing {
+    std::vector<std::string> args; // --size, --water and the ranges
+    std::int64_t wanted, start, limit;
+    double landLowest, landHighest; // the --land range, as given
+    int landmassesLowest, landmassesHighest;
+    std::size_t rows; // how many the range holds, fewer than wanted when it runs out
+};
+
+class RenderCliFind : public RenderCli, public testing::WithParamInterface<Listing> {};
+
+// --find lists exactly what asking --figures seed after seed, on one thread,
+// and keeping the lines in the ranges gives: the same lines, in seed order,
+// up to N of them; it says how many it found when the range ran out first.
+TEST_P(RenderCliFind, ListsWhatASeedBySeedScanFinds)
+{
+    const Listing &p = GetParam();
+    std::vector<std::string> args = p.args;
+    for (const std::string &arg : {std::string("--find"), std::to_string(p.wanted)})
+        args.push_back(arg);
+    const Outcome run = render(args);
+    const std::vector<std::string> rows = listedRows(run.out);
+
+    std::vector<std::string> settings;
+    for (std::size_t k = 0; k + 1 < p.args.size(); k += 2)
+        if (p.args[k] == "--size" || p.args[k] == "--water")
+            settings.insert(settings.end(), {p.args[k], p.args[k + 1]});
+    std::vector<std::string> expected;
+    std::int64_t seed = p.start;
+    for (; seed <= 99999999 && seed < p.start + p.limit && static_cast<std::int64_t>(expected.size()) < p.wanted;
+         ++seed) {
+        std::vector<std::string> one = settings;
+        one.insert(one.end(), {"--seed", std::to_string(seed), "--figures"});
+        const std::vector<std::string> line = listedRows(render(one).out);
+        ASSERT_EQ(line.size(), 1u);
+        char comma;
+        std::int64_t listedSeed = 0;
+        double land = 0;
+        int landmasses = 0;
+        std::istringstream fields(line[0]);
+        fields >> listedSeed >> comma >> land >> comma >> landmasses;
+        ASSERT_EQ(listedSeed, seed);
+        if (land >= p.landLowest && land <= p.landHighest && landmasses >= p.landmassesLowest &&
+            landmasses <= p.landmassesHighest)
+            expected.push_back(line[0]);
+    }
+    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(rows.size(), p.rows);
+    if (rows.size() == static_cast<std::size_t>(p.wanted)) {
+        EXPECT_EQ(run.code, 0);
+        EXPECT_EQ(run.err, "");
+    } else {
+        EXPECT_EQ(run.code, 1);
+        EXPECT_NE(run.err.find("terralume-render: found " + std::to_string(rows.size()) + " of " +
+                               std::to_string(p.wanted) + " worlds in seeds "),
+                  std::string::npos)
+            << run.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Searches, RenderCliFind,
+    testing::Values(
+        Listing{{}, 40, 1, 1000000, 0, 100, 0, 1000000, 40},
+        Listing{{"--land", "25..30.5", "--landmasses", "2.."}, 6, 1, 1000000, 25, 30.5, 2, 1000000, 6},
+        Listing{{"--size", "Medium", "--water", "-30", "--landmasses", "..25", "--start", "777", "--limit", "200"},
+                4,
+                777,
+                200,
+                0,
+                100,
+                0,
+                25,
+                4},
+        Listing{
+            {"--water", "15", "--land", "..20", "--start", "50", "--limit", "60"}, 50, 50, 60, 0, 20, 0, 1000000, 45},
+        Listing{{"--start", "99999995"}, 9, 99999995, 1000000, 0, 100, 0, 1000000, 5}));
+
+struct OneWorld {
+    std::vector<std::string> args;
+    const char *size, *seed;
+    int water;
+    const char *listedSeed;
+};
+
+class RenderCliFigures : public RenderCli, public testing::WithParamInterface<OneWorld> {};
+
+// --figures lists the one world the settings make, its seed as the decimal
+// number that makes it.
+TEST_P(RenderCliFigures, ListsTheWorldOfTheSeed)
+{
+    const OneWorld &p = GetParam();
+    std::vector<std::string> args = p.args;
+    for (auto &arg : args)
+        if (arg.rfind('@', 0) == 0)
+            arg = path(arg.c_str() + 1);
+    args.push_back("--figures");
+    const Outcome run = render(args);
+    EXPECT_EQ(run.code, 0) << run.err;
+    SeededRandom random;
+    random.LoadSeed(p.seed);
+    const WorldFigures f = worldFigures(GenerateHeights(p.size, p.water, random));
+    const std::vector<std::string> expected = {std::string(p.listedSeed) + "," + percentText(f.landCells, f.cells) +
+                                               "," + std::to_string(f.landmasses) + "," +
+                                               percentText(f.largestCells, f.cells) + "," + std::to_string(f.highest)};
+    EXPECT_EQ(listedRows(run.out), expected);
+}
+
+TEST_F(RenderCli, FiguresOfARecordedWorld)
+{
+    ASSERT_EQ(render({"--size", "Medium", "--seed", "$BEEF", "--water", "-20", "--png", path("a.png")}).code, 0);
+    const Outcome fromPicture = render({"--from", path("a.png"), "--figures"});
+    const Outcome fromSettings = render({"--size", "Medium", "--seed", "48879", "--water", "-20", "--figures"});
+    EXPECT_EQ(fromPicture.code, 0) << fromPicture.err;
+    EXPECT_EQ(fromPicture.out, fromSettings.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, RenderCliFigures,
+    testing::Values(OneWorld{{}, "Small", "42861244", 0, "42861244"},
+                    OneWorld{{"--seed", "$BEEF", "--water", "-20"}, "Small", "$BEEF", -20, "48879"},
+                    OneWorld{{"--size", "Large", "--seed", " -7", "--heat", "30"}, "Large", "-7", 0, "-7"}));
 
 // A name that is not UTF-8 is still a name: written byte for byte, it can
 // never land on another request's file.

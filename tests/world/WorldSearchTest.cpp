@@ -1,0 +1,128 @@
+#include "Generator.h"
+#include "SeededRandom.h"
+#include "WorldSearch.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+using namespace terralume;
+
+namespace {
+
+struct Row {
+    std::int64_t seed;
+    WorldFigures figures;
+    friend bool operator==(const Row &, const Row &) = default;
+};
+
+void PrintTo(const Row &r, std::ostream *os)
+{
+    *os << r.seed << ": land " << r.figures.landCells << ", landmasses " << r.figures.landmasses;
+}
+
+// The search done plainly: one seed after another on this thread, each world
+// made from its decimal text, kept when its printed land share and its
+// landmasses lie in the ranges.
+std::vector<Row> plainScan(const SearchRequest &r)
+{
+    std::vector<Row> rows;
+    for (std::int64_t seed = r.start;
+         seed < r.start + r.limit && seed <= 99999999 && static_cast<std::int64_t>(rows.size()) < r.wanted; ++seed) {
+        SeededRandom random;
+        random.LoadSeed(std::to_string(seed));
+        const WorldFigures f = worldFigures(GenerateHeights(r.size, r.water, random));
+        const std::int64_t land = percentHundredths(f.landCells, f.cells);
+        if (land >= r.filter.landLowest && land <= r.filter.landHighest && f.landmasses >= r.filter.landmassesLowest &&
+            f.landmasses <= r.filter.landmassesHighest)
+            rows.push_back({seed, f});
+    }
+    return rows;
+}
+
+std::vector<Row> searched(const SearchRequest &request, unsigned threads, std::int64_t *handed = nullptr)
+{
+    std::vector<Row> rows;
+    const std::int64_t count = searchWorlds(request, threads, [&](const FoundWorld &found) {
+        rows.push_back({found.seed, found.figures});
+        return true;
+    });
+    if (handed)
+        *handed = count;
+    return rows;
+}
+
+struct Search {
+    const char *name;
+    SearchRequest request;
+    std::size_t expectedRows; // what the plain scan finds, so a row cannot pass on two empty lists
+};
+
+void PrintTo(const Search &s, std::ostream *os) { *os << s.name; }
+
+class WorldSearchFinds : public testing::TestWithParam<Search> {};
+
+// Whatever the number of threads, the rows are those of the plain scan, in
+// its order, and no more than were asked for.
+TEST_P(WorldSearchFinds, WhatThePlainScanFindsInSeedOrder)
+{
+    const SearchRequest &request = GetParam().request;
+    const std::vector<Row> plain = plainScan(request);
+    ASSERT_EQ(plain.size(), GetParam().expectedRows);
+    for (const unsigned threads : {1u, 2u, 3u, 8u}) {
+        std::int64_t handed = -1;
+        EXPECT_EQ(searched(request, threads, &handed), plain) << threads << " threads";
+        EXPECT_EQ(handed, static_cast<std::int64_t>(plain.size())) << threads << " threads";
+    }
+}
+
+SearchRequest request(const char *size, int water, FigureFilter filter, std::int64_t start, std::int64_t limit,
+                      std::int64_t wanted)
+{
+    SearchRequest r;
+    r.size = size;
+    r.water = water;
+    r.filter = filter;
+    r.start = start;
+    r.limit = limit;
+    r.wanted = wanted;
+    return r;
+}
+
+constexpr FigureFilter kAny{};
+
+INSTANTIATE_TEST_SUITE_P(Requests, WorldSearchFinds,
+                         testing::Values(
+                             // Every seed matches: the first `wanted` in order, across many blocks.
+                             Search{"every seed", request("Small", 0, kAny, 1, 1000, 70), 70},
+                             Search{"land share", request("Small", 0, {2500, 3000, 0, 1000}, 1, 400, 12), 12},
+                             Search{"landmasses", request("Small", 10, {0, 10000, 3, 4}, 500, 300, 1000), 48},
+                             Search{"both", request("Small", -25, {4000, 6000, 1, 2}, 7, 300, 5), 5},
+                             // The range ends before `wanted` are found: what there is.
+                             Search{"range runs out", request("Small", 0, {2500, 3000, 0, 1000}, 1, 40, 100), 9},
+                             Search{"none", request("Small", 0, {0, 10000, 500, 600}, 1, 50, 3), 0},
+                             // The last decimal seed the settings window takes ends every search.
+                             Search{"last seeds", request("Small", 0, kAny, 99999990, 1000000, 1000), 10},
+                             Search{"large", request("Large", 0, kAny, 40, 6, 6), 6}));
+
+// Whoever takes the rows may have to stop (a closed output): the search ends
+// there, with the rows taken so far counted.
+TEST(WorldSearch, EndsWhenTheTakerRefuses)
+{
+    const SearchRequest r = request("Small", 0, kAny, 1, 1000, 500);
+    for (const unsigned threads : {1u, 2u, 4u}) {
+        std::vector<std::int64_t> seeds;
+        const std::int64_t handed = searchWorlds(r, threads, [&](const FoundWorld &found) {
+            seeds.push_back(found.seed);
+            return seeds.size() < 20;
+        });
+        EXPECT_EQ(handed, 19) << threads << " threads";
+        EXPECT_EQ(seeds.size(), 20u) << threads << " threads";
+        EXPECT_EQ(seeds.back(), 20) << threads << " threads";
+    }
+}
+
+} // namespace

@@ -1,0 +1,57 @@
+#pragma once
+// Looking through the decimal seeds for worlds whose figures fall in the
+// ranges asked for. Every world of a search is made with a seeded source and
+// a grid of the search's own, never the map window's.
+
+#include "WorldFigures.h"
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+
+namespace terralume {
+
+// The largest seed the settings window takes in decimal (eight digits).
+inline constexpr std::int64_t kHighestSearchSeed = 99999999;
+
+// Inclusive ranges of the figures a found world has. Land is compared in
+// hundredths of a percent as printed, so that a listed "40.00" always lies in
+// a range that ends at 40.
+struct FigureFilter {
+    std::int64_t landLowest = 0, landHighest = 10000;
+    int landmassesLowest = 0, landmassesHighest = std::numeric_limits<int>::max();
+
+    bool accepts(const WorldFigures &figures) const;
+};
+
+struct SearchRequest {
+    std::string size;
+    int water = 0;
+    FigureFilter filter;
+    std::int64_t start = 1;
+    std::int64_t limit = 1000000; // seeds looked at, at most
+    std::int64_t wanted = 1;
+};
+
+struct FoundWorld {
+    std::int64_t seed = 0;
+    WorldFigures figures;
+};
+
+// The figures of the world a decimal seed makes, with `world` as the grid.
+WorldFigures figuresOfSeed(std::int64_t seed, const std::string &size, int water, World &world, FigureCounter &counter);
+
+// The last seed a request looks at: `limit` seeds from `start`, never past
+// kHighestSearchSeed.
+std::int64_t lastSeedOf(const SearchRequest &request);
+
+// Hands the first `wanted` matching worlds to `found` on the calling thread,
+// in seed order, and returns how many `found` took. `found` returning false
+// (it could not pass the world on) ends the search there, that world not
+// counted. Up to `threads` threads make the worlds; with one,
+// or when the system grants none, the calling thread makes them itself.
+std::int64_t searchWorlds(const SearchRequest &request, unsigned threads,
+                          const std::function<bool(const FoundWorld &)> &found);
+
+} // namespace terralume
