@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 
+#include <future>
+#include <system_error>
 #include <utility>
 
 namespace terralume::print {
@@ -18,6 +20,15 @@ namespace terralume::print {
 QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout, int dotsPerInch,
                    const QString &creator)
 {
+    // The picture's deflating takes as long as drawing the rest of the page,
+    // so the two run side by side; with no thread for it, one after the other.
+    std::future<QByteArray> deflated;
+    const auto deflate = [&printBitmap] { return deflatedIndices(printBitmap); };
+    try {
+        deflated = std::async(std::launch::async, deflate);
+    } catch (const std::system_error &) {
+        deflated = std::async(std::launch::deferred, deflate);
+    }
     QByteArray bytes;
     bool standIn = false;
     QBuffer buffer(&bytes);
@@ -50,7 +61,7 @@ QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const
     // with its header and ends with the end-of-file marker.
     if (!bytes.startsWith("%PDF-") || !bytes.trimmed().endsWith("%%EOF"))
         return {};
-    if (standIn && !replaceStandIn(bytes, printBitmap))
+    if (standIn && !replaceStandIn(bytes, printBitmap, deflated.get()))
         return {};
     return bytes;
 }

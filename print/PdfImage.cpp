@@ -147,12 +147,22 @@ void drawPictureStandIn(QPainter &painter, const QRect &target)
     painter.drawImage(QRectF(target), standIn, QRectF(0, 0, 1, 1));
 }
 
-ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber)
+QByteArray deflatedIndices(const QImage &printBitmap)
 {
     const int width = printBitmap.width();
-    QByteArray pixels = deflateRows(printBitmap.height(), width, [&](int y, std::uint8_t *out) {
+    return deflateRows(printBitmap.height(), width, [&](int y, std::uint8_t *out) {
         std::memcpy(out, printBitmap.constScanLine(y), std::size_t(width));
     });
+}
+
+ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber)
+{
+    return indexedImageObjects(printBitmap, number, lengthNumber, deflatedIndices(printBitmap));
+}
+
+ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber, const QByteArray &pixels)
+{
+    const int width = printBitmap.width();
     const QByteArray head = QByteArray::number(number) + " 0 obj\n<<\n/Type /XObject\n/Subtype /Image\n/Width " +
                             QByteArray::number(width) + "\n/Height " + QByteArray::number(printBitmap.height()) +
                             "\n/BitsPerComponent 8\n/ColorSpace [/Indexed /DeviceRGB " +
@@ -168,6 +178,11 @@ ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int leng
 }
 
 bool replaceStandIn(QByteArray &pdf, const QImage &printBitmap)
+{
+    return replaceStandIn(pdf, printBitmap, deflatedIndices(printBitmap));
+}
+
+bool replaceStandIn(QByteArray &pdf, const QImage &printBitmap, const QByteArray &deflated)
 {
     if (printBitmap.format() != QImage::Format_Indexed8 || printBitmap.colorCount() < 1 ||
         printBitmap.colorCount() > 256)
@@ -220,7 +235,7 @@ bool replaceStandIn(QByteArray &pdf, const QImage &printBitmap)
     if (!imageEnd || !apart || *imageEnd > xref->at || *lengthEnd > xref->at)
         return false;
 
-    ImageObjects objects = indexedImageObjects(printBitmap, image, int(*lengthObject));
+    ImageObjects objects = indexedImageObjects(printBitmap, image, int(*lengthObject), deflated);
     std::vector<Replacement> replacements{{imageAt, *imageEnd, std::move(objects.image)},
                                           {lengthAt, *lengthEnd, std::move(objects.length)}};
     std::sort(replacements.begin(), replacements.end(),

@@ -27,6 +27,12 @@ struct ImageObjects {
     QByteArray length;
 };
 ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber);
+ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber, const QByteArray &deflated);
+
+// PrintBitmap's indices, deflated as its image object holds them. Needs
+// nothing of the page, so it may be made on another thread while the page
+// is drawn.
+QByteArray deflatedIndices(const QImage &printBitmap);
 
 // Puts `printBitmap` in place of the only image in `pdf`, a whole file as
 // Qt's PDF engine writes it (one cross-reference table, each stream's length
@@ -34,5 +40,7 @@ ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int leng
 // `pdf` untouched, when the file is not of that form or holds no image or
 // more than one.
 bool replaceStandIn(QByteArray &pdf, const QImage &printBitmap);
+// The same with the indices deflated already (deflatedIndices).
+bool replaceStandIn(QByteArray &pdf, const QImage &printBitmap, const QByteArray &deflated);
 
 } // namespace terralume::print
