@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -21,7 +22,10 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSlider>
 
 #include <array>
@@ -62,6 +66,11 @@ constexpr std::array<const char *, 5> kHeatScaleTexts{"Very Hot", "Hot", "Normal
 
 constexpr QRect kSizeList{8, 24, 81, 24};
 constexpr QRect kSeedField{8, 88, 97, 24};
+// In the room between the seed field and the water slider.
+constexpr QRect kNewSeedButton{112, 88, 24, 24};
+constexpr int kNewSeedIconSide = 16;
+// Seeds of up to eight decimal digits, the most the seed field holds.
+constexpr quint32 kNewSeedsBelow = 100000000;
 constexpr QRect kWaterSlider{144, 24, 30, 150};
 constexpr QRect kHeatSlider{264, 24, 30, 150};
 constexpr QRect kTitleField{8, 192, 345, 24};
@@ -142,6 +151,35 @@ QPushButton *addButton(QWidget *parent, const DesignScale &scale, const char *na
     return button;
 }
 
+// A die showing five, drawn rather than shipped: it is a control's glyph,
+// not a picture of the program. Pixmaps at 1x and 2x keep it crisp on
+// screens with a device pixel ratio.
+QIcon dieIcon(int side)
+{
+    QIcon icon;
+    for (const int ratio : {1, 2}) {
+        QPixmap pixmap(side * ratio, side * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF face(0.5, 0.5, side - 1.0, side - 1.0);
+        painter.setPen(QPen(QColor(40, 40, 40), 1.0));
+        painter.setBrush(Qt::white);
+        painter.drawRoundedRect(face, side / 5.0, side / 5.0);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(40, 40, 40));
+        const qreal pip = side / 8.0;
+        const qreal near = side * 0.28, far = side * 0.72, middle = side * 0.5;
+        for (const QPointF centre :
+             {QPointF(near, near), QPointF(far, near), QPointF(middle, middle), QPointF(near, far), QPointF(far, far)})
+            painter.drawEllipse(centre, pip, pip);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 } // namespace
 
 TWorld1::TWorld1(SeededRandom &random, QWidget *parent)
@@ -186,6 +224,13 @@ void TWorld1::buildControls()
     edRandSeed->setMaxLength(kSeedTextLimit);
     edRandSeed->setText(WorldSettings{}.SeedText);
 
+    // An icon, not a caption: the design's texts stay as they are.
+    butNewSeed = addButton(client, scale, "butNewSeed", "", kNewSeedButton);
+    butNewSeed->setIcon(dieIcon(scale.y(kNewSeedIconSide)));
+    butNewSeed->setIconSize(QSize(scale.y(kNewSeedIconSide), scale.y(kNewSeedIconSide)));
+    butNewSeed->setToolTip(QStringLiteral("New random seed"));
+    butNewSeed->setAccessibleName(QStringLiteral("New random seed"));
+
     trkWater = addSlider(client, scale, "trkWater", kWaterSlider);
     trkHeat = addSlider(client, scale, "trkHeat", kHeatSlider);
 
@@ -198,7 +243,8 @@ void TWorld1::buildControls()
     butExit = addButton(client, scale, "butExit", "Exit", kExitButton);
 
     QWidget::setTabOrder(lstSize, edRandSeed);
-    QWidget::setTabOrder(edRandSeed, trkWater);
+    QWidget::setTabOrder(edRandSeed, butNewSeed);
+    QWidget::setTabOrder(butNewSeed, trkWater);
     QWidget::setTabOrder(trkWater, trkHeat);
     QWidget::setTabOrder(trkHeat, edTitle);
     QWidget::setTabOrder(edTitle, butGenerate);
@@ -214,6 +260,7 @@ void TWorld1::buildControls()
     About1->setObjectName(QStringLiteral("About1"));
 
     connect(butGenerate, &QPushButton::clicked, this, guarded(this, &TWorld1::butGenerateClick));
+    connect(butNewSeed, &QPushButton::clicked, this, guarded(this, &TWorld1::butNewSeedClick));
     connect(butExit, &QPushButton::clicked, this, guarded(this, &TWorld1::butExitClick));
     connect(Help2, &QAction::triggered, this, guarded(this, &TWorld1::Help2Click));
     connect(About1, &QAction::triggered, this, guarded(this, &TWorld1::About1Click));
@@ -320,6 +367,21 @@ void TWorld1::butGenerateClick()
     random_.LoadSeed(settings.SeedText.toStdString());
     if (mapWindow_)
         mapWindow_->ShowModal(settings);
+}
+
+void TWorld1::butNewSeedClick()
+{
+    // From the system's source: the seeded one must give every world the
+    // same draws whatever was asked of it before.
+    QString seed;
+    do
+        seed = QString::number(QRandomGenerator::system()->bounded(kNewSeedsBelow));
+    while (seed == edRandSeed->text());
+    // Typed over the old seed rather than set, so that the field's undo
+    // brings the old one back.
+    edRandSeed->selectAll();
+    edRandSeed->insert(seed);
+    butGenerate->click();
 }
 
 void TWorld1::butExitClick() { QCoreApplication::quit(); }

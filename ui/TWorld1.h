@@ -46,6 +46,7 @@ public:
 
 public slots:
     void butGenerateClick();
+    void butNewSeedClick();
     void butExitClick();
     void Help2Click();
     void About1Click();
@@ -67,6 +68,7 @@ private:
 
     QComboBox *lstSize = nullptr;
     QLineEdit *edRandSeed = nullptr;
+    QPushButton *butNewSeed = nullptr;
     QSlider *trkWater = nullptr;
     QSlider *trkHeat = nullptr;
     QLineEdit *edTitle = nullptr;

@@ -8,6 +8,7 @@
 #include "SeededRandom.h"
 #include "TerralumeApplication.h"
 #include "WaitCursor.h"
+#include "WorldSettingsRules.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -26,8 +27,10 @@
 #include <QScrollBar>
 #include <QScrollArea>
 #include <QShowEvent>
+#include <QWheelEvent>
 #include <QWindowStateChangeEvent>
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <optional>
@@ -39,6 +42,8 @@ namespace {
 
 constexpr QPoint kWindowPosition{6, 4};
 constexpr int kZoomFactors = 5;
+// One notch of a wheel, in its angle's units (eighths of a degree).
+constexpr int kWheelNotch = 120;
 
 const QString kPngType = QStringLiteral("image/png");
 const QString kQtImageType = QStringLiteral("application/x-qt-image");
@@ -132,6 +137,15 @@ void TWorldScr::buildControls()
     Image1->setPicture(&view_.image());
     ScrollBox1->setWidget(Image1);
     setCentralWidget(ScrollBox1);
+    // The picture's events pass on to the view, but only those the window
+    // system sends; both are watched.
+    ScrollBox1->viewport()->installEventFilter(this);
+    Image1->installEventFilter(this);
+    for (QScrollBar *bar : {ScrollBox1->horizontalScrollBar(), ScrollBox1->verticalScrollBar()}) {
+        // The user's own scrolling sets a new place to keep.
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this] { anchor_.reset(); });
+        connect(bar, &QAbstractSlider::rangeChanged, this, [this] { keepAnchor(); });
+    }
 
     QMenuBar *bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
@@ -224,6 +238,7 @@ void TWorldScr::FormShow()
     setWindowTitle(mapCaption(settings_.Title).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
     // A new map never prints the picture converted for the one before it.
     PrintBitmap = QImage();
+    anchor_.reset();
     ZoomFactor = 1;
     tint_ = tintFromHeatPosition(settings_.HeatPosition);
     const WaitCursor hourglass;
@@ -293,6 +308,8 @@ void TWorldScr::FitToScreen()
         // maximised one began, the screen's corner; it belongs at its place.
         if (wasMaximised)
             placeFrameAt(*this, primaryScreenScale().point(kWindowPosition.x(), kWindowPosition.y()));
+        else
+            keepInsideAvailableArea();
         return;
     }
     // Too big for the screen: the window is maximised and the scroll box
@@ -349,9 +366,48 @@ void TWorldScr::checkZoomEntry()
         zoomEntries_[i]->setChecked(static_cast<int>(i) + 1 == ZoomFactor);
 }
 
-void TWorldScr::setZoom(int factor)
+void TWorldScr::keepInsideAvailableArea()
+{
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen || !isVisible())
+        return;
+    const QRect available = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    // Pulled back by as little as it takes; a window larger than the area
+    // keeps its top-left corner, title bar and menu in reach.
+    const QPoint inside(std::max(available.left(), std::min(frame.left(), available.right() + 1 - frame.width())),
+                        std::max(available.top(), std::min(frame.top(), available.bottom() + 1 - frame.height())));
+    if (inside != frame.topLeft())
+        move(inside);
+}
+
+QPointF TWorldScr::anchorInView() const
+{
+    const QWidget *view = ScrollBox1->viewport();
+    if (anchor_ && anchor_->globalPointer)
+        return view->mapFromGlobal(*anchor_->globalPointer);
+    return QPointF(view->width() / 2.0, view->height() / 2.0);
+}
+
+void TWorldScr::keepAnchor()
+{
+    if (!anchor_)
+        return;
+    // Cells are ZoomFactor picture pixels wide, drawn at the device pixel
+    // ratio; the scroll bars count the view's pixels.
+    const qreal pixelsPerCell = ZoomFactor / devicePixelRatioF();
+    const QPointF scroll = anchor_->cell * pixelsPerCell - anchorInView();
+    ScrollBox1->horizontalScrollBar()->setValue(qRound(scroll.x()));
+    ScrollBox1->verticalScrollBar()->setValue(qRound(scroll.y()));
+}
+
+void TWorldScr::setZoom(int factor, std::optional<QPointF> globalPointer)
 {
     const int previous = ZoomFactor;
+    // The point to keep, taken from the view as it is before the zoom.
+    anchor_ = ZoomAnchor{{}, globalPointer};
+    const QPointF inPicture = Image1->mapFrom(ScrollBox1->viewport(), anchorInView());
+    anchor_->cell = inPicture * devicePixelRatioF() / ZoomFactor;
     ZoomFactor = factor;
     checkZoomEntry();
     try {
@@ -362,6 +418,68 @@ void TWorldScr::setZoom(int factor)
         ZoomFactor = previous;
         checkZoomEntry();
         throw;
+    }
+    keepAnchor();
+}
+
+bool TWorldScr::eventFilter(QObject *watched, QEvent *event)
+{
+    if ((watched == ScrollBox1->viewport() || watched == Image1) && viewportEvent(event))
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TWorldScr::viewportEvent(QEvent *event)
+{
+    QWidget *view = ScrollBox1->viewport();
+    QScrollBar *across = ScrollBox1->horizontalScrollBar();
+    QScrollBar *down = ScrollBox1->verticalScrollBar();
+    switch (event->type()) {
+    case QEvent::Wheel: {
+        auto *wheel = static_cast<QWheelEvent *>(event);
+        if (!wheel->modifiers().testFlag(Qt::ControlModifier))
+            return false;
+        wheel->accept();
+        const int turn = wheel->angleDelta().y();
+        // A turn the other way starts afresh.
+        wheelTurn_ = (turn > 0) == (wheelTurn_ > 0) ? wheelTurn_ + turn : turn;
+        if (std::abs(wheelTurn_) < kWheelNotch)
+            return true;
+        const int factor = std::clamp(ZoomFactor + (wheelTurn_ > 0 ? 1 : -1), kLowestZoom, kHighestZoom);
+        wheelTurn_ = 0;
+        if (factor != ZoomFactor && !BaseBitmap.isNull())
+            setZoom(factor, wheel->globalPosition());
+        return true;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        auto *press = static_cast<QMouseEvent *>(event);
+        if (press->button() != Qt::LeftButton)
+            return false;
+        dragFrom_ = press->globalPosition();
+        dragScroll_ = QPoint(across->value(), down->value());
+        anchor_.reset();
+        view->setCursor(Qt::ClosedHandCursor);
+        return true;
+    }
+    case QEvent::MouseMove: {
+        auto *move = static_cast<QMouseEvent *>(event);
+        if (!dragFrom_ || !move->buttons().testFlag(Qt::LeftButton))
+            return false;
+        // The picture follows the pointer.
+        const QPoint moved = (move->globalPosition() - *dragFrom_).toPoint();
+        across->setValue(dragScroll_.x() - moved.x());
+        down->setValue(dragScroll_.y() - moved.y());
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (!dragFrom_ || static_cast<QMouseEvent *>(event)->button() != Qt::LeftButton)
+            return false;
+        dragFrom_.reset();
+        view->unsetCursor();
+        return true;
+    default:
+        return false;
     }
 }
 

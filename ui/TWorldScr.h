@@ -12,6 +12,7 @@
 
 #include <QImage>
 #include <QMainWindow>
+#include <QPointF>
 #include <QSize>
 
 #include <array>
@@ -104,6 +105,9 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    // The view's own handling: Ctrl+wheel zooms around the pointer, a drag
+    // with the left button pans.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
@@ -118,7 +122,19 @@ private:
     // shown; the user never drags the border.
     void fixNormalSize();
 
-    void setZoom(int factor);
+    // A zoom keeps one point of the map where it is in the view: the point
+    // under the pointer at `globalPointer`, or without one the view's centre.
+    void setZoom(int factor, std::optional<QPointF> globalPointer = std::nullopt);
+    // Where in the view the anchor's point belongs, in the view's pixels.
+    QPointF anchorInView() const;
+    // Scrolls the anchor's point back to its place; run again whenever the
+    // view or the picture changes size (a maximised window is sized by the
+    // window manager, after the zoom).
+    void keepAnchor();
+    // A window that a zoom has grown past the screen's free area, where the
+    // user had moved it, comes back inside.
+    void keepInsideAvailableArea();
+    bool viewportEvent(QEvent *event);
     // One job at a time: another command meanwhile is refused with the
     // running job's `inProgress` message.
     void refuseWhileBusy() const;
@@ -140,6 +156,20 @@ private:
     QImage BaseBitmap;
     QImage PrintBitmap;
     MapView view_;
+
+    // The point a zoom keeps in place, in cells of the map, and where it is
+    // kept: under the pointer (screen position) or at the view's centre. It
+    // holds until the user scrolls.
+    struct ZoomAnchor {
+        QPointF cell;
+        std::optional<QPointF> globalPointer;
+    };
+    std::optional<ZoomAnchor> anchor_;
+    // Wheel turns smaller than a notch, as fine-grained wheels send them.
+    int wheelTurn_ = 0;
+    // A drag in progress: where it began on the screen and the scroll then.
+    std::optional<QPointF> dragFrom_;
+    QPoint dragScroll_;
 
     QSize screenSize_;
     bool pictureFits_ = true;

@@ -1,5 +1,6 @@
 #include "TerralumeApplication.h"
 
+#include "MenuBarKeys.h"
 #include "Messages.h"
 
 #include <QFontDatabase>
@@ -51,8 +52,8 @@ QMessageBox *makeErrorBox(const QString &message, QWidget *parent)
     const QFontMetrics title(titleFont);
     const int captionRoom = title.horizontalAdvance(kApplicationTitle) + kDecorationLines * title.height();
     if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
-        grid->addItem(new QSpacerItem(captionRoom, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(),
-                      0, 1, grid->columnCount());
+        grid->addItem(new QSpacerItem(captionRoom, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0,
+                      1, grid->columnCount());
     return box;
 }
 
@@ -173,6 +174,7 @@ void showErrorBox(const QString &message)
 TerralumeApplication::TerralumeApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
     outOfMemoryBox().prepare();
+    installEventFilter(new MenuBarKeys(this));
 }
 
 void reportError(std::exception_ptr error)

@@ -40,7 +40,8 @@ template <class Receiver> auto guarded(Receiver *receiver, void (Receiver::*hand
 class TerralumeApplication : public QApplication {
     Q_OBJECT
 public:
-    // Prepares the out-of-memory box while memory is plentiful.
+    // Prepares the out-of-memory box while memory is plentiful, and opens
+    // the menu bars to the keyboard.
     TerralumeApplication(int &argc, char **argv);
 
     bool notify(QObject *receiver, QEvent *event) override;

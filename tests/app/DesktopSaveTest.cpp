@@ -84,7 +84,7 @@ private slots:
         // follow it in tab order, with the sliders between.
         keys(settings, {QStringLiteral("Tab"), QStringLiteral("ctrl+a")});
         type(settings, QStringLiteral("7"));
-        keys(settings, {QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab")});
+        keys(settings, {QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab")});
         type(settings, title);
         keys(settings, {QStringLiteral("Return")});
         QString map;

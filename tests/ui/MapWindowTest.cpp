@@ -17,7 +17,9 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -64,6 +66,55 @@ bool isZoomOf(const QImage &view, const QImage &base, int zoom)
 }
 
 void trigger(const TWorldScr &map, int zoom) { zoomEntries(map)[zoom - 1]->trigger(); }
+
+QWidget *viewOf(const TWorldScr &map) { return find<QScrollArea>(map, "ScrollBox1")->viewport(); }
+
+// The map cell drawn at `point` of the view, in cells with their fraction:
+// the picture pixel there over the pixels a cell takes at the zoom.
+QPointF cellAt(const TWorldScr &map, QPointF point)
+{
+    const QWidget *image = find<QWidget>(map, "Image1");
+    return image->mapFrom(viewOf(map), point) * image->devicePixelRatioF() / map.zoomFactor();
+}
+
+QPointF centreOf(const QWidget *view) { return QPointF(view->width() / 2.0, view->height() / 2.0); }
+
+// Whether two cells are the same within one cell: a scroll position is a
+// whole view pixel, a cell at x1 one pixel wide.
+bool sameCell(QPointF a, QPointF b) { return std::abs(a.x() - b.x()) <= 1 && std::abs(a.y() - b.y()) <= 1; }
+
+QString describe(QPointF a, QPointF b)
+{
+    return QStringLiteral("(%1, %2) against (%3, %4)").arg(a.x()).arg(a.y()).arg(b.x()).arg(b.y());
+}
+
+// Scrolls the view to `fraction` of each bar's range.
+void scrollTo(const TWorldScr &map, double fraction)
+{
+    const auto *box = find<QScrollArea>(map, "ScrollBox1");
+    for (QScrollBar *bar : {box->horizontalScrollBar(), box->verticalScrollBar()})
+        bar->setValue(static_cast<int>(bar->maximum() * fraction));
+}
+
+// A Large map on a screen too small for it: the window is maximised, and
+// the view scrolls at every zoom.
+struct ScrollingProgram : Program {
+    ScrollingProgram()
+    {
+        WorldScr.setScreenSize(QSize(640, 480));
+        auto *sizes = find<QComboBox>(World1, "lstSize");
+        sizes->setCurrentIndex(sizes->findText(QStringLiteral("Large")));
+    }
+};
+
+void sendWheel(const TWorldScr &map, QPointF atInView, int turn, Qt::KeyboardModifiers modifiers)
+{
+    // To the view, where the scroll box takes a wheel turn without Ctrl.
+    QWidget *view = viewOf(map);
+    QWheelEvent wheel(atInView, view->mapToGlobal(atInView), QPoint(), QPoint(0, turn), Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &wheel);
+}
 
 } // namespace
 
@@ -344,6 +395,153 @@ private slots:
             // The window carries on: a zoom that fits still works.
             trigger(map, 4);
             QVERIFY(isZoomOf(map.viewImage(), map.baseImage(), 4));
+        }));
+    }
+
+    void zoomKeepsTheCentreOfTheView_data()
+    {
+        QTest::addColumn<int>("from"); // 0: as the show leaves it
+        QTest::addColumn<int>("to");
+        QTest::addColumn<double>("scrolled");
+        QTest::newRow("shown to x3") << 0 << 3 << 0.5;
+        QTest::newRow("x1 to x2, left of the middle") << 1 << 2 << 0.3;
+        QTest::newRow("x2 to x5, right of the middle") << 2 << 5 << 0.7;
+        QTest::newRow("x5 to x3") << 5 << 3 << 0.5;
+        QTest::newRow("x3 to x1") << 3 << 1 << 0.5;
+    }
+    void zoomKeepsTheCentreOfTheView()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(double, scrolled);
+        ScrollingProgram program;
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
+            if (from > 0)
+                trigger(map, from);
+            scrollTo(map, scrolled);
+            const QWidget *view = viewOf(map);
+            const QPointF before = cellAt(map, centreOf(view));
+            trigger(map, to);
+            QCOMPARE(checkedZooms(map), QList<int>{to});
+            const QPointF after = cellAt(map, centreOf(view));
+            QVERIFY2(sameCell(before, after), qPrintable(describe(before, after)));
+        }));
+    }
+
+    void ctrlWheelZoomsAroundThePointer_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QList<int>>("turns");
+        QTest::addColumn<bool>("control");
+        QTest::addColumn<int>("zoom");
+        QTest::newRow("a notch up zooms in") << 1 << QList<int>{120} << true << 2;
+        QTest::newRow("a notch down zooms out") << 3 << QList<int>{-120} << true << 2;
+        QTest::newRow("a long turn is still one step") << 2 << QList<int>{360} << true << 3;
+        QTest::newRow("half a notch waits") << 2 << QList<int>{60} << true << 2;
+        QTest::newRow("two halves make a step") << 2 << QList<int>{60, 60} << true << 3;
+        QTest::newRow("halves the other way start afresh") << 2 << QList<int>{60, -60, 60} << true << 2;
+        QTest::newRow("no further in than x5") << 5 << QList<int>{120} << true << 5;
+        QTest::newRow("no further out than x1") << 1 << QList<int>{-120} << true << 1;
+        QTest::newRow("without Ctrl the wheel scrolls") << 2 << QList<int>{-120} << false << 2;
+    }
+    void ctrlWheelZoomsAroundThePointer()
+    {
+        QFETCH(int, from);
+        QFETCH(QList<int>, turns);
+        QFETCH(bool, control);
+        QFETCH(int, zoom);
+        ScrollingProgram program;
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
+            trigger(map, from);
+            scrollTo(map, 0.5);
+            // Off the centre, which an ordinary zoom keeps.
+            const QPointF pointer(viewOf(map)->width() / 4.0, viewOf(map)->height() / 3.0);
+            const QPointF before = cellAt(map, pointer);
+            const int scrollBefore = find<QScrollArea>(map, "ScrollBox1")->verticalScrollBar()->value();
+            for (const int turn : turns)
+                sendWheel(map, pointer, turn, control ? Qt::ControlModifier : Qt::NoModifier);
+            QCOMPARE(map.zoomFactor(), zoom);
+            QCOMPARE(checkedZooms(map), QList<int>{zoom});
+            QVERIFY(isZoomOf(map.viewImage(), map.baseImage(), zoom));
+            const QPointF after = cellAt(map, pointer);
+            if (control)
+                QVERIFY2(sameCell(before, after), qPrintable(describe(before, after)));
+            else
+                QVERIFY(find<QScrollArea>(map, "ScrollBox1")->verticalScrollBar()->value() > scrollBefore);
+        }));
+    }
+
+    void dragWithTheLeftButtonPans_data()
+    {
+        QTest::addColumn<QPoint>("drag");
+        QTest::newRow("towards the top left") << QPoint(-120, -70);
+        QTest::newRow("towards the bottom right") << QPoint(90, 150);
+        QTest::newRow("straight down") << QPoint(0, 40);
+    }
+    void dragWithTheLeftButtonPans()
+    {
+        QFETCH(QPoint, drag);
+        ScrollingProgram program;
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
+            trigger(map, 2);
+            scrollTo(map, 0.5);
+            auto *image = find<QWidget>(map, "Image1");
+            const QPoint start = centreOf(viewOf(map)).toPoint();
+            const QPointF grabbed = cellAt(map, start);
+            QTest::mousePress(image, Qt::LeftButton, {}, image->mapFrom(viewOf(map), start));
+            QTest::mouseMove(image, image->mapFrom(viewOf(map), start + drag));
+            QTest::mouseRelease(image, Qt::LeftButton, {}, image->mapFrom(viewOf(map), start + drag));
+            // The cell grabbed has followed the pointer.
+            const QPointF under = cellAt(map, start + drag);
+            QVERIFY2(sameCell(grabbed, under), qPrintable(describe(grabbed, under)));
+            QCOMPARE(map.zoomFactor(), 2);
+        }));
+    }
+
+    // The user has moved the window; a zoom that grows it past the screen's
+    // free area brings it back inside, by as little as it takes.
+    void grownWindowComesBackInside_data()
+    {
+        // Where the window's frame starts, from the free area's top-left
+        // corner (negative: from its bottom-right corner).
+        QTest::addColumn<QPoint>("from");
+        QTest::addColumn<bool>("touchesRight");
+        QTest::addColumn<bool>("touchesBottom");
+        QTest::newRow("past the right edge") << QPoint(-300, 20) << true << false;
+        QTest::newRow("past the bottom edge") << QPoint(30, -320) << false << true;
+        QTest::newRow("past both") << QPoint(-280, -290) << true << true;
+        QTest::newRow("still inside stays") << QPoint(40, 25) << false << false;
+    }
+    void grownWindowComesBackInside()
+    {
+        QFETCH(QPoint, from);
+        QFETCH(bool, touchesRight);
+        QFETCH(bool, touchesBottom);
+        Program program;
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
+            QVERIFY(QTest::qWaitForWindowExposed(&map));
+            const QRect area = map.screen()->availableGeometry();
+            const QPoint start(from.x() < 0 ? area.right() + 1 + from.x() : area.left() + from.x(),
+                               from.y() < 0 ? area.bottom() + 1 + from.y() : area.top() + from.y());
+            map.move(start);
+            QCOMPARE(map.frameGeometry().topLeft(), start);
+            trigger(map, 2);
+            QVERIFY(!map.isMaximized());
+            const QRect frame = map.frameGeometry();
+            QVERIFY2(frame.width() < area.width() && frame.height() < area.height(), "the test needs a larger screen");
+            QVERIFY2(area.contains(frame), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                          .arg(frame.x())
+                                                          .arg(frame.y())
+                                                          .arg(frame.width())
+                                                          .arg(frame.height())));
+            if (touchesRight)
+                QCOMPARE(frame.right(), area.right());
+            else
+                QCOMPARE(frame.left(), start.x());
+            if (touchesBottom)
+                QCOMPARE(frame.bottom(), area.bottom());
+            else
+                QCOMPARE(frame.top(), start.y());
         }));
     }
 

@@ -1,7 +1,10 @@
 // The settings window: keyboard use, the seed field's limit, and what a
 // rejected seed leaves behind.
 
+#include "Colouring.h"
+#include "Generator.h"
 #include "JpegRoundTrip.h"
+#include "MapPicture.h"
 #include "PageComposer.h"
 #include "SeededRandom.h"
 #include "TerralumeApplication.h"
@@ -14,6 +17,7 @@
 #include <QStyleOptionSlider>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -336,6 +340,71 @@ private slots:
         }
     }
 
+    // The die button: a fresh seed in the field, a map made from it, and the
+    // seed it replaced one undo away.
+    void newSeedButtonGeneratesFromAFreshSeed_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("initial seed") << "42861244";
+        QTest::newRow("hexadecimal seed") << "$7F";
+        QTest::newRow("rejected seed") << "12a";
+        QTest::newRow("empty field") << "";
+    }
+    void newSeedButtonGeneratesFromAFreshSeed()
+    {
+        QFETCH(QString, before);
+        Program program;
+        program.World1.show();
+        QApplication::setActiveWindow(&program.World1);
+        QVERIFY(QTest::qWaitForWindowActive(&program.World1));
+        auto *field = find<QLineEdit>(program.World1, "edRandSeed");
+        field->setText(before);
+
+        WorldSettings shown;
+        QImage picture;
+        QVERIFY(withMapOpen(
+            program.World1, program.WorldScr,
+            [&](TWorldScr &map) {
+                shown = map.shownSettings();
+                picture = map.viewImage().copy();
+            },
+            [&] { QTest::mouseClick(find<QPushButton>(program.World1, "butNewSeed"), Qt::LeftButton); }));
+
+        const QString fresh = field->text();
+        QCOMPARE(shown.SeedText, fresh);
+        QVERIFY(fresh != before);
+        QVERIFY2(QRegularExpression(QStringLiteral("^[0-9]{1,8}$")).match(fresh).hasMatch(), qPrintable(fresh));
+        // The map is the one a fresh run makes from that seed.
+        SeededRandom random;
+        random.LoadSeed(fresh.toStdString());
+        World world;
+        GenerateHeights(world, "Small", 0, random);
+        QVERIFY(picture == drawMapPicture(world, Tint{}));
+
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(field->text(), before);
+    }
+
+    // Beside the seed field, clear of every control the design places, and
+    // named for a screen reader as its tooltip reads.
+    void newSeedButtonSitsBesideTheSeedField()
+    {
+        Program program;
+        const auto *button = find<QPushButton>(program.World1, "butNewSeed");
+        QCOMPARE(button->toolTip(), QStringLiteral("New random seed"));
+        QCOMPARE(button->accessibleName(), QStringLiteral("New random seed"));
+        QVERIFY(button->text().isEmpty());
+        QVERIFY(!button->icon().isNull());
+        const QRect seed = find<QWidget>(program.World1, "edRandSeed")->geometry();
+        const QRect placed = button->geometry();
+        QVERIFY(placed.left() > seed.right());
+        QVERIFY(placed.top() < seed.bottom() && placed.bottom() > seed.top());
+        for (const QWidget *control : button->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            if (control != button)
+                QVERIFY2(!control->geometry().intersects(placed), qPrintable(control->objectName()));
+    }
+
     void focusStartsOnSizeListAndTabsInOrder()
     {
         Program program;
@@ -344,8 +413,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&program.World1));
         QCOMPARE(QApplication::focusWidget(), find<QWidget>(program.World1, "lstSize"));
 
-        const char *const order[] = {"edRandSeed",  "trkWater", "trkHeat", "edTitle",
-                                     "butGenerate", "butExit",  "lstSize"};
+        const char *const order[] = {"edRandSeed", "butNewSeed",  "trkWater", "trkHeat",
+                                     "edTitle",    "butGenerate", "butExit",  "lstSize"};
         for (const char *next : order) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), QString::fromLatin1(next));
