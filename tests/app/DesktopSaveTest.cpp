@@ -16,20 +16,8 @@ class DesktopSaveTest : public QObject {
 
     QString xdotool(const QStringList &args) { return desktop_.run(QStringLiteral("xdotool"), args); }
 
-    QString window(const QString &pattern) const
-    {
-        const QRegularExpression title(pattern);
-        for (const auto &[id, listed] : desktop_.windows())
-            if (title.match(listed).hasMatch())
-                return id;
-        return QString();
-    }
-
-    void keys(const QString &id, const QStringList &names)
-    {
-        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
-        xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--clearmodifiers")} + names);
-    }
+    QString window(const QString &pattern) const { return desktop_.windowTitled(pattern); }
+    void keys(const QString &id, const QStringList &names) { desktop_.sendKeys(id, names); }
 
     void type(const QString &id, const QString &text)
     {

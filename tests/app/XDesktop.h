@@ -3,6 +3,7 @@
 // tools a user's desktop would use to look at and handle its windows.
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -107,6 +108,23 @@ public:
         for (const QString &id : list.section(QLatin1Char('#'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
             ids.append(id.trimmed());
         return ids;
+    }
+
+    // The first window whose title matches `pattern`; empty when none does.
+    QString windowTitled(const QString &pattern) const
+    {
+        const QRegularExpression title(pattern);
+        for (const auto &[id, listed] : windows())
+            if (title.match(listed).hasMatch())
+                return id;
+        return QString();
+    }
+
+    // Key names as xdotool takes them, sent to window `id` once it is active.
+    void sendKeys(const QString &id, const QStringList &names) const
+    {
+        run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
+        run(QStringLiteral("xdotool"), QStringList{QStringLiteral("key"), QStringLiteral("--clearmodifiers")} + names);
     }
 
     static bool sameWindow(const QString &a, const QString &b)
