@@ -8,6 +8,7 @@
 #include "MapPicture.h"
 #include "PrintJob.h"
 #include "ProgramWindows.h"
+#include "TWorldExplorer.h"
 #include "TerralumeApplication.h"
 
 #include <benchmark/benchmark.h>
@@ -20,6 +21,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QEventLoop>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -341,6 +343,30 @@ void BM_PasteCopiedLargeX5(benchmark::State &state) { pasteOfCopiedView(state, t
 BENCHMARK(BM_PasteCopiedLargeX5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
 void BM_PasteImageOnlyLargeX5(benchmark::State &state) { pasteOfCopiedView(state, false); }
 BENCHMARK(BM_PasteImageOnlyLargeX5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5);
+
+// From the explorer's opening to its page of Large worlds all in the list,
+// thumbnails made: the wait a user has after each More Worlds too.
+void BM_ExplorerPageLarge(benchmark::State &state)
+{
+    TWorldExplorer explorer;
+    auto *list = explorer.findChild<QListWidget *>(QStringLiteral("lstWorlds"));
+    WorldSettings settings;
+    settings.SizeName = QStringLiteral("Large");
+    for (auto _ : state) {
+        Clock::time_point start, full;
+        const auto connection = QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, &explorer, [&] {
+            if (list->count() == TWorldExplorer::kPageWorlds) {
+                full = Clock::now();
+                explorer.reject();
+            }
+        });
+        start = Clock::now();
+        explorer.chooseWorld(settings);
+        QObject::disconnect(connection);
+        state.SetIterationTime(std::chrono::duration<double>(full - start).count());
+    }
+}
+BENCHMARK(BM_ExplorerPageLarge)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(15);
 
 } // namespace
 

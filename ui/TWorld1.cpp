@@ -3,6 +3,7 @@
 #include "DesignScale.h"
 #include "HelpWindow.h"
 #include "SeededRandom.h"
+#include "TWorldExplorer.h"
 #include "TWorldScr.h"
 #include "TWorldSplash.h"
 #include "TerralumeApplication.h"
@@ -252,6 +253,10 @@ void TWorld1::buildControls()
 
     menuBar()->setObjectName(QStringLiteral("MainMenu1"));
     menuBar()->setNativeMenuBar(false);
+    World2 = menuBar()->addMenu(QStringLiteral("World"));
+    World2->setObjectName(QStringLiteral("World2"));
+    ExploreWorlds1 = World2->addAction(QStringLiteral("Explore Worlds\u2026"));
+    ExploreWorlds1->setObjectName(QStringLiteral("ExploreWorlds1"));
     Help1 = menuBar()->addMenu(QStringLiteral("Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
     Help2 = Help1->addAction(QStringLiteral("Help"));
@@ -262,6 +267,7 @@ void TWorld1::buildControls()
     connect(butGenerate, &QPushButton::clicked, this, guarded(this, &TWorld1::butGenerateClick));
     connect(butNewSeed, &QPushButton::clicked, this, guarded(this, &TWorld1::butNewSeedClick));
     connect(butExit, &QPushButton::clicked, this, guarded(this, &TWorld1::butExitClick));
+    connect(ExploreWorlds1, &QAction::triggered, this, guarded(this, &TWorld1::ExploreWorlds1Click));
     connect(Help2, &QAction::triggered, this, guarded(this, &TWorld1::Help2Click));
     connect(About1, &QAction::triggered, this, guarded(this, &TWorld1::About1Click));
 
@@ -377,11 +383,26 @@ void TWorld1::butNewSeedClick()
     do
         seed = QString::number(QRandomGenerator::system()->bounded(kNewSeedsBelow));
     while (seed == edRandSeed->text());
-    // Typed over the old seed rather than set, so that the field's undo
-    // brings the old one back.
+    replaceSeed(seed);
+    butGenerate->click();
+}
+
+void TWorld1::replaceSeed(const QString &seed)
+{
     edRandSeed->selectAll();
     edRandSeed->insert(seed);
-    butGenerate->click();
+}
+
+void TWorld1::ExploreWorlds1Click()
+{
+    if (!explorer_)
+        explorer_ = new TWorldExplorer(this);
+    const auto choice = explorer_->chooseWorld(currentSettings());
+    if (!choice)
+        return;
+    replaceSeed(choice->seedText);
+    if (choice->generate)
+        butGenerate->click();
 }
 
 void TWorld1::butExitClick() { QCoreApplication::quit(); }

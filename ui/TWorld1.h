@@ -1,6 +1,6 @@
 #pragma once
 // The settings window: the program's main window, holding the five world
-// settings, Generate, Exit and the Help menu.
+// settings, Generate, Exit and the World and Help menus.
 
 #include "WorldSettings.h"
 
@@ -21,6 +21,7 @@ class SeededRandom;
 
 namespace terralume::ui {
 
+class TWorldExplorer;
 class TWorldScr;
 class TWorldSplash;
 
@@ -48,6 +49,7 @@ public slots:
     void butGenerateClick();
     void butNewSeedClick();
     void butExitClick();
+    void ExploreWorlds1Click();
     void Help2Click();
     void About1Click();
 
@@ -61,10 +63,14 @@ protected:
 private:
     void buildControls();
     void FormCreate();
+    // Types `seed` over the field's text, so that the field's undo brings
+    // back the seed it replaced.
+    void replaceSeed(const QString &seed);
 
     SeededRandom &random_;
     TWorldScr *mapWindow_ = nullptr;
     TWorldSplash *aboutWindow_ = nullptr;
+    TWorldExplorer *explorer_ = nullptr; // made at the first Explore Worlds
 
     QComboBox *lstSize = nullptr;
     QLineEdit *edRandSeed = nullptr;
@@ -74,6 +80,8 @@ private:
     QLineEdit *edTitle = nullptr;
     QPushButton *butGenerate = nullptr;
     QPushButton *butExit = nullptr;
+    QMenu *World2 = nullptr;
+    QAction *ExploreWorlds1 = nullptr;
     QMenu *Help1 = nullptr;
     QAction *Help2 = nullptr;
     QAction *About1 = nullptr;

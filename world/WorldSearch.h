@@ -5,9 +5,12 @@
 
 #include "WorldFigures.h"
 
+#include <any>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <stop_token>
 #include <string>
 
 namespace terralume {
@@ -32,11 +35,19 @@ struct SearchRequest {
     std::int64_t start = 1;
     std::int64_t limit = 1000000; // seeds looked at, at most
     std::int64_t wanted = 1;
+    // Ends the search soon after it is requested, with what was handed so far.
+    std::stop_token stop;
+    // Counts the seeds looked at, for whoever shows how far a search has got.
+    std::atomic<std::int64_t> *looked = nullptr;
+    // What to keep of a matching world besides its figures (a picture of it),
+    // made on the thread that made the world, while its grid is at hand.
+    std::function<std::any(const World &)> keep;
 };
 
 struct FoundWorld {
     std::int64_t seed = 0;
     WorldFigures figures;
+    std::any kept; // what the request's `keep` made of it
 };
 
 // The figures of the world a decimal seed makes, with `world` as the grid.

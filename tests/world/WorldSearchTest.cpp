@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <any>
+#include <atomic>
 #include <cstdint>
 #include <ostream>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace terralume;
@@ -16,8 +20,18 @@ namespace {
 struct Row {
     std::int64_t seed;
     WorldFigures figures;
+    std::uint64_t gridHash; // of the world the search kept something of
     friend bool operator==(const Row &, const Row &) = default;
 };
+
+std::uint64_t gridHash(const World &world)
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    const std::size_t cells = static_cast<std::size_t>(world.Heights.side()) * world.Heights.side();
+    for (std::size_t i = 0; i < cells; ++i)
+        hash = (hash ^ world.Heights.data()[i]) * 1099511628211ull;
+    return hash;
+}
 
 void PrintTo(const Row &r, std::ostream *os)
 {
@@ -34,20 +48,24 @@ std::vector<Row> plainScan(const SearchRequest &r)
          seed < r.start + r.limit && seed <= 99999999 && static_cast<std::int64_t>(rows.size()) < r.wanted; ++seed) {
         SeededRandom random;
         random.LoadSeed(std::to_string(seed));
-        const WorldFigures f = worldFigures(GenerateHeights(r.size, r.water, random));
+        const World world = GenerateHeights(r.size, r.water, random);
+        const WorldFigures f = worldFigures(world);
         const std::int64_t land = percentHundredths(f.landCells, f.cells);
         if (land >= r.filter.landLowest && land <= r.filter.landHighest && f.landmasses >= r.filter.landmassesLowest &&
             f.landmasses <= r.filter.landmassesHighest)
-            rows.push_back({seed, f});
+            rows.push_back({seed, f, gridHash(world)});
     }
     return rows;
 }
 
-std::vector<Row> searched(const SearchRequest &request, unsigned threads, std::int64_t *handed = nullptr)
+// What the search keeps of each match must come from that match's own world,
+// not from a grid its thread has since reused.
+std::vector<Row> searched(SearchRequest request, unsigned threads, std::int64_t *handed = nullptr)
 {
+    request.keep = [](const World &world) { return std::any(gridHash(world)); };
     std::vector<Row> rows;
     const std::int64_t count = searchWorlds(request, threads, [&](const FoundWorld &found) {
-        rows.push_back({found.seed, found.figures});
+        rows.push_back({found.seed, found.figures, std::any_cast<std::uint64_t>(found.kept)});
         return true;
     });
     if (handed)
@@ -122,6 +140,27 @@ TEST(WorldSearch, EndsWhenTheTakerRefuses)
         EXPECT_EQ(handed, 19) << threads << " threads";
         EXPECT_EQ(seeds.size(), 20u) << threads << " threads";
         EXPECT_EQ(seeds.back(), 20) << threads << " threads";
+    }
+}
+
+// A search that finds nothing for a long time still ends soon after it is
+// asked to stop from elsewhere (the explorer's Stop), its seeds counted.
+TEST(WorldSearch, StopsWhenAskedWhileFindingNothing)
+{
+    for (const unsigned threads : {1u, 2u, 4u}) {
+        SearchRequest r = request("Small", 0, {0, 10000, 500, 600}, 1, 1000000, 12);
+        std::atomic<std::int64_t> looked{0};
+        std::stop_source stop;
+        r.stop = stop.get_token();
+        r.looked = &looked;
+        std::jthread stopper([&] {
+            while (looked.load() < 100)
+                std::this_thread::yield();
+            stop.request_stop();
+        });
+        EXPECT_EQ(searchWorlds(r, threads, [](const FoundWorld &) { return true; }), 0) << threads << " threads";
+        EXPECT_GE(looked.load(), 100) << threads << " threads";
+        EXPECT_LT(looked.load(), 100000) << threads << " threads";
     }
 }
 

@@ -1,0 +1,88 @@
+#include "WorldPreview.h"
+
+#include "Generator.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <any>
+#include <array>
+#include <new>
+#include <vector>
+
+namespace terralume {
+
+QImage worldThumbnail(const World &world, Tint tint, int side)
+{
+    const ColourTable table = buildColourTable(world.WaterOffset, tint);
+    std::array<Rgb8, 256> colours;
+    for (std::size_t h = 0; h < table.size(); ++h)
+        colours[h] = widen565(table[h]);
+
+    // Thumbnail pixel i covers the map's pixels [i * cells / side, (i + 1) * cells / side).
+    const int cells = world.Heights.side();
+    side = std::clamp(side, 1, cells);
+    std::vector<int> pixelOf(static_cast<std::size_t>(cells));
+    for (int i = 0; i < side; ++i)
+        for (int c = i * cells / side; c < (i + 1) * cells / side; ++c)
+            pixelOf[static_cast<std::size_t>(c)] = i;
+
+    QImage picture(side, side, QImage::Format_RGB32);
+    if (picture.isNull())
+        throw std::bad_alloc();
+    struct Sum {
+        std::uint32_t red = 0, green = 0, blue = 0, count = 0;
+    };
+    std::vector<Sum> row(static_cast<std::size_t>(side));
+    // The grid is stored by column: one thumbnail column gathers whole map
+    // columns, read in memory order.
+    for (int i = 0; i < side; ++i) {
+        std::fill(row.begin(), row.end(), Sum{});
+        for (int x = i * cells / side; x < (i + 1) * cells / side; ++x) {
+            const std::uint8_t *column = world.Heights.column(x);
+            for (int y = 0; y < cells; ++y) {
+                const Rgb8 c = colours[column[y]];
+                Sum &sum = row[static_cast<std::size_t>(pixelOf[static_cast<std::size_t>(y)])];
+                sum.red += c.red;
+                sum.green += c.green;
+                sum.blue += c.blue;
+                ++sum.count;
+            }
+        }
+        for (int j = 0; j < side; ++j) {
+            const Sum &sum = row[static_cast<std::size_t>(j)];
+            const auto mean = [&](std::uint32_t total) { return static_cast<int>((total + sum.count / 2) / sum.count); };
+            reinterpret_cast<QRgb *>(picture.scanLine(j))[i] = qRgb(mean(sum.red), mean(sum.green), mean(sum.blue));
+        }
+    }
+    return picture;
+}
+
+void keepThumbnails(SearchRequest &request, int heatPosition, int side)
+{
+    const Tint tint = tintFromHeatPosition(heatPosition);
+    request.keep = [tint, side](const World &world) { return std::any(worldThumbnail(world, tint, side)); };
+}
+
+WorldPreview previewOf(const FoundWorld &found)
+{
+    const QImage *thumbnail = std::any_cast<QImage>(&found.kept);
+    return WorldPreview{found.seed, found.figures, thumbnail ? *thumbnail : QImage()};
+}
+
+QString figuresText(const WorldPreview &preview, bool lineBreaks)
+{
+    const WorldFigures &f = preview.figures;
+    const QString land = QString::fromStdString(percentText(f.landCells, f.cells));
+    const QString largest = QString::fromStdString(percentText(f.largestCells, f.cells));
+    const QString masses = f.landmasses == 1 ? QStringLiteral("1 landmass")
+                                             : QStringLiteral("%1 landmasses").arg(f.landmasses);
+    const QStringList parts{QStringLiteral("land %1 %").arg(land), masses,
+                            QStringLiteral("largest %1 %").arg(largest),
+                            QStringLiteral("highest point %1").arg(f.highest)};
+    const QString seed = QStringLiteral("Seed %1").arg(preview.seed);
+    return lineBreaks ? seed + QLatin1Char('\n') + parts.join(QLatin1Char('\n'))
+                      : seed + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
+}
+
+} // namespace terralume

@@ -1,0 +1,37 @@
+#pragma once
+// Worlds seen small, many at a time: a thumbnail of the map picture and the
+// figures of each world a search finds, for choosing one among many.
+
+#include "Colouring.h"
+#include "WorldSearch.h"
+
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+
+namespace terralume {
+
+struct WorldPreview {
+    std::int64_t seed = 0;
+    WorldFigures figures;
+    QImage thumbnail;
+};
+
+// The map picture seen `side` pixels square (at most the map's own side):
+// each pixel the mean colour of the map's pixels it covers, the colours
+// those of the map window.
+QImage worldThumbnail(const World &world, Tint tint, int side);
+
+// Makes `request` keep a thumbnail of every world it finds, on the thread
+// that made the world; FoundWorld::kept then holds a QImage.
+void keepThumbnails(SearchRequest &request, int heatPosition, int side);
+
+WorldPreview previewOf(const FoundWorld &found);
+
+// The figures in words: "Seed 123: land 41.07 %, 3 landmasses, largest
+// 30.12 %, highest point 231"; `lineBreaks` puts each figure on a line of
+// its own.
+QString figuresText(const WorldPreview &preview, bool lineBreaks);
+
+} // namespace terralume

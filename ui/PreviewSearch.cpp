@@ -1,0 +1,98 @@
+#include "PreviewSearch.h"
+
+#include "TerralumeApplication.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <exception>
+#include <stop_token>
+
+namespace terralume::ui {
+
+struct PreviewSearch::Run {
+    std::atomic<std::int64_t> looked{0};
+    std::stop_source stop;
+};
+
+PreviewSearch::PreviewSearch(QObject *parent) : QObject(parent) {}
+
+PreviewSearch::~PreviewSearch() { halt(); }
+
+void PreviewSearch::halt()
+{
+    if (run_)
+        run_->stop.request_stop();
+    if (thread_.joinable())
+        thread_.join();
+    running_ = false;
+}
+
+void PreviewSearch::start(const Page &page)
+{
+    halt();
+    run_ = std::make_shared<Run>();
+    running_ = true;
+    thread_ = std::jthread([this, page, run = run_, generation = ++generation_] { search(page, run, generation); });
+}
+
+void PreviewSearch::stop()
+{
+    if (run_)
+        run_->stop.request_stop();
+}
+
+std::int64_t PreviewSearch::looked() const { return run_ ? run_->looked.load(std::memory_order_relaxed) : 0; }
+
+void PreviewSearch::search(const Page &page, const std::shared_ptr<Run> &run, unsigned generation)
+{
+    // Runs on the window's thread, unless this object is gone by then (Qt
+    // drops what is posted to a deleted object) or a newer search has begun.
+    const auto post = [this, generation](auto step) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, step] {
+                if (generation == generation_)
+                    step();
+            },
+            Qt::QueuedConnection);
+    };
+    const std::stop_token stop = run->stop.get_token();
+    std::int64_t handed = 0;
+    bool failed = false;
+    try {
+        // From the start to the last seed, then from the first seed up to the start.
+        const std::int64_t ranges[2][2] = {{page.start, kHighestSearchSeed}, {1, page.start - 1}};
+        for (const auto &range : ranges) {
+            if (handed == page.wanted || stop.stop_requested() || range[1] < range[0])
+                continue;
+            SearchRequest request;
+            request.size = page.size;
+            request.water = page.water;
+            request.filter = page.filter;
+            request.start = range[0];
+            request.limit = range[1] - range[0] + 1;
+            request.wanted = page.wanted - handed;
+            request.stop = stop;
+            request.looked = &run->looked;
+            keepThumbnails(request, page.heat, page.thumbnailSide);
+            const auto threads = static_cast<unsigned>(std::max(1, QThread::idealThreadCount()));
+            handed += searchWorlds(request, threads, [&](const FoundWorld &world) {
+                post([this, preview = previewOf(world)] { emit found(preview); });
+                return true;
+            });
+        }
+    } catch (...) {
+        failed = true;
+        post([failure = std::current_exception()] { reportError(failure); });
+    }
+    const End end = handed == page.wanted                ? End::AllFound
+                    : failed || stop.stop_requested() ? End::Stopped
+                                                      : End::SeedsRanOut;
+    post([this, end] {
+        running_ = false;
+        emit finished(end);
+    });
+}
+
+} // namespace terralume::ui
