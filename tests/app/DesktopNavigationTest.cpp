@@ -85,6 +85,47 @@ class DesktopNavigationTest : public QObject {
         return fromXwd(dump.readAllStandardOutput());
     }
 
+    // The program on this desktop with a home of its own, killed when the
+    // returned guard goes.
+    [[nodiscard]] auto startProgram(QProcess &program, const QTemporaryDir &home)
+    {
+        QProcessEnvironment env = desktop_.environment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(TERRALUME_PROGRAM), QStringList());
+        return qScopeGuard([&program] {
+            program.kill();
+            program.waitForFinished(10000);
+        });
+    }
+
+    // File > Save Picture As from the keyboard, its dialog's proposal taken:
+    // the picture lands in the empty home.
+    QImage savePicture(const QString &map, const QTemporaryDir &home)
+    {
+        keys(map, {QStringLiteral("F10"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")});
+        QString dialog;
+        if (!QTest::qWaitFor([&] { return !(dialog = window(QStringLiteral("^Save Picture As$"))).isEmpty(); }, 20000))
+            return {};
+        keys(dialog, {QStringLiteral("Return")});
+        const QDir folder(home.path());
+        if (!QTest::qWaitFor([&] { return folder.entryList({QStringLiteral("*.png")}, QDir::Files).size() == 1; },
+                             20000) ||
+            !QTest::qWaitFor([&] { return window(QStringLiteral("^Save Picture As$")).isEmpty(); }, 20000))
+            return {};
+        return QImage(folder.filePath(folder.entryList({QStringLiteral("*.png")}, QDir::Files).constFirst()));
+    }
+
+    static QString render(const QStringList &args)
+    {
+        QProcess renderer;
+        renderer.start(QStringLiteral(TERRALUME_RENDER), args);
+        if (!renderer.waitForFinished(60000) || renderer.exitCode() != 0)
+            return {};
+        return QString::fromLatin1(renderer.readAllStandardOutput());
+    }
+
 private slots:
     void initTestCase()
     {
@@ -101,17 +142,9 @@ private slots:
     {
         QTemporaryDir home;
         QVERIFY(home.isValid());
-        QProcessEnvironment env = desktop_.environment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
         QProcess program;
-        program.setProcessEnvironment(env);
-        program.start(QStringLiteral(TERRALUME_PROGRAM), QStringList());
+        const auto stop = startProgram(program, home);
         QVERIFY(program.waitForStarted(10000));
-        const auto stop = qScopeGuard([&] {
-            program.kill();
-            program.waitForFinished(10000);
-        });
 
         QString settings;
         QTRY_VERIFY_WITH_TIMEOUT(!(settings = window(QStringLiteral("^Terralume$"))).isEmpty(), 20000);
@@ -175,20 +208,62 @@ private slots:
 
         // Escape leaves the menus: F10 then selects the first one again.
         keys(map, {QStringLiteral("F10"), QStringLiteral("Escape"), QStringLiteral("Escape")});
-        keys(map, {QStringLiteral("F10"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")});
-        QString dialog;
-        QTRY_VERIFY_WITH_TIMEOUT(!(dialog = window(QStringLiteral("^Save Picture As$"))).isEmpty(), 20000);
-        keys(dialog, {QStringLiteral("Return")});
-
-        const QDir folder(home.path());
-        QTRY_COMPARE_WITH_TIMEOUT(folder.entryList({QStringLiteral("*.png")}, QDir::Files).size(), 1, 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(window(QStringLiteral("^Save Picture As$")).isEmpty(), 20000);
-        const QImage saved(folder.filePath(folder.entryList({QStringLiteral("*.png")}, QDir::Files).constFirst()));
+        const QImage saved = savePicture(map, home);
+        QVERIFY(!saved.isNull());
         // The view at x2, one wheel notch from x1.
         QCOMPARE(saved.width(), 2 * 1024);
         const QString seed = saved.text(QStringLiteral("TerralumeSeed"));
         QVERIFY2(QRegularExpression(QStringLiteral("^[0-9]{1,8}$")).match(seed).hasMatch(), qPrintable(seed));
         QVERIFY(seed != QLatin1String("42861244"));
+    }
+
+    // The explorer from the keyboard alone: World > Explore Worlds, land at
+    // least 40 %, Enter on the world it selects, then Generate; the map is
+    // the renderer's for the seed it brought.
+    void exploreFilterAndUseAWorld()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QProcess program;
+        const auto stop = startProgram(program, home);
+        QVERIFY(program.waitForStarted(10000));
+
+        QString settings;
+        QTRY_VERIFY_WITH_TIMEOUT(!(settings = window(QStringLiteral("^Terralume$"))).isEmpty(), 20000);
+        // F10 selects the World menu, Enter opens it, Enter takes its entry.
+        keys(settings, {QStringLiteral("F10"), QStringLiteral("Return"), QStringLiteral("Return")});
+        QString explorer;
+        QTRY_VERIFY_WITH_TIMEOUT(!(explorer = window(QStringLiteral("^Explore Worlds$"))).isEmpty(), 20000);
+        // From the list: Use This World, Cancel, the land filter; its number
+        // then, and Enter there searches with it.
+        keys(explorer, {QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("space"),
+                        QStringLiteral("Tab"), QStringLiteral("ctrl+a"), QStringLiteral("4"), QStringLiteral("0"),
+                        QStringLiteral("Return")});
+        // Back to the list, where Enter takes the selected world once the
+        // search has put one there.
+        keys(explorer, {QStringLiteral("shift+Tab"), QStringLiteral("shift+Tab"), QStringLiteral("shift+Tab"),
+                        QStringLiteral("shift+Tab")});
+        QTRY_VERIFY_WITH_TIMEOUT(window(QStringLiteral("^Explore Worlds$")).isEmpty() ||
+                                     (keys(explorer, {QStringLiteral("Return")}), false),
+                                 30000);
+        QString map = window(QStringLiteral("^Terralume - "));
+        if (map.isEmpty())
+            keys(settings, {QStringLiteral("Return")});
+        QTRY_VERIFY_WITH_TIMEOUT(!(map = window(QStringLiteral("^Terralume - "))).isEmpty(), 30000);
+
+        const QImage saved = savePicture(map, home);
+        QVERIFY(!saved.isNull());
+        const QString seed = saved.text(QStringLiteral("TerralumeSeed"));
+        QVERIFY2(seed != QLatin1String("42861244"), "the explorer's world was not used");
+        const QStringList figures =
+            render({QStringLiteral("--figures"), QStringLiteral("--seed"), seed}).split(QLatin1Char('\n'));
+        QCOMPARE(figures.size() > 1 ? figures[1].section(QLatin1Char(','), 0, 0) : QString(), seed);
+        QVERIFY2(figures[1].section(QLatin1Char(','), 1, 1).toDouble() >= 40.0, qPrintable(figures[1]));
+
+        const QTemporaryDir out;
+        const QString rendered = out.filePath(QStringLiteral("rendered.png"));
+        render({QStringLiteral("--seed"), seed, QStringLiteral("--png"), rendered});
+        QCOMPARE(saved.convertToFormat(QImage::Format_RGB888), QImage(rendered).convertToFormat(QImage::Format_RGB888));
     }
 };
 
