@@ -7,11 +7,11 @@
 #include <QDir>
 #include <QImage>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
+#include <memory>
 #include <set>
 
 namespace {
@@ -69,6 +69,9 @@ class DesktopNavigationTest : public QObject {
     Q_OBJECT
 
     XDesktop desktop_;
+    std::unique_ptr<QTemporaryDir> home_;
+    QProcess program_;
+    QString settings_;
 
     QString xdotool(const QStringList &args) { return desktop_.run(QStringLiteral("xdotool"), args); }
 
@@ -83,21 +86,6 @@ class DesktopNavigationTest : public QObject {
         if (!dump.waitForFinished(10000))
             return {};
         return fromXwd(dump.readAllStandardOutput());
-    }
-
-    // The program on this desktop with a home of its own, killed when the
-    // returned guard goes.
-    [[nodiscard]] auto startProgram(QProcess &program, const QTemporaryDir &home)
-    {
-        QProcessEnvironment env = desktop_.environment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
-        program.setProcessEnvironment(env);
-        program.start(QStringLiteral(TERRALUME_PROGRAM), QStringList());
-        return qScopeGuard([&program] {
-            program.kill();
-            program.waitForFinished(10000);
-        });
     }
 
     // File > Save Picture As from the keyboard, its dialog's proposal taken:
@@ -138,16 +126,31 @@ private slots:
 
     void cleanupTestCase() { desktop_.stop(); }
 
+    // Each test has the program to itself, with a home of its own, its
+    // settings window up.
+    void init()
+    {
+        home_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(home_->isValid());
+        QProcessEnvironment env = desktop_.environment();
+        env.insert(QStringLiteral("HOME"), home_->path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home_->filePath(QStringLiteral(".config")));
+        program_.setProcessEnvironment(env);
+        program_.start(QStringLiteral(TERRALUME_PROGRAM), QStringList());
+        QVERIFY(program_.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!(settings_ = window(QStringLiteral("^Terralume$"))).isEmpty(), 20000);
+    }
+
+    void cleanup()
+    {
+        program_.kill();
+        program_.waitForFinished(10000);
+    }
+
     void newSeedWheelZoomAndMenuKeys()
     {
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        QProcess program;
-        const auto stop = startProgram(program, home);
-        QVERIFY(program.waitForStarted(10000));
-
-        QString settings;
-        QTRY_VERIFY_WITH_TIMEOUT(!(settings = window(QStringLiteral("^Terralume$"))).isEmpty(), 20000);
+        const QTemporaryDir &home = *home_;
+        const QString settings = settings_;
         // Large, then the die button, which follows the seed field.
         keys(settings, {QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("Tab"),
                         QStringLiteral("space")});
@@ -222,14 +225,8 @@ private slots:
     // the renderer's for the seed it brought.
     void exploreFilterAndUseAWorld()
     {
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        QProcess program;
-        const auto stop = startProgram(program, home);
-        QVERIFY(program.waitForStarted(10000));
-
-        QString settings;
-        QTRY_VERIFY_WITH_TIMEOUT(!(settings = window(QStringLiteral("^Terralume$"))).isEmpty(), 20000);
+        const QTemporaryDir &home = *home_;
+        const QString settings = settings_;
         // F10 selects the World menu, Enter opens it, Enter takes its entry.
         keys(settings, {QStringLiteral("F10"), QStringLiteral("Return"), QStringLiteral("Return")});
         QString explorer;
