@@ -41,14 +41,15 @@ class DesktopWindowsTest : public QObject {
     }
 
     // Help > Help (first entry) or Help > About (second), with the mouse on
-    // the menu bar as a user does it.
+    // the menu bar as a user does it: the first menu, World, opened, then
+    // the one to its right, which opens with its first entry selected.
     void openHelpMenuEntry(int entry)
     {
         xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), settings_});
         xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), settings_, QStringLiteral("15"),
                  QStringLiteral("10"), QStringLiteral("click"), QStringLiteral("1")});
-        QStringList keys{QStringLiteral("key")};
-        for (int k = 0; k < entry; ++k)
+        QStringList keys{QStringLiteral("key"), QStringLiteral("Right")};
+        for (int k = 1; k < entry; ++k)
             keys << QStringLiteral("Down");
         xdotool(keys << QStringLiteral("Return"));
     }
