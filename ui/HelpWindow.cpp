@@ -2,6 +2,8 @@
 
 #include "Assets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -19,6 +21,15 @@ QUrl urlOf(const QString &file)
     return file.startsWith(QLatin1Char(':')) ? QUrl(QStringLiteral("qrc") + file) : QUrl::fromLocalFile(file);
 }
 
+// A plain widget as a window is a filler to Qt's accessibility bridge; a
+// screen reader announces only frames, dialogs and the like as windows.
+QAccessibleInterface *helpWindowAccessible(const QString &className, QObject *object)
+{
+    if (className != QLatin1String(HelpWindow::staticMetaObject.className()))
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+}
+
 } // namespace
 
 HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
@@ -32,6 +43,11 @@ HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
     // Help left open does not keep the program running once the settings
     // window has closed.
     setAttribute(Qt::WA_QuitOnClose, false);
+    static const bool announced = [] {
+        QAccessible::installFactory(helpWindowAccessible);
+        return true;
+    }();
+    Q_UNUSED(announced);
     loadAssets();
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QStringLiteral("Terralume Help"));

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 
 namespace terralume::ui {
@@ -12,10 +13,12 @@ namespace {
 
 constexpr Qt::KeyboardModifiers kOtherModifiers = Qt::ControlModifier | Qt::ShiftModifier | Qt::MetaModifier;
 
-QAction *firstEntry(const QMenuBar &bar)
+bool usable(const QAction &entry) { return entry.isVisible() && entry.isEnabled() && !entry.isSeparator(); }
+
+QAction *firstEntry(const QList<QAction *> &entries)
 {
-    for (QAction *entry : bar.actions())
-        if (entry->isVisible() && entry->isEnabled() && !entry->isSeparator())
+    for (QAction *entry : entries)
+        if (usable(*entry))
             return entry;
     return nullptr;
 }
@@ -57,26 +60,79 @@ bool MenuBarKeys::eventFilter(QObject *watched, QEvent *event)
         // Shift+F10 is the context menu's.
         if (key->key() == Qt::Key_F10 && !(key->modifiers() & (kOtherModifiers | Qt::AltModifier))) {
             const QMenuBar *bar = activeMenuBar();
-            return toggleMenus(bar && bar->activeAction());
+            const bool leave = bar && bar->activeAction();
+            const bool toggled = toggleMenus(leave);
+            selectedByKey_ = toggled && !leave;
+            return toggled;
         }
-        return false;
+        QMenuBar *bar = activeMenuBar();
+        QAction *command = bar ? bar->activeAction() : nullptr;
+        if (!selectedByKey_ || !command || command->menu() || QApplication::activePopupWidget())
+            return false;
+        return workBarCommand(*bar, *command, *key);
     }
     case QEvent::KeyRelease: {
         const auto *key = static_cast<const QKeyEvent *>(event);
         if (key->key() != Qt::Key_Alt || !altAlone_)
             return false;
         altAlone_ = false;
-        return toggleMenus(leaveOnAlt_);
+        const bool toggled = toggleMenus(leaveOnAlt_);
+        selectedByKey_ = toggled && !leaveOnAlt_;
+        return toggled;
     }
+    case QEvent::MouseMove:
+        // The pointer on the bar selects what it rests on.
+        if (qobject_cast<QMenuBar *>(watched))
+            selectedByKey_ = false;
+        return false;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
     case QEvent::Wheel:
     case QEvent::WindowDeactivate:
         // Alt+click and Alt+Tab are not a lone Alt.
         altAlone_ = false;
+        selectedByKey_ = false;
         return false;
     default:
         return QObject::eventFilter(watched, event);
+    }
+}
+
+bool MenuBarKeys::workBarCommand(QMenuBar &bar, QAction &command, const QKeyEvent &key)
+{
+    if (key.modifiers() & (kOtherModifiers | Qt::AltModifier))
+        return false;
+    switch (key.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        // The bar lets go first: the command may close its window.
+        bar.setActiveAction(nullptr);
+        command.trigger();
+        return true;
+    case Qt::Key_Escape:
+        bar.setActiveAction(nullptr);
+        return true;
+    case Qt::Key_Left:
+    case Qt::Key_Right: {
+        // To the neighbouring entry, round from one end to the other, its
+        // menu opened at its first entry as the arrows open the menus.
+        const QList<QAction *> entries = bar.actions();
+        const int step = (key.key() == Qt::Key_Right) != bar.isRightToLeft() ? 1 : -1;
+        const int from = static_cast<int>(entries.indexOf(&command));
+        for (int i = 1; i < entries.size(); ++i) {
+            QAction *next = entries[(from + step * i + entries.size()) % entries.size()];
+            if (!usable(*next))
+                continue;
+            bar.setActiveAction(next);
+            if (QMenu *menu = next->menu())
+                menu->setActiveAction(firstEntry(menu->actions()));
+            break;
+        }
+        return true;
+    }
+    default:
+        return false;
     }
 }
 
@@ -97,7 +153,7 @@ bool MenuBarKeys::toggleMenus(bool leave)
         bar->setActiveAction(nullptr);
         return true;
     }
-    QAction *first = firstEntry(*bar);
+    QAction *first = firstEntry(bar->actions());
     if (!first)
         return false;
     bar->setActiveAction(first);

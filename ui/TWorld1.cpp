@@ -2,6 +2,7 @@
 
 #include "DesignScale.h"
 #include "HelpWindow.h"
+#include "LevelBands.h"
 #include "SeededRandom.h"
 #include "TWorldExplorer.h"
 #include "TWorldScr.h"
@@ -61,9 +62,7 @@ constexpr int kWaterScaleLeft = 176;
 constexpr int kHeatScaleLeft = 296;
 constexpr std::array kScaleTops{24, 57, 90, 123, 154};
 constexpr std::array<const char *, 5> kWaterScaleNames{"Label4", "Label8", "Label5", "Label7", "Label6"};
-constexpr std::array<const char *, 5> kWaterScaleTexts{"Very Dry", "Dry", "Normal", "Wet", "Very Wet"};
 constexpr std::array<const char *, 5> kHeatScaleNames{"Label10", "Label13", "Label11", "Label14", "Label12"};
-constexpr std::array<const char *, 5> kHeatScaleTexts{"Very Hot", "Hot", "Normal", "Cold", "Very Cold"};
 
 constexpr QRect kSizeList{8, 24, 81, 24};
 constexpr QRect kSeedField{8, 88, 97, 24};
@@ -119,7 +118,10 @@ protected:
     }
 };
 
-QSlider *addSlider(QWidget *parent, const DesignScale &scale, const char *name, QRect design)
+// Qt's bridge gives a screen reader the slider's value as a bare number;
+// the description follows it with the caption beside that position.
+QSlider *addSlider(QWidget *parent, const DesignScale &scale, const char *name, QRect design,
+                   const ScaleCaptions &captions)
 {
     auto *slider = new TrackBar(Qt::Vertical, parent);
     slider->setObjectName(QString::fromLatin1(name));
@@ -133,6 +135,12 @@ QSlider *addSlider(QWidget *parent, const DesignScale &scale, const char *name, 
     slider->setSingleStep(1);
     slider->setPageStep(kSliderPageStep);
     slider->setGeometry(scaled(scale, design));
+    // setAccessibleDescription tells the accessibility bridge of the change.
+    const auto describe = [slider, captions](int position) {
+        slider->setAccessibleDescription(levelReading(captions, position));
+    };
+    QObject::connect(slider, &QSlider::valueChanged, slider, describe);
+    describe(slider->value());
     return slider;
 }
 
@@ -209,11 +217,14 @@ void TWorld1::buildControls()
     client->setFixedSize(scale.size(kClientSize.width(), kClientSize.height()));
     setCentralWidget(client);
 
-    for (const LabelPlace &place : kCaptionLabels)
-        addLabel(client, scale, place.name, place.text, place.left, place.top);
+    std::array<QLabel *, kCaptionLabels.size()> captions{};
+    for (std::size_t i = 0; i < kCaptionLabels.size(); ++i) {
+        const LabelPlace &place = kCaptionLabels[i];
+        captions[i] = addLabel(client, scale, place.name, place.text, place.left, place.top);
+    }
     for (std::size_t i = 0; i < kScaleTops.size(); ++i) {
-        addLabel(client, scale, kWaterScaleNames[i], kWaterScaleTexts[i], kWaterScaleLeft, kScaleTops[i]);
-        addLabel(client, scale, kHeatScaleNames[i], kHeatScaleTexts[i], kHeatScaleLeft, kScaleTops[i]);
+        addLabel(client, scale, kWaterScaleNames[i], kWaterCaptions[i], kWaterScaleLeft, kScaleTops[i]);
+        addLabel(client, scale, kHeatScaleNames[i], kHeatCaptions[i], kHeatScaleLeft, kScaleTops[i]);
     }
 
     lstSize = new QComboBox(client);
@@ -232,8 +243,8 @@ void TWorld1::buildControls()
     butNewSeed->setToolTip(QStringLiteral("New random seed"));
     butNewSeed->setAccessibleName(QStringLiteral("New random seed"));
 
-    trkWater = addSlider(client, scale, "trkWater", kWaterSlider);
-    trkHeat = addSlider(client, scale, "trkHeat", kHeatSlider);
+    trkWater = addSlider(client, scale, "trkWater", kWaterSlider, kWaterCaptions);
+    trkHeat = addSlider(client, scale, "trkHeat", kHeatSlider, kHeatCaptions);
 
     edTitle = addEdit(client, scale, "edTitle", kTitleField);
     // The title has no length limit; Qt's default would cut a pasted one.
@@ -242,6 +253,14 @@ void TWorld1::buildControls()
     butGenerate = addButton(client, scale, "butGenerate", "Generate", kGenerateButton);
     butGenerate->setDefault(true);
     butExit = addButton(client, scale, "butExit", "Exit", kExitButton);
+
+    // A screen reader names each control by the caption beside it: the
+    // buddy is the labelled-by relation, and the name of every control but
+    // the size list, which Qt names on Linux by its current item. The
+    // captions have no access keys; their texts stay as designed.
+    const std::array<QWidget *, kCaptionLabels.size()> captioned{lstSize, edRandSeed, trkWater, trkHeat, edTitle};
+    for (std::size_t i = 0; i < captions.size(); ++i)
+        captions[i]->setBuddy(captioned[i]);
 
     QWidget::setTabOrder(lstSize, edRandSeed);
     QWidget::setTabOrder(edRandSeed, butNewSeed);

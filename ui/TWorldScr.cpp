@@ -1,6 +1,7 @@
 #include "TWorldScr.h"
 
 #include "DesignScale.h"
+#include "LevelBands.h"
 #include "ViewPng.h"
 #include "MapExport.h"
 #include "MapPrinter.h"
@@ -10,6 +11,8 @@
 #include "WaitCursor.h"
 #include "WorldSettingsRules.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QClipboard>
 #include <QDir>
@@ -83,9 +86,36 @@ private:
     QByteArray png_;
 };
 
+// Qt takes a widget of its own drawing for an empty filler, which screen
+// readers pass over; the map is a picture.
+QAccessibleInterface *mapPictureAccessible(const QString &className, QObject *object)
+{
+    if (className != QLatin1String(MapImage::staticMetaObject.className()))
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Graphic);
+}
+
+// The picture as a screen reader names it: the world it shows, in words,
+// and the zoom. One pass of arg(): a title may hold a "%1" of its own.
+QString pictureName(const WorldSettings &settings, int zoom)
+{
+    return QStringLiteral("%1: %2 world, seed %3, water %4, heat %5, zoom x%6")
+        .arg(mapCaption(settings.Title), settings.SizeName, settings.SeedText,
+             levelReading(kWaterCaptions, settings.WaterPosition), levelReading(kHeatCaptions, settings.HeatPosition),
+             QString::number(zoom));
+}
+
 } // namespace
 
-MapImage::MapImage(QWidget *parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
+MapImage::MapImage(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    static const bool installed = [] {
+        QAccessible::installFactory(mapPictureAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
 
 void MapImage::setPicture(const QImage *picture)
 {
@@ -364,6 +394,13 @@ void TWorldScr::checkZoomEntry()
 {
     for (std::size_t i = 0; i < zoomEntries_.size(); ++i)
         zoomEntries_[i]->setChecked(static_cast<int>(i) + 1 == ZoomFactor);
+    // What a screen reader says for the picture follows the zoom, as the
+    // marks do; the rest changes only with a new map. The view around it
+    // holds the focus, so it carries the same name: that is what is heard
+    // when the map opens and at each zoom.
+    const QString name = pictureName(settings_, ZoomFactor);
+    Image1->setAccessibleName(name);
+    ScrollBox1->setAccessibleName(name);
 }
 
 void TWorldScr::keepInsideAvailableArea()

@@ -83,6 +83,8 @@ TWorldSplash::TWorldSplash(QWidget *parent)
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(scale.rect(0, 0, 400, 100));
     Image1->setPixmap(transparentBanner(Image1->size()));
+    // The banner is the program's name, written out; a screen reader says it.
+    Image1->setAccessibleName(QStringLiteral("Terralume"));
 
     Label3 = blueLabel(scale, QStringLiteral("Label3"), QStringLiteral("The Random World Generator"), 90, 108, this);
     Label1 = blueLabel(scale, QStringLiteral("Label1"), QStringLiteral("Version " TERRALUME_VERSION), 132, 132, this);

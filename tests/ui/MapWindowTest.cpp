@@ -8,6 +8,7 @@
 #include "TerralumeApplication.h"
 #include "UiTestSupport.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -188,6 +189,63 @@ private slots:
         QVERIFY(withMapOpen(program.World1, program.WorldScr,
                             [&](TWorldScr &map) { shown = map.windowHandle()->title(); }));
         QCOMPARE(shown, caption);
+    }
+
+    // A screen reader names the picture, and the view that holds the focus
+    // around it, for the world shown and the zoom; a map shown after
+    // another is named for itself.
+    void pictureIsNamedForWhatItShows_data()
+    {
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("seed");
+        QTest::addColumn<int>("water");
+        QTest::addColumn<int>("heat");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("zoom");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("as the window opens") << "Small"
+                                             << "42861244" << 0 << 0 << "" << 1
+                                             << "Terralume - Untitled: Small world, seed 42861244, water Normal, 0, "
+                                                "heat Normal, 0, zoom x1";
+        QTest::newRow("zoomed") << "Large"
+                                << "42861244" << -15 << 0 << "Seven Seas" << 2
+                                << "Terralume - Seven Seas: Large world, seed 42861244, water Dry, −15, heat Normal, "
+                                   "0, zoom x2";
+        QTest::newRow("the ends of both scales") << "Medium"
+                                                 << "7" << 40 << -40 << "Ice" << 5
+                                                 << "Terralume - Ice: Medium world, seed 7, water Very Wet, 40, heat "
+                                                    "Very Hot, −40, zoom x5";
+        QTest::newRow("the seed as typed") << "Small"
+                                           << "$FF" << 11 << 31 << "" << 3
+                                           << "Terralume - Untitled: Small world, seed $FF, water Wet, 11, heat Very "
+                                              "Cold, 31, zoom x3";
+        QTest::newRow("a title that looks like a placeholder")
+            << "Small"
+            << "1" << 0 << 0 << "%1 %6" << 1
+            << "Terralume - %1 %6: Small world, seed 1, water Normal, 0, heat Normal, 0, zoom x1";
+    }
+    void pictureIsNamedForWhatItShows()
+    {
+        QFETCH(QString, size);
+        QFETCH(QString, seed);
+        QFETCH(int, water);
+        QFETCH(int, heat);
+        QFETCH(QString, title);
+        QFETCH(int, zoom);
+        QFETCH(QString, name);
+        Program program;
+        enterSettings(program.World1, QStringLiteral("Small"), QStringLiteral("99"), 20, 20, QStringLiteral("Before"));
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) { trigger(map, 4); }));
+
+        enterSettings(program.World1, size, seed, water, heat, title);
+        QVERIFY(withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &map) {
+            trigger(map, zoom);
+            const QAccessibleInterface *picture = QAccessible::queryAccessibleInterface(find<QWidget>(map, "Image1"));
+            QCOMPARE(picture->role(), QAccessible::Graphic);
+            QCOMPARE(picture->text(QAccessible::Name), name);
+            const QAccessibleInterface *view = QAccessible::queryAccessibleInterface(find<QWidget>(map, "ScrollBox1"));
+            QCOMPARE(view->text(QAccessible::Name), name);
+        }));
     }
 
     void heatPositionTintsTheMap_data()

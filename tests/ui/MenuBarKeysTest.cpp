@@ -136,6 +136,13 @@ private slots:
         QTest::newRow("after a lone Alt") << QStringList{"+Alt", "-Alt", "Down", "Return"} << "Print";
         QTest::newRow("right to the next menu") << QStringList{"F10", "Right", "Down", "Return"} << "X 2";
         QTest::newRow("Escape twice leaves") << QStringList{"F10", "Down", "Escape", "Escape", "Return"} << "";
+        QTest::newRow("a command on the bar") << QStringList{"F10", "Right", "Right", "Return"} << "Exit";
+        QTest::newRow("Space chooses it too") << QStringList{"F10", "Right", "Right", "Space"} << "Exit";
+        QTest::newRow("back left from the command")
+            << QStringList{"F10", "Right", "Right", "Left", "Down", "Return"} << "X 2";
+        QTest::newRow("round from the command to the first menu")
+            << QStringList{"F10", "Right", "Right", "Right", "Return"} << "Print";
+        QTest::newRow("Escape leaves the command") << QStringList{"F10", "Right", "Right", "Escape", "Return"} << "";
     }
     void workingTheMenusFromTheFirst()
     {

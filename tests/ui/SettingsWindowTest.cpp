@@ -10,6 +10,7 @@
 #include "TerralumeApplication.h"
 #include "UiTestSupport.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
@@ -403,6 +404,51 @@ private slots:
         for (const QWidget *control : button->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
             if (control != button)
                 QVERIFY2(!control->geometry().intersects(placed), qPrintable(control->objectName()));
+    }
+
+    // What a screen reader hears for a slider's position: the caption
+    // beside that stretch of the slider, then the number. The bands meet
+    // halfway between two captions, the middle one taking the halves.
+    void sliderDescriptionNamesTheBand_data()
+    {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("water");
+        QTest::addColumn<QString>("heat");
+        const struct {
+            int position;
+            const char *water;
+            const char *heat;
+        } rows[] = {
+            {-40, "Very Dry, −40", "Very Hot, −40"},
+            {-31, "Very Dry, −31", "Very Hot, −31"},
+            {-30, "Dry, −30", "Hot, −30"},
+            {-15, "Dry, −15", "Hot, −15"},
+            {-11, "Dry, −11", "Hot, −11"},
+            {-10, "Normal, −10", "Normal, −10"},
+            {0, "Normal, 0", "Normal, 0"},
+            {10, "Normal, 10", "Normal, 10"},
+            {11, "Wet, 11", "Cold, 11"},
+            {30, "Wet, 30", "Cold, 30"},
+            {31, "Very Wet, 31", "Very Cold, 31"},
+            {40, "Very Wet, 40", "Very Cold, 40"},
+        };
+        for (const auto &row : rows)
+            QTest::addRow("%d", row.position)
+                << row.position << QString::fromUtf8(row.water) << QString::fromUtf8(row.heat);
+    }
+    void sliderDescriptionNamesTheBand()
+    {
+        QFETCH(int, position);
+        QFETCH(QString, water);
+        QFETCH(QString, heat);
+        Program program;
+        // From the other end first, so that every row is a change.
+        for (const auto &[name, expected] : {std::pair{"trkWater", water}, std::pair{"trkHeat", heat}}) {
+            auto *slider = find<QSlider>(program.World1, name);
+            slider->setValue(position > 0 ? -kLevelLimit : kLevelLimit);
+            slider->setValue(position);
+            QCOMPARE(QAccessible::queryAccessibleInterface(slider)->text(QAccessible::Description), expected);
+        }
     }
 
     void focusStartsOnSizeListAndTabsInOrder()
