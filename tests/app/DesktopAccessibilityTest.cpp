@@ -100,6 +100,16 @@ const Row kCommands[] = {
     {"Generate", {kGenerate, kPress}, {"frame", "^Terralume - Untitled$"}},
     {"Enter anywhere generates", {"tab:Title", kPress}, {"frame", "^Terralume - Untitled$"}},
     {"new random seed", {"tab:New random seed", "keys:space"}, {"image", ", seed (?!42861244,)[0-9]{1,8}, "}},
+    // The explorer's worlds are read by their seed and figures.
+    {"World > Explore Worlds",
+     {"menu:World>Explore Worlds…",
+      "hear:list item:^Seed [0-9]{1,8}: land [0-9]+\\.[0-9]{2} %, [0-9]+ landmass(es)?, largest [0-9]+\\.[0-9]{2} %, "
+      "highest point [0-9]+$"},
+     {"dialog", "^Explore Worlds$", nullptr, "Escape"}},
+    {"explorer: a filter, then Enter takes a world",
+     {"menu:World>Explore Worlds…", "tab:Land at least", "keys:space", "tab:Land at least, percent", kPress,
+      "tab:Worlds", "hear:list item:^Seed ", kPress, kGenerate, kPress},
+     {"image", ", seed (?!42861244,)[0-9]{1,8}, "}},
     {"Help > Help", {"menu:Help>Help"}, {"frame", "^Terralume Help$"}},
     {"Help > About", {"menu:Help>About"}, {"dialog", "^Terralume$", nullptr, "Escape"}},
     {"Exit", {"tab:Exit", kPress}, {"program", ""}},
