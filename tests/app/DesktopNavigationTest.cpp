@@ -138,7 +138,16 @@ private slots:
         program_.setProcessEnvironment(env);
         program_.start(QStringLiteral(TERRALUME_PROGRAM), QStringList());
         QVERIFY(program_.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(!(settings_ = window(QStringLiteral("^Terralume$"))).isEmpty(), 20000);
+        if (!QTest::qWaitFor([&] { return !(settings_ = window(QStringLiteral("^Terralume$"))).isEmpty(); }, 60000)) {
+            QStringList listed;
+            for (const auto &[id, title] : desktop_.windows())
+                listed << id + QLatin1Char(' ') + title;
+            QFAIL(qPrintable(QStringLiteral("no settings window; program %1, windows: %2; its errors: %3")
+                                 .arg(program_.state() == QProcess::Running ? QStringLiteral("running")
+                                                                            : QStringLiteral("ended"),
+                                      listed.join(QStringLiteral(", ")),
+                                      QString::fromLocal8Bit(program_.readAllStandardError()))));
+        }
     }
 
     void cleanup()
