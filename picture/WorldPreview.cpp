@@ -70,14 +70,17 @@ WorldPreview previewOf(const FoundWorld &found)
     return WorldPreview{found.seed, found.figures, thumbnail ? *thumbnail : QImage()};
 }
 
+QString landmassesText(int landmasses)
+{
+    return landmasses == 1 ? QStringLiteral("1 landmass") : QStringLiteral("%1 landmasses").arg(landmasses);
+}
+
 QString figuresText(const WorldPreview &preview, bool lineBreaks)
 {
     const WorldFigures &f = preview.figures;
     const QString land = QString::fromStdString(percentText(f.landCells, f.cells));
     const QString largest = QString::fromStdString(percentText(f.largestCells, f.cells));
-    const QString masses = f.landmasses == 1 ? QStringLiteral("1 landmass")
-                                             : QStringLiteral("%1 landmasses").arg(f.landmasses);
-    const QStringList parts{QStringLiteral("land %1 %").arg(land), masses,
+    const QStringList parts{QStringLiteral("land %1 %").arg(land), landmassesText(f.landmasses),
                             QStringLiteral("largest %1 %").arg(largest),
                             QStringLiteral("highest point %1").arg(f.highest)};
     const QString seed = QStringLiteral("Seed %1").arg(preview.seed);

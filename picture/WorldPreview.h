@@ -29,6 +29,9 @@ void keepThumbnails(SearchRequest &request, int heatPosition, int side);
 
 WorldPreview previewOf(const FoundWorld &found);
 
+// "1 landmass", "3 landmasses".
+QString landmassesText(int landmasses);
+
 // The figures in words: "Seed 123: land 41.07 %, 3 landmasses, largest
 // 30.12 %, highest point 231"; `lineBreaks` puts each figure on a line of
 // its own.

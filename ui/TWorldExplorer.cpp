@@ -36,11 +36,6 @@ QString sizeWords(const WorldSettings &settings)
         .arg(settings.HeatPosition);
 }
 
-QString landmassWords(int landmasses)
-{
-    return landmasses == 1 ? QStringLiteral("1 landmass") : QStringLiteral("%1 landmasses").arg(landmasses);
-}
-
 } // namespace
 
 TWorldExplorer::TWorldExplorer(QWidget *parent)
@@ -101,7 +96,7 @@ void TWorldExplorer::buildControls()
     // worlds without scrolling.
     const QFontMetrics metrics = lstWorlds->fontMetrics();
     const int textWidth = std::max({metrics.horizontalAdvance(QStringLiteral("100.00 % land")),
-                                    metrics.horizontalAdvance(landmassWords(kMostLandmasses)),
+                                    metrics.horizontalAdvance(landmassesText(kMostLandmasses)),
                                     metrics.horizontalAdvance(QStringLiteral("99999999"))});
     const QSize cell(std::max(kThumbnailSide, textWidth) + metrics.averageCharWidth() * 2,
                      kThumbnailSide + metrics.lineSpacing() * 3 + metrics.height());
@@ -232,7 +227,7 @@ void TWorldExplorer::addWorld(const WorldPreview &preview)
     const QString text = QStringLiteral("%1\n%2 % land\n%3")
                              .arg(preview.seed)
                              .arg(QString::fromStdString(percentText(f.landCells, f.cells)))
-                             .arg(landmassWords(f.landmasses));
+                             .arg(landmassesText(f.landmasses));
     auto *item = new QListWidgetItem(QIcon(thumbnail), text);
     item->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(preview.seed));
     item->setToolTip(figuresText(preview, true));
