@@ -1,5 +1,7 @@
 #include "BackgroundJob.h"
 
+#include "TerralumeApplication.h"
+
 #include <QMetaObject>
 
 #include <system_error>
@@ -11,39 +13,49 @@ BackgroundJob::BackgroundJob(QObject *parent) : QObject(parent) {}
 
 BackgroundJob::~BackgroundJob()
 {
+    stop_.request_stop();
     if (thread_.joinable())
         thread_.join();
+}
+
+void BackgroundJob::noteFailure(std::exception_ptr failure)
+{
+    if (!failure_)
+        failure_ = std::move(failure);
 }
 
 bool BackgroundJob::start(Work work, Done done)
 {
     if (running_)
         return false;
-    running_ = true;
-    ranHere_ = false;
-    done_ = std::move(done);
+    // Whatever may fail to be had comes first, so that a failure leaves the
+    // job as it was: idle.
+    std::stop_source stop;
     // The end of the work is handed back like any step, so that Done comes
     // after them all.
-    const auto run = [this](const Work &work, const HandBack &handBack) {
+    auto run = [this, work = std::move(work), stop = stop.get_token()](const HandBack &handBack) {
         std::exception_ptr failure;
         try {
-            work(handBack);
+            work(handBack, stop);
         } catch (...) {
             failure = std::current_exception();
         }
         handBack([this, failure] {
             if (thread_.joinable())
                 thread_.join();
+            noteFailure(failure);
             running_ = false;
             const Done done = std::exchange(done_, {});
+            // Done is the window's own handler of the outcome.
             if (done)
-                done(failure);
+                guardedCall([&] { done(std::exchange(failure_, {})); });
             emit finished();
         });
     };
+    std::jthread thread;
     try {
-        thread_ = std::thread([this, run, work] {
-            run(work, [this](std::function<void()> step) {
+        thread = std::jthread([this, run] {
+            run([this](std::function<void()> step) {
                 {
                     const std::lock_guard lock(mutex_);
                     handed_.push_back(std::move(step));
@@ -54,11 +66,27 @@ bool BackgroundJob::start(Work work, Done done)
     } catch (const std::system_error &) {
         // Better a window that stops for the length of the work than one
         // whose job never ends.
-        ranHere_ = true;
-        run(work, [](const std::function<void()> &step) { step(); });
+    }
+    stop_ = std::move(stop);
+    done_ = std::move(done);
+    failure_ = nullptr;
+    running_ = true;
+    ranHere_ = !thread.joinable();
+    if (ranHere_) {
+        run([this](const std::function<void()> &step) {
+            try {
+                step();
+            } catch (...) {
+                noteFailure(std::current_exception());
+            }
+        });
+    } else {
+        thread_ = std::move(thread);
     }
     return true;
 }
+
+void BackgroundJob::requestStop() { stop_.request_stop(); }
 
 void BackgroundJob::finish()
 {
@@ -80,7 +108,13 @@ void BackgroundJob::deliver()
             step = std::move(handed_.front());
             handed_.pop_front();
         }
-        step();
+        // A failing step ends in Done like a failing work, not in Qt's
+        // dispatch of the delivery.
+        try {
+            step();
+        } catch (...) {
+            noteFailure(std::current_exception());
+        }
     }
 }
 

@@ -2,12 +2,19 @@
 
 #include "OutputFile.h"
 #include "PrintJob.h"
+#include "TerralumeApplication.h"
+#include "ViewPng.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QLockFile>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -73,6 +80,51 @@ void rememberFolder(const QString &folder)
     store.sync();
 }
 
+const QString kPngType = QStringLiteral("image/png");
+const QString kQtImageType = QStringLiteral("application/x-qt-image");
+
+// The view on the clipboard, its PNG encoded already. On X11 Qt offers every
+// image type it can write for a picture and encodes the one asked for on the
+// window's thread when another program pastes; offered as PNG bytes alone,
+// a paste costs the window nothing. This program's own pastes take the
+// picture itself. Windows programs paste bitmaps, which Qt makes from the
+// picture, so there the picture is offered too.
+class ClipboardPicture : public QMimeData {
+public:
+    ClipboardPicture(QImage picture, QByteArray png) : picture_(std::move(picture)), png_(std::move(png)) {}
+
+    QStringList formats() const override
+    {
+#ifdef Q_OS_WIN
+        return {kPngType, kQtImageType};
+#else
+        return {kPngType};
+#endif
+    }
+    bool hasFormat(const QString &type) const override { return formats().contains(type); }
+
+protected:
+    QVariant retrieveData(const QString &type, QMetaType) const override
+    {
+        if (type == kPngType)
+            return png_;
+        if (type == kQtImageType)
+            return picture_;
+        return {};
+    }
+
+private:
+    QImage picture_;
+    QByteArray png_;
+};
+
+// The page's title is the map's caption; the footer records the settings
+// the shown map was made with.
+print::PageDescription pageOf(const WorldSettings &settings)
+{
+    return print::pageFor(settings.Title, settings.SizeName, settings.WaterPosition, settings.HeatPosition);
+}
+
 } // namespace
 
 WorldRecord recordOf(const WorldSettings &settings)
@@ -132,6 +184,142 @@ print::PdfOptions defaultPdfPaper()
         return {*paper, false};
     return {QLocale().measurementSystem() == QLocale::ImperialUSSystem ? print::Paper::Letter : print::Paper::A4,
             false};
+}
+
+MapExportCommands::MapExportCommands(QWidget *window) : window_(window) {}
+
+void MapExportCommands::refuseWhileBusy() const
+{
+    if (job_.running())
+        throw std::runtime_error(inProgress_);
+}
+
+void MapExportCommands::start(const char *inProgress, Hourglass hourglass, BackgroundJob::Work work,
+                              std::function<void()> succeeded)
+{
+    refuseWhileBusy();
+    // Before the start: without a thread the work runs in it, and the
+    // cursor is back to normal when it returns.
+    if (hourglass == Hourglass::Now)
+        cursor_.emplace();
+    try {
+        job_.start(std::move(work), [this, succeeded = std::move(succeeded)](std::exception_ptr failure) {
+            cursor_.reset();
+            abandoned_ = false;
+            try {
+                if (failure)
+                    std::rethrow_exception(failure);
+                if (succeeded)
+                    succeeded();
+            } catch (...) {
+                reportError(std::current_exception());
+            }
+            emit ended();
+        });
+    } catch (...) {
+        cursor_.reset();
+        throw;
+    }
+    inProgress_ = inProgress;
+}
+
+void MapExportCommands::abandon()
+{
+    if (!job_.running())
+        return;
+    abandoned_ = true;
+    job_.requestStop();
+    cursor_.reset();
+}
+
+void MapExportCommands::print(const QImage &view, const WorldSettings &settings,
+                              std::function<void(QImage)> converted)
+{
+    refuseWhileBusy();
+    const print::PageDescription page = pageOf(settings);
+    start("Printing in progress", Hourglass::NotNow,
+          [this, view, page, converted = std::move(converted)](const BackgroundJob::HandBack &handBack,
+                                                                std::stop_token) {
+              QImage printBitmap;
+              // The conversion runs under the normal cursor, the job under
+              // the hourglass. PrintBitmap is the converted view from then
+              // on, whatever becomes of the job.
+              print::PrintMap(view, page, printBitmap, [&] {
+                  handBack([this, converted, printBitmap] {
+                      converted(printBitmap);
+                      if (!abandoned_)
+                          cursor_.emplace();
+                  });
+              });
+          });
+}
+
+QString MapExportCommands::chooseFile(const WorldSettings &settings, const QString &caption, const QString &suffix,
+                                      const QString &filter)
+{
+    const QString proposed = QDir(lastSaveFolder()).filePath(proposedFileName(settings, suffix));
+    return fileChooser_ ? fileChooser_(window_, caption, proposed, filter)
+                        : QFileDialog::getSaveFileName(window_, caption, proposed, filter);
+}
+
+void MapExportCommands::savePicture(const QImage &view, const WorldSettings &settings)
+{
+    refuseWhileBusy();
+    const QString file = chooseFile(settings, QStringLiteral("Save Picture As"), QStringLiteral("png"),
+                                    QStringLiteral("PNG pictures (*.png)"));
+    if (file.isEmpty())
+        return;
+    const WorldRecord record = recordOf(settings);
+    start(
+        "Saving in progress", Hourglass::Now,
+        [view, record, file](const BackgroundJob::HandBack &, std::stop_token) {
+            const QByteArray png = encodeRecordedPng(view, record);
+            if (png.isEmpty())
+                throw std::runtime_error("Cannot save '" + file.toStdString() +
+                                         "': the picture could not be encoded as PNG");
+            saveWhole(file, png);
+        },
+        [this, record] {
+            // The picture is saved all the same; the person learns what it
+            // keeps.
+            const QString recorded = recordedTitle(record.title);
+            if (recorded.size() < record.title.size()) {
+                QMessageBox box(QMessageBox::Information, QStringLiteral("Terralume"),
+                                QStringLiteral("The title is longer than a picture can record: the saved picture "
+                                               "records its first %1 characters.")
+                                    .arg(recorded.toUcs4().size()),
+                                QMessageBox::Ok, window_);
+                box.exec();
+            }
+        });
+}
+
+void MapExportCommands::savePage(const QImage &view, const WorldSettings &settings)
+{
+    refuseWhileBusy();
+    const QString file = chooseFile(settings, QStringLiteral("Save Page As PDF"), QStringLiteral("pdf"),
+                                    QStringLiteral("PDF files (*.pdf)"));
+    if (file.isEmpty())
+        return;
+    const print::PageDescription page = pageOf(settings);
+    // The default printer's paper is looked up in the job too: a spooler
+    // that is slow to answer holds up the page, not the window.
+    start("Saving in progress", Hourglass::Now, [view, page, file](const BackgroundJob::HandBack &, std::stop_token) {
+        saveWhole(file, print::composePdfBytes(view, page, defaultPdfPaper()));
+    });
+}
+
+void MapExportCommands::copy(const QImage &view)
+{
+    start("Copying in progress", Hourglass::NotNow,
+          [view](const BackgroundJob::HandBack &handBack, std::stop_token) {
+              QByteArray png = encodeViewPng(view);
+              if (png.isEmpty())
+                  throw std::runtime_error("The picture could not be encoded as PNG");
+              handBack([view, png = std::move(png)]() mutable {
+                  QGuiApplication::clipboard()->setMimeData(new ClipboardPicture(view, std::move(png)));
+              });
+          });
 }
 
 } // namespace terralume::ui

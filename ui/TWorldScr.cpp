@@ -2,42 +2,23 @@
 
 #include "DesignScale.h"
 #include "LevelBands.h"
-#include "ViewPng.h"
-#include "MapExport.h"
-#include "MapPrinter.h"
-#include "PrintJob.h"
+#include "MapViewport.h"
 #include "SeededRandom.h"
 #include "TerralumeApplication.h"
 #include "WaitCursor.h"
 #include "WorldSettingsRules.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QAction>
-#include <QClipboard>
-#include <QDir>
-#include <QFileDialog>
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QPaintEvent>
-#include <QPainter>
 #include <QScreen>
-#include <QScrollBar>
-#include <QScrollArea>
 #include <QShowEvent>
-#include <QWheelEvent>
 #include <QWindowStateChangeEvent>
 
 #include <algorithm>
-#include <cmath>
-#include <new>
-#include <optional>
-#include <stdexcept>
 
 namespace terralume::ui {
 
@@ -45,55 +26,6 @@ namespace {
 
 constexpr QPoint kWindowPosition{6, 4};
 constexpr int kZoomFactors = 5;
-// One notch of a wheel, in its angle's units (eighths of a degree).
-constexpr int kWheelNotch = 120;
-
-const QString kPngType = QStringLiteral("image/png");
-const QString kQtImageType = QStringLiteral("application/x-qt-image");
-
-// The view on the clipboard, its PNG encoded already. On X11 Qt offers every
-// image type it can write for a picture and encodes the one asked for on the
-// window's thread when another program pastes; offered as PNG bytes alone,
-// a paste costs the window nothing. This program's own pastes take the
-// picture itself. Windows programs paste bitmaps, which Qt makes from the
-// picture, so there the picture is offered too.
-class ClipboardPicture : public QMimeData {
-public:
-    ClipboardPicture(QImage picture, QByteArray png) : picture_(std::move(picture)), png_(std::move(png)) {}
-
-    QStringList formats() const override
-    {
-#ifdef Q_OS_WIN
-        return {kPngType, kQtImageType};
-#else
-        return {kPngType};
-#endif
-    }
-    bool hasFormat(const QString &type) const override { return formats().contains(type); }
-
-protected:
-    QVariant retrieveData(const QString &type, QMetaType) const override
-    {
-        if (type == kPngType)
-            return png_;
-        if (type == kQtImageType)
-            return picture_;
-        return {};
-    }
-
-private:
-    QImage picture_;
-    QByteArray png_;
-};
-
-// Qt takes a widget of its own drawing for an empty filler, which screen
-// readers pass over; the map is a picture.
-QAccessibleInterface *mapPictureAccessible(const QString &className, QObject *object)
-{
-    if (className != QLatin1String(MapImage::staticMetaObject.className()))
-        return nullptr;
-    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Graphic);
-}
 
 // The picture as a screen reader names it: the world it shows, in words,
 // and the zoom. One pass of arg(): a title may hold a "%1" of its own.
@@ -107,35 +39,6 @@ QString pictureName(const WorldSettings &settings, int zoom)
 
 } // namespace
 
-MapImage::MapImage(QWidget *parent) : QWidget(parent)
-{
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    static const bool installed = [] {
-        QAccessible::installFactory(mapPictureAccessible);
-        return true;
-    }();
-    Q_UNUSED(installed);
-}
-
-void MapImage::setPicture(const QImage *picture)
-{
-    picture_ = picture;
-    update();
-}
-
-void MapImage::paintEvent(QPaintEvent *event)
-{
-    if (!picture_ || picture_->isNull())
-        return;
-    QPainter painter(this);
-    // Only the exposed part is drawn: at x5 the picture is far larger than
-    // the part a screen can show.
-    const qreal ratio = devicePixelRatioF();
-    const QRectF target = event->rect();
-    const QRectF source(target.x() * ratio, target.y() * ratio, target.width() * ratio, target.height() * ratio);
-    painter.drawImage(target, *picture_, source);
-}
-
 // A dialog-type window: on X11 only such a window is marked transient for
 // its owner, which is what makes the window manager treat the owner and the
 // map as one application (one taskbar entry, minimised and restored
@@ -148,34 +51,19 @@ TWorldScr::TWorldScr(SeededRandom &random, QWidget *parent)
     setObjectName(QStringLiteral("WorldScr"));
     setWindowTitle(QStringLiteral("Terralume"));
     buildControls();
-}
-
-TWorldScr::~TWorldScr()
-{
-    // The picture widget points at view_'s image; it goes before view_ does.
-    Image1->setPicture(nullptr);
+    connect(&exports_, &MapExportCommands::ended, this, &TWorldScr::jobEnded);
 }
 
 void TWorldScr::buildControls()
 {
-    ScrollBox1 = new QScrollArea(this);
-    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
-    ScrollBox1->setWidgetResizable(false);
-    ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Image1 = new MapImage;
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPicture(&view_.image());
-    ScrollBox1->setWidget(Image1);
+    ScrollBox1 = new MapViewport(this);
+    ScrollBox1->picture()->setPicture(&view_.image());
     setCentralWidget(ScrollBox1);
-    // The picture's events pass on to the view, but only those the window
-    // system sends; both are watched.
-    ScrollBox1->viewport()->installEventFilter(this);
-    Image1->installEventFilter(this);
-    for (QScrollBar *bar : {ScrollBox1->horizontalScrollBar(), ScrollBox1->verticalScrollBar()}) {
-        // The user's own scrolling sets a new place to keep.
-        connect(bar, &QAbstractSlider::actionTriggered, this, [this] { anchor_.reset(); });
-        connect(bar, &QAbstractSlider::rangeChanged, this, [this] { keepAnchor(); });
-    }
+    connect(ScrollBox1, &MapViewport::zoomStepRequested, this, [this](int step, QPointF pointer) {
+        const int factor = std::clamp(ZoomFactor + step, kLowestZoom, kHighestZoom);
+        if (factor != ZoomFactor && !BaseBitmap.isNull())
+            guardedCall([&] { setZoom(factor, pointer); });
+    });
 
     QMenuBar *bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
@@ -252,10 +140,10 @@ void TWorldScr::showEvent(QShowEvent *event)
 
 void TWorldScr::closeEvent(QCloseEvent *event)
 {
-    // A job lasts well under a second; the window goes when it has ended
-    // and its outcome has been shown.
-    job_.finish();
-    FormClose();
+    // The window goes at once: a job still at work is given up or ends by
+    // itself, and never holds the window (a print service may not answer).
+    exports_.abandon();
+    guarded(this, &TWorldScr::FormClose)();
     QMainWindow::closeEvent(event);
     if (event->isAccepted() && modalLoop_)
         modalLoop_->quit();
@@ -268,7 +156,6 @@ void TWorldScr::FormShow()
     setWindowTitle(mapCaption(settings_.Title).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
     // A new map never prints the picture converted for the one before it.
     PrintBitmap = QImage();
-    anchor_.reset();
     ZoomFactor = 1;
     tint_ = tintFromHeatPosition(settings_.HeatPosition);
     const WaitCursor hourglass;
@@ -276,14 +163,12 @@ void TWorldScr::FormShow()
     GenerateHeights(world_, settings_.SizeName.toStdString(), settings_.WaterPosition, random_);
     DrawMap();
     // A new map starts at its top-left corner, whatever the last one showed.
-    ScrollBox1->horizontalScrollBar()->setValue(0);
-    ScrollBox1->verticalScrollBar()->setValue(0);
+    ScrollBox1->scrollHome();
 }
 
 void TWorldScr::FormClose()
 {
-    // The pictures stay as they are between shows; printing may still read
-    // them.
+    // The pictures stay as they are between shows.
 }
 
 void TWorldScr::DrawMap()
@@ -303,12 +188,6 @@ void TWorldScr::ZoomMap()
     FitToScreen();
 }
 
-QSize TWorldScr::autoSizedScrollBox() const
-{
-    const int frame = 2 * ScrollBox1->frameWidth();
-    return Image1->size() + QSize(frame, frame);
-}
-
 QSize TWorldScr::screenSize() const
 {
     if (screenSize_.isValid())
@@ -319,15 +198,12 @@ QSize TWorldScr::screenSize() const
 
 void TWorldScr::FitToScreen()
 {
-    const qreal ratio = devicePixelRatioF();
-    const int logicalSide = static_cast<int>(std::ceil(view_.image().width() / ratio));
-    Image1->setFixedSize(logicalSide, logicalSide);
-    Image1->update();
+    ScrollBox1->showPicture(&view_.image(), ZoomFactor);
 
     // The decision is made on the size the scroll box would take around the
     // picture, before the window takes it: a window briefly 5000 pixels wide
     // would cost more than the zoom itself.
-    const QSize box = autoSizedScrollBox();
+    const QSize box = ScrollBox1->sizeAroundPicture();
     const QSize screen = screenSize();
     pictureFits_ = box.width() < screen.width() && box.height() < screen.height();
     if (pictureFits_) {
@@ -354,7 +230,7 @@ void TWorldScr::FitToScreen()
 void TWorldScr::fixNormalSize()
 {
     if (pictureFits_) {
-        const QSize box = autoSizedScrollBox();
+        const QSize box = ScrollBox1->sizeAroundPicture();
         ScrollBox1->setFixedSize(box);
         const int menuHeight =
             menuBar()->hasHeightForWidth() ? menuBar()->heightForWidth(box.width()) : menuBar()->sizeHint().height();
@@ -387,7 +263,7 @@ void TWorldScr::changeEvent(QEvent *event)
     const auto *change = static_cast<const QWindowStateChangeEvent *>(event);
     const Qt::WindowStates sized = Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen;
     if (change->oldState().testFlag(Qt::WindowMaximized) && !(windowState() & sized) && !view_.image().isNull())
-        fixNormalSize();
+        guardedCall([this] { fixNormalSize(); });
 }
 
 void TWorldScr::checkZoomEntry()
@@ -399,8 +275,7 @@ void TWorldScr::checkZoomEntry()
     // holds the focus, so it carries the same name: that is what is heard
     // when the map opens and at each zoom.
     const QString name = pictureName(settings_, ZoomFactor);
-    Image1->setAccessibleName(name);
-    ScrollBox1->setAccessibleName(name);
+    ScrollBox1->setPictureName(name);
 }
 
 void TWorldScr::keepInsideAvailableArea()
@@ -418,33 +293,11 @@ void TWorldScr::keepInsideAvailableArea()
         move(inside);
 }
 
-QPointF TWorldScr::anchorInView() const
-{
-    const QWidget *view = ScrollBox1->viewport();
-    if (anchor_ && anchor_->globalPointer)
-        return view->mapFromGlobal(*anchor_->globalPointer);
-    return QPointF(view->width() / 2.0, view->height() / 2.0);
-}
-
-void TWorldScr::keepAnchor()
-{
-    if (!anchor_)
-        return;
-    // Cells are ZoomFactor picture pixels wide, drawn at the device pixel
-    // ratio; the scroll bars count the view's pixels.
-    const qreal pixelsPerCell = ZoomFactor / devicePixelRatioF();
-    const QPointF scroll = anchor_->cell * pixelsPerCell - anchorInView();
-    ScrollBox1->horizontalScrollBar()->setValue(qRound(scroll.x()));
-    ScrollBox1->verticalScrollBar()->setValue(qRound(scroll.y()));
-}
-
 void TWorldScr::setZoom(int factor, std::optional<QPointF> globalPointer)
 {
     const int previous = ZoomFactor;
     // The point to keep, taken from the view as it is before the zoom.
-    anchor_ = ZoomAnchor{{}, globalPointer};
-    const QPointF inPicture = Image1->mapFrom(ScrollBox1->viewport(), anchorInView());
-    anchor_->cell = inPicture * devicePixelRatioF() / ZoomFactor;
+    ScrollBox1->holdAnchor(globalPointer);
     ZoomFactor = factor;
     checkZoomEntry();
     try {
@@ -456,68 +309,7 @@ void TWorldScr::setZoom(int factor, std::optional<QPointF> globalPointer)
         checkZoomEntry();
         throw;
     }
-    keepAnchor();
-}
-
-bool TWorldScr::eventFilter(QObject *watched, QEvent *event)
-{
-    if ((watched == ScrollBox1->viewport() || watched == Image1) && viewportEvent(event))
-        return true;
-    return QMainWindow::eventFilter(watched, event);
-}
-
-bool TWorldScr::viewportEvent(QEvent *event)
-{
-    QWidget *view = ScrollBox1->viewport();
-    QScrollBar *across = ScrollBox1->horizontalScrollBar();
-    QScrollBar *down = ScrollBox1->verticalScrollBar();
-    switch (event->type()) {
-    case QEvent::Wheel: {
-        auto *wheel = static_cast<QWheelEvent *>(event);
-        if (!wheel->modifiers().testFlag(Qt::ControlModifier))
-            return false;
-        wheel->accept();
-        const int turn = wheel->angleDelta().y();
-        // A turn the other way starts afresh.
-        wheelTurn_ = (turn > 0) == (wheelTurn_ > 0) ? wheelTurn_ + turn : turn;
-        if (std::abs(wheelTurn_) < kWheelNotch)
-            return true;
-        const int factor = std::clamp(ZoomFactor + (wheelTurn_ > 0 ? 1 : -1), kLowestZoom, kHighestZoom);
-        wheelTurn_ = 0;
-        if (factor != ZoomFactor && !BaseBitmap.isNull())
-            setZoom(factor, wheel->globalPosition());
-        return true;
-    }
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick: {
-        auto *press = static_cast<QMouseEvent *>(event);
-        if (press->button() != Qt::LeftButton)
-            return false;
-        dragFrom_ = press->globalPosition();
-        dragScroll_ = QPoint(across->value(), down->value());
-        anchor_.reset();
-        view->setCursor(Qt::ClosedHandCursor);
-        return true;
-    }
-    case QEvent::MouseMove: {
-        auto *move = static_cast<QMouseEvent *>(event);
-        if (!dragFrom_ || !move->buttons().testFlag(Qt::LeftButton))
-            return false;
-        // The picture follows the pointer.
-        const QPoint moved = (move->globalPosition() - *dragFrom_).toPoint();
-        across->setValue(dragScroll_.x() - moved.x());
-        down->setValue(dragScroll_.y() - moved.y());
-        return true;
-    }
-    case QEvent::MouseButtonRelease:
-        if (!dragFrom_ || static_cast<QMouseEvent *>(event)->button() != Qt::LeftButton)
-            return false;
-        dragFrom_.reset();
-        view->unsetCursor();
-        return true;
-    default:
-        return false;
-    }
+    ScrollBox1->keepAnchor();
 }
 
 void TWorldScr::x11Click() { setZoom(1); }
@@ -528,127 +320,13 @@ void TWorldScr::X51Click() { setZoom(5); }
 
 void TWorldScr::Exit1Click() { close(); }
 
-void TWorldScr::refuseWhileBusy() const
-{
-    if (job_.running())
-        throw std::runtime_error(jobInProgress_);
-}
-
-void TWorldScr::startJob(const char *inProgress, Hourglass hourglass, BackgroundJob::Work work,
-                         std::function<void()> succeeded)
-{
-    refuseWhileBusy();
-    jobInProgress_ = inProgress;
-    // Before the start: without a thread the work runs in it, and the
-    // cursor is back to normal when it returns.
-    if (hourglass == Hourglass::Now)
-        jobCursor_.emplace();
-    job_.start(std::move(work), [this, succeeded = std::move(succeeded)](std::exception_ptr failure) {
-        jobCursor_.reset();
-        try {
-            if (failure)
-                std::rethrow_exception(failure);
-            if (succeeded)
-                succeeded();
-        } catch (...) {
-            reportError(std::current_exception());
-        }
-        emit jobEnded();
-    });
-}
-
 void TWorldScr::PrintMap1Click()
 {
-    refuseWhileBusy();
-    // The page's title is the caption; the footer records the settings the
-    // shown map was made with.
-    const print::PageDescription page =
-        print::pageFor(settings_.Title, settings_.SizeName, settings_.WaterPosition, settings_.HeatPosition);
-    // The job works on the view as it is now; a zoom meanwhile makes a new
-    // view rather than drawing over this one.
-    const QImage view = view_.image();
-    startJob("Printing in progress", Hourglass::NotNow, [this, view, page](const BackgroundJob::HandBack &handBack) {
-        QImage converted;
-        // The conversion runs under the normal cursor; the job under the
-        // hourglass. PrintBitmap is the converted view from then on, whatever
-        // becomes of the job.
-        print::PrintMap(view, page, converted, [&] {
-            handBack([this, converted] {
-                PrintBitmap = converted;
-                jobCursor_.emplace();
-            });
-        });
-    });
+    exports_.print(view_.image(), settings_, [this](QImage converted) { PrintBitmap = std::move(converted); });
 }
 
-QString TWorldScr::chooseFile(const QString &caption, const QString &suffix, const QString &filter)
-{
-    const QString proposed = QDir(lastSaveFolder()).filePath(proposedFileName(settings_, suffix));
-    return fileChooser_ ? fileChooser_(this, caption, proposed, filter)
-                        : QFileDialog::getSaveFileName(this, caption, proposed, filter);
-}
-
-void TWorldScr::SavePicture1Click()
-{
-    refuseWhileBusy();
-    const QString file =
-        chooseFile(QStringLiteral("Save Picture As"), QStringLiteral("png"), QStringLiteral("PNG pictures (*.png)"));
-    if (file.isEmpty())
-        return;
-    const WorldRecord record = recordOf(settings_);
-    const QImage view = view_.image();
-    startJob(
-        "Saving in progress", Hourglass::Now,
-        [view, record, file](const BackgroundJob::HandBack &) {
-            const QByteArray png = encodeRecordedPng(view, record);
-            if (png.isEmpty())
-                throw std::runtime_error("Cannot save '" + file.toStdString() +
-                                         "': the picture could not be encoded as PNG");
-            saveWhole(file, png);
-        },
-        [this, record] {
-            // The picture is saved all the same; the person learns what it
-            // keeps.
-            const QString recorded = recordedTitle(record.title);
-            if (recorded.size() < record.title.size()) {
-                QMessageBox box(QMessageBox::Information, QStringLiteral("Terralume"),
-                                QStringLiteral("The title is longer than a picture can record: the saved picture "
-                                               "records its first %1 characters.")
-                                    .arg(recorded.toUcs4().size()),
-                                QMessageBox::Ok, this);
-                box.exec();
-            }
-        });
-}
-
-void TWorldScr::SavePdf1Click()
-{
-    refuseWhileBusy();
-    const QString file =
-        chooseFile(QStringLiteral("Save Page As PDF"), QStringLiteral("pdf"), QStringLiteral("PDF files (*.pdf)"));
-    if (file.isEmpty())
-        return;
-    const print::PageDescription page =
-        print::pageFor(settings_.Title, settings_.SizeName, settings_.WaterPosition, settings_.HeatPosition);
-    const QImage view = view_.image();
-    // The default printer's paper is looked up in the job too: a spooler
-    // that is slow to answer holds up the page, not the window.
-    startJob("Saving in progress", Hourglass::Now, [view, page, file](const BackgroundJob::HandBack &) {
-        saveWhole(file, print::composePdfBytes(view, page, defaultPdfPaper()));
-    });
-}
-
-void TWorldScr::Copy1Click()
-{
-    const QImage view = view_.image();
-    startJob("Copying in progress", Hourglass::NotNow, [view](const BackgroundJob::HandBack &handBack) {
-        QByteArray png = encodeViewPng(view);
-        if (png.isEmpty())
-            throw std::runtime_error("The picture could not be encoded as PNG");
-        handBack([view, png = std::move(png)]() mutable {
-            QGuiApplication::clipboard()->setMimeData(new ClipboardPicture(view, std::move(png)));
-        });
-    });
-}
+void TWorldScr::SavePicture1Click() { exports_.savePicture(view_.image(), settings_); }
+void TWorldScr::SavePdf1Click() { exports_.savePage(view_.image(), settings_); }
+void TWorldScr::Copy1Click() { exports_.copy(view_.image()); }
 
 } // namespace terralume::ui

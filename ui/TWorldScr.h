@@ -1,13 +1,13 @@
 #pragma once
 // The map window: shows one generated world at one screen pixel per cell in
 // a scroll box, with zoom x1..x5, sizing itself to the picture or maximising
-// when the picture does not fit on the screen.
+// when the picture does not fit on the screen, and the commands that print,
+// save and copy it.
 
-#include "BackgroundJob.h"
 #include "Colouring.h"
 #include "Generator.h"
+#include "MapExport.h"
 #include "MapPicture.h"
-#include "WaitCursor.h"
 #include "WorldSettings.h"
 
 #include <QImage>
@@ -16,14 +16,12 @@
 #include <QSize>
 
 #include <array>
-#include <functional>
 #include <optional>
 #include <utility>
 
 class QAction;
 class QEventLoop;
 class QMenu;
-class QScrollArea;
 
 namespace terralume {
 class SeededRandom;
@@ -31,28 +29,12 @@ class SeededRandom;
 
 namespace terralume::ui {
 
-// Image1: draws its picture unscaled from the top-left corner, one picture
-// pixel per device pixel whatever the screen's device pixel ratio.
-class MapImage : public QWidget {
-    Q_OBJECT
-public:
-    explicit MapImage(QWidget *parent = nullptr);
-
-    // Not owned; the picture must outlive the widget or be replaced first.
-    void setPicture(const QImage *picture);
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    const QImage *picture_ = nullptr;
-};
+class MapViewport;
 
 class TWorldScr : public QMainWindow {
     Q_OBJECT
 public:
     explicit TWorldScr(SeededRandom &random, QWidget *parent = nullptr);
-    ~TWorldScr() override;
 
     // Generates and shows the world of `settings` modally; returns when the
     // window is closed.
@@ -74,16 +56,11 @@ public:
     // the primary screen's full geometry.
     void setScreenSize(QSize size) { screenSize_ = size; }
     void setPixelAllocator(MapView::PixelAllocator allocator) { view_.setAllocator(std::move(allocator)); }
-
-    // Asks where to save: given the dialog's caption, the proposed path and
-    // the file filter, returns the chosen path, or nothing when cancelled.
-    using FileChooser =
-        std::function<QString(QWidget *parent, const QString &caption, const QString &proposed, const QString &filter)>;
     // An empty chooser restores the file dialog.
-    void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
+    void setFileChooser(MapExportCommands::FileChooser chooser) { exports_.setFileChooser(std::move(chooser)); }
 
     // Whether a Print, a save or a Copy is still at work.
-    bool jobRunning() const { return job_.running(); }
+    bool jobRunning() const { return exports_.running(); }
 
 signals:
     // A Print, a save or a Copy has ended and its outcome has been shown.
@@ -105,9 +82,6 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
-    // The view's own handling: Ctrl+wheel zooms around the pointer, a drag
-    // with the left button pans.
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
@@ -121,31 +95,13 @@ private:
     // The fixed size of the window in its normal state for the picture now
     // shown; the user never drags the border.
     void fixNormalSize();
-
     // A zoom keeps one point of the map where it is in the view: the point
     // under the pointer at `globalPointer`, or without one the view's centre.
     void setZoom(int factor, std::optional<QPointF> globalPointer = std::nullopt);
-    // Where in the view the anchor's point belongs, in the view's pixels.
-    QPointF anchorInView() const;
-    // Scrolls the anchor's point back to its place; run again whenever the
-    // view or the picture changes size (a maximised window is sized by the
-    // window manager, after the zoom).
-    void keepAnchor();
     // A window that a zoom has grown past the screen's free area, where the
     // user had moved it, comes back inside.
     void keepInsideAvailableArea();
-    bool viewportEvent(QEvent *event);
-    // One job at a time: another command meanwhile is refused with the
-    // running job's `inProgress` message.
-    void refuseWhileBusy() const;
-    // Starts `work` on a copy of what it needs, off the window's thread;
-    // `succeeded` runs on the window's thread after it, when it did.
-    enum class Hourglass { Now, NotNow };
-    void startJob(const char *inProgress, Hourglass hourglass, BackgroundJob::Work work,
-                  std::function<void()> succeeded = {});
-    QString chooseFile(const QString &caption, const QString &suffix, const QString &filter);
     void checkZoomEntry();
-    QSize autoSizedScrollBox() const;
     QSize screenSize() const;
 
     SeededRandom &random_;
@@ -157,27 +113,11 @@ private:
     QImage PrintBitmap;
     MapView view_;
 
-    // The point a zoom keeps in place, in cells of the map, and where it is
-    // kept: under the pointer (screen position) or at the view's centre. It
-    // holds until the user scrolls.
-    struct ZoomAnchor {
-        QPointF cell;
-        std::optional<QPointF> globalPointer;
-    };
-    std::optional<ZoomAnchor> anchor_;
-    // Wheel turns smaller than a notch, as fine-grained wheels send them.
-    int wheelTurn_ = 0;
-    // A drag in progress: where it began on the screen and the scroll then.
-    std::optional<QPointF> dragFrom_;
-    QPoint dragScroll_;
-
     QSize screenSize_;
     bool pictureFits_ = true;
     QEventLoop *modalLoop_ = nullptr;
-    FileChooser fileChooser_;
 
-    QScrollArea *ScrollBox1 = nullptr;
-    MapImage *Image1 = nullptr;
+    MapViewport *ScrollBox1 = nullptr;
     QMenu *File1 = nullptr;
     QAction *PrintMap1 = nullptr;
     QAction *SavePicture1 = nullptr;
@@ -186,12 +126,9 @@ private:
     QMenu *Zoom1 = nullptr;
     std::array<QAction *, 5> zoomEntries_{}; // x11, X21, X31, x41, X51
     QAction *Exit1 = nullptr;
-
-    std::optional<WaitCursor> jobCursor_;
-    const char *jobInProgress_ = nullptr;
-    // Declared last, so it goes first: its work is waited for while the
-    // rest of the window is still whole.
-    BackgroundJob job_;
+    // Declared last, so it goes first: a job still at work is stopped and
+    // waited for while the rest of the window is whole.
+    MapExportCommands exports_{this};
 };
 
 } // namespace terralume::ui

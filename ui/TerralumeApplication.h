@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <exception>
+#include <type_traits>
 
 namespace terralume::ui {
 
@@ -22,19 +23,27 @@ void showErrorBox(const QString &message);
 // error box. The program then carries on.
 void reportError(std::exception_ptr error);
 
-// A handler made safe to connect to a Qt signal. Qt's own code between a
-// signal and its slots is not exception-safe (an error unwinding through it
-// leaks and can leave a widget half-updated), so the error is reported at
-// this boundary instead, the same way as one that escapes an event handler.
+// Runs `body` where an error must not unwind further: Qt's code between a
+// signal and its slots, and between an event and its handlers and filters,
+// is not exception-safe (an error unwinding through it leaks and can leave a
+// widget half-updated). The error is reported here instead, the same way as
+// one that escapes an event handler, and the result is then the value
+// initialised one (false for an event filter: the event goes on).
+template <class Body> auto guardedCall(Body &&body) -> std::invoke_result_t<Body &>
+{
+    try {
+        return body();
+    } catch (...) {
+        reportError(std::current_exception());
+    }
+    if constexpr (!std::is_void_v<std::invoke_result_t<Body &>>)
+        return {};
+}
+
+// A handler made safe to connect to a Qt signal.
 template <class Receiver> auto guarded(Receiver *receiver, void (Receiver::*handler)())
 {
-    return [receiver, handler] {
-        try {
-            (receiver->*handler)();
-        } catch (...) {
-            reportError(std::current_exception());
-        }
-    };
+    return [receiver, handler] { guardedCall([&] { (receiver->*handler)(); }); };
 }
 
 class TerralumeApplication : public QApplication {

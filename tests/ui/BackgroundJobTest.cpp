@@ -63,7 +63,7 @@ private slots:
         Outcome outcome;
         auto loopTurned = std::make_shared<QSemaphore>();
         QVERIFY(job.start(
-            [loopTurned, fails](const BackgroundJob::HandBack &handBack) {
+            [loopTurned, fails](const BackgroundJob::HandBack &handBack, std::stop_token) {
                 handBack([] {});
                 loopTurned->acquire();
                 if (fails)
@@ -95,7 +95,7 @@ private slots:
         QSignalSpy finished(&job, &BackgroundJob::finished);
         Outcome outcome;
         QVERIFY(job.start(
-            [&outcome](const BackgroundJob::HandBack &handBack) {
+            [&outcome](const BackgroundJob::HandBack &handBack, std::stop_token) {
                 for (int k = 1; k <= 3; ++k)
                     handBack([&outcome, k] { outcome.note(QString::number(k)); });
             },
@@ -117,14 +117,14 @@ private slots:
         QSignalSpy finished(&job, &BackgroundJob::finished);
         Outcome first, second;
         auto release = std::make_shared<QSemaphore>();
-        QVERIFY(job.start([release](const BackgroundJob::HandBack &) { release->acquire(); }, first.done()));
-        QVERIFY(!job.start([](const BackgroundJob::HandBack &) {}, second.done()));
+        QVERIFY(job.start([release](const BackgroundJob::HandBack &, std::stop_token) { release->acquire(); }, first.done()));
+        QVERIFY(!job.start([](const BackgroundJob::HandBack &, std::stop_token) {}, second.done()));
         release->release();
         QVERIFY(finished.wait());
         QCOMPARE(first.seen, QStringList{"done"});
         QCOMPARE(second.seen, QStringList{});
         // Free again once Done has run.
-        QVERIFY(job.start([](const BackgroundJob::HandBack &) {}, second.done()));
+        QVERIFY(job.start([](const BackgroundJob::HandBack &, std::stop_token) {}, second.done()));
         job.finish();
         QCOMPARE(second.seen, QStringList{"done"});
     }
@@ -139,7 +139,7 @@ private slots:
         {
             BackgroundJob job;
             QVERIFY(job.start(
-                [&, release](const BackgroundJob::HandBack &handBack) {
+                [&, release](const BackgroundJob::HandBack &handBack, std::stop_token) {
                     release->acquire();
                     handBack([&outcome] { outcome.note(QStringLiteral("step")); });
                     workEnded = true;

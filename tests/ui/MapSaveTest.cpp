@@ -54,7 +54,7 @@ void enterSettings(TWorld1 &window, const WorldRecord &world)
 }
 
 // Chooses `answer` for every dialog and keeps what the dialog proposed.
-TWorldScr::FileChooser choosing(const QString &answer, QStringList &proposed)
+MapExportCommands::FileChooser choosing(const QString &answer, QStringList &proposed)
 {
     return [answer, &proposed](QWidget *, const QString &, const QString &offered, const QString &) {
         proposed.append(offered);

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include <functional>
@@ -95,6 +96,13 @@ inline bool withMapOpen(TWorld1 &settings, TWorldScr &map, const std::function<v
         press();
     else
         pressGenerate(settings);
+    // Closing the map waits for no job; what the test looks at next is the
+    // job's outcome, so the test waits for it.
+    if (map.jobRunning()) {
+        QSignalSpy ended(&map, &TWorldScr::jobEnded);
+        if (!ended.wait(120000))
+            return false;
+    }
     return opened && !map.isVisible();
 }
 
