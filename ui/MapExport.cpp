@@ -118,6 +118,8 @@ private:
     QByteArray png_;
 };
 
+const char *const kPrinting = "Printing in progress";
+
 // The page's title is the map's caption; the footer records the settings
 // the shown map was made with.
 print::PageDescription pageOf(const WorldSettings &settings)
@@ -198,6 +200,7 @@ void MapExportCommands::start(const char *inProgress, Hourglass hourglass, Backg
                               std::function<void()> succeeded)
 {
     refuseWhileBusy();
+    inProgress_ = inProgress;
     // Before the start: without a thread the work runs in it, and the
     // cursor is back to normal when it returns.
     if (hourglass == Hourglass::Now)
@@ -205,11 +208,13 @@ void MapExportCommands::start(const char *inProgress, Hourglass hourglass, Backg
     try {
         job_.start(std::move(work), [this, succeeded = std::move(succeeded)](std::exception_ptr failure) {
             cursor_.reset();
-            abandoned_ = false;
+            // A Print given up with its window ends without a word: nothing
+            // of it was printed, as the person who closed the window meant.
+            const bool givenUp = std::exchange(abandoned_, false) && inProgress_ == kPrinting;
             try {
-                if (failure)
+                if (failure && !givenUp)
                     std::rethrow_exception(failure);
-                if (succeeded)
+                if (succeeded && !failure)
                     succeeded();
             } catch (...) {
                 reportError(std::current_exception());
@@ -220,7 +225,6 @@ void MapExportCommands::start(const char *inProgress, Hourglass hourglass, Backg
         cursor_.reset();
         throw;
     }
-    inProgress_ = inProgress;
 }
 
 void MapExportCommands::abandon()
@@ -237,7 +241,7 @@ void MapExportCommands::print(const QImage &view, const WorldSettings &settings,
 {
     refuseWhileBusy();
     const print::PageDescription page = pageOf(settings);
-    start("Printing in progress", Hourglass::NotNow,
+    start(kPrinting, Hourglass::NotNow,
           [this, view, page, converted = std::move(converted)](const BackgroundJob::HandBack &handBack,
                                                                 std::stop_token) {
               QImage printBitmap;

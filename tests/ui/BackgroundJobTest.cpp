@@ -129,6 +129,96 @@ private slots:
         QCOMPARE(second.seen, QStringList{"done"});
     }
 
+    // A step that fails ends the job as the work failing does: Done gets
+    // the first failure, and what comes after still runs.
+    void firstFailureReachesDone_data()
+    {
+        QTest::addColumn<bool>("stepFails");
+        QTest::addColumn<bool>("workFails");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("a step fails") << true << false << "step 2 failed";
+        QTest::newRow("a step, then the work") << true << true << "step 2 failed";
+        QTest::newRow("the work alone") << false << true << "the work failed";
+    }
+    void firstFailureReachesDone()
+    {
+        QFETCH(bool, stepFails);
+        QFETCH(bool, workFails);
+        QFETCH(QString, failure);
+        BackgroundJob job;
+        Outcome outcome;
+        QVERIFY(job.start(
+            [&](const BackgroundJob::HandBack &handBack, std::stop_token) {
+                handBack([&] { outcome.note(QStringLiteral("1")); });
+                handBack([&] {
+                    if (stepFails)
+                        throw std::runtime_error("step 2 failed");
+                    outcome.note(QStringLiteral("2"));
+                });
+                handBack([&] { outcome.note(QStringLiteral("3")); });
+                if (workFails)
+                    throw std::runtime_error("the work failed");
+            },
+            outcome.done()));
+        job.finish();
+        QCOMPARE(outcome.failure, failure);
+        QCOMPARE(outcome.seen.join(u' '), stepFails ? QStringLiteral("1 3 failed") : QStringLiteral("1 2 3 failed"));
+        QVERIFY(!job.running());
+    }
+
+    // No memory to set a job up: the start fails as a whole, and the next
+    // one works.
+    void jobThatCannotBeSetUpLeavesNoneBehind()
+    {
+        struct CannotBeCopied {
+            CannotBeCopied() = default;
+            CannotBeCopied(CannotBeCopied &&) = default;
+            CannotBeCopied(const CannotBeCopied &) { throw std::bad_alloc(); }
+            void operator()(const BackgroundJob::HandBack &, std::stop_token) const {}
+        };
+        BackgroundJob job;
+        Outcome first, second;
+        QVERIFY_THROWS_EXCEPTION(std::bad_alloc, job.start(BackgroundJob::Work(CannotBeCopied()), first.done()));
+        QVERIFY(!job.running());
+        QVERIFY(job.start([](const BackgroundJob::HandBack &, std::stop_token) {}, second.done()));
+        job.finish();
+        QCOMPARE(first.seen, QStringList{});
+        QCOMPARE(second.seen, QStringList{"done"});
+    }
+
+    // Work that waits on others learns when the job is given up, by a stop
+    // request or by the job going away.
+    void stopReachesTheWork_data()
+    {
+        QTest::addColumn<bool>("destroy");
+        QTest::newRow("stop requested") << false;
+        QTest::newRow("job destroyed") << true;
+    }
+    void stopReachesTheWork()
+    {
+        QFETCH(bool, destroy);
+        Outcome outcome;
+        auto started = std::make_shared<QSemaphore>();
+        const BackgroundJob::Work waitForStop = [started](const BackgroundJob::HandBack &, std::stop_token stop) {
+            started->release();
+            QSemaphore never;
+            while (!stop.stop_requested())
+                (void)never.tryAcquire(1, 10);
+            throw std::runtime_error("given up");
+        };
+        {
+            BackgroundJob job;
+            QSignalSpy finished(&job, &BackgroundJob::finished);
+            QVERIFY(job.start(waitForStop, outcome.done()));
+            started->acquire();
+            if (destroy)
+                return;
+            job.requestStop();
+            QVERIFY(finished.wait());
+        }
+        QCOMPARE(outcome.failure, QStringLiteral("given up"));
+    }
+
     // Going away with work still running waits for the work and runs nothing
     // it handed back on what is going away.
     void destroyedJobWaitsForItsWork()
