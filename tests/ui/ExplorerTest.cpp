@@ -1,8 +1,10 @@
 // The explorer as the settings window opens it: its pages are the searches
 // the core makes, and a world chosen in it comes back as the seed typed in.
 #include "Generator.h"
+#include "PreviewSearch.h"
 #include "TWorldExplorer.h"
 #include "UiTestSupport.h"
+#include "WorkerThreads.h"
 #include "WorldPreview.h"
 
 #include <QCheckBox>
@@ -13,11 +15,72 @@
 #include <QSlider>
 #include <QSpinBox>
 
+#include <cstdlib>
+#include <new>
+
 using namespace terralume;
 using namespace terralume::ui;
 using namespace terralume::ui::testing;
 
 namespace {
+
+// Allocations on this thread until the one that fails; 0: none fails.
+constinit thread_local long allocationsToFailure = 0;
+
+} // namespace
+
+void *operator new(std::size_t size)
+{
+    if (allocationsToFailure > 0 && --allocationsToFailure == 0)
+        throw std::bad_alloc();
+    if (void *memory = std::malloc(size == 0 ? 1 : size))
+        return memory;
+    throw std::bad_alloc();
+}
+
+void operator delete(void *memory) noexcept { std::free(memory); }
+void operator delete(void *memory, std::size_t) noexcept { std::free(memory); }
+
+namespace {
+
+// While one lives, the `nth` allocation on this thread from now fails.
+class FailingAllocation {
+public:
+    explicit FailingAllocation(long nth) { allocationsToFailure = nth; }
+    ~FailingAllocation() { allocationsToFailure = 0; }
+    FailingAllocation(const FailingAllocation &) = delete;
+    FailingAllocation &operator=(const FailingAllocation &) = delete;
+    bool failed() const { return allocationsToFailure == 0; }
+};
+
+PreviewSearch::Page smallPage()
+{
+    PreviewSearch::Page page;
+    page.size = "Small";
+    page.start = 99999995; // past the last seed, on from the first
+    page.wanted = 8;
+    page.thumbnailSide = 16;
+    return page;
+}
+
+// The seeds a search of `page` finds, once it has ended.
+QList<std::int64_t> seedsFound(PreviewSearch &search, const PreviewSearch::Page &page)
+{
+    QList<std::int64_t> seeds;
+    bool ended = false;
+    const QMetaObject::Connection found = QObject::connect(
+        &search, &PreviewSearch::found, [&](const WorldPreview &preview) { seeds.append(preview.seed); });
+    const QMetaObject::Connection finished =
+        QObject::connect(&search, &PreviewSearch::finished, [&] { ended = true; });
+    search.start(page);
+    [&] {
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 60000);
+        QVERIFY(!search.running());
+    }();
+    QObject::disconnect(found);
+    QObject::disconnect(finished);
+    return seeds;
+}
 
 // Opens the explorer from the World menu and runs `whileOpen` inside it;
 // returns once the explorer is closed.
@@ -181,6 +244,56 @@ private slots:
             seedField->undo();
             QCOMPARE(seedField->text(), before);
         }
+    }
+
+    // Where the system grants fewer threads, or none, the search still runs
+    // to its end and finds the same worlds.
+    void searchWithoutThreadsFindsTheSame_data()
+    {
+        QTest::addColumn<unsigned>("granted");
+        QTest::newRow("no thread") << 0u;
+        QTest::newRow("only the search's own") << 1u;
+    }
+
+    void searchWithoutThreadsFindsTheSame()
+    {
+        QFETCH(unsigned, granted);
+        PreviewSearch search;
+        const QList<std::int64_t> expected = seedsFound(search, smallPage());
+        QCOMPARE(expected.size(), smallPage().wanted);
+        QCOMPARE(expected.first(), 99999995);
+        const RefusedThreadStarts refused(granted);
+        QCOMPARE(seedsFound(search, smallPage()), expected);
+    }
+
+    // Whichever allocation of a start fails, no search is left marked as
+    // running, and the next one finds what it should.
+    void startWithoutMemoryLeavesNoSearch()
+    {
+        PreviewSearch search;
+        const QList<std::int64_t> expected = seedsFound(search, smallPage());
+        int refusals = 0;
+        for (long nth = 1;; ++nth) {
+            bool thrown = false;
+            bool failed = false;
+            {
+                const FailingAllocation failing(nth);
+                try {
+                    search.start(smallPage());
+                } catch (const std::bad_alloc &) {
+                    thrown = true;
+                }
+                failed = failing.failed();
+            }
+            if (!failed)
+                break;
+            if (thrown) {
+                ++refusals;
+                QVERIFY2(!search.running(), qPrintable(QStringLiteral("allocation %1").arg(nth)));
+            }
+            QCOMPARE(seedsFound(search, smallPage()), expected);
+        }
+        QVERIFY(refusals > 0);
     }
 
     // A search that finds nothing stops when asked and says so.
