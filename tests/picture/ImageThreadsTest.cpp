@@ -1,15 +1,12 @@
 // Qt's image code hands large work to its thread pool and waits for it;
 // nothing may wait for ever where the system grants no more threads.
 #include "ImageThreads.h"
-#include "WorkerThreads.h"
 
 #include <QPainter>
 #include <QThreadPool>
 
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -27,32 +24,6 @@
 using namespace terralume;
 
 namespace {
-
-struct Probe {
-    const char *name;
-    std::optional<unsigned> granted; // thread starts the system allows; none: no limit
-    int startable;
-};
-
-void PrintTo(const Probe &p, std::ostream *os) { *os << p.name; }
-
-class StartableThreads : public testing::TestWithParam<Probe> {};
-
-// What the program is told before it asks Qt for its threads: how many it
-// may have, and when too few, why.
-TEST_P(StartableThreads, CountsWhatTheSystemGrants)
-{
-    const Probe p = GetParam();
-    std::optional<RefusedThreadStarts> refused;
-    if (p.granted)
-        refused.emplace(*p.granted);
-    std::string reason;
-    EXPECT_EQ(startableThreads(3, reason), p.startable);
-    EXPECT_EQ(reason.empty(), p.startable == 3) << reason;
-}
-
-INSTANTIATE_TEST_SUITE_P(Probes, StartableThreads,
-                         testing::Values(Probe{"all", {}, 3}, Probe{"one", 1u, 1}, Probe{"none", 0u, 0}));
 
 #ifdef Q_OS_LINUX
 

@@ -88,7 +88,8 @@ private slots:
         for (const char *size : {"Small", "Medium", "Large"})
             for (const int water : {-40, 0, 40})
                 for (const int heat : {-40, 0, 40})
-                    QTest::addRow("%s, water %d, heat %d", size, water, heat) << QString::fromLatin1(size) << water << heat;
+                    QTest::addRow("%s, water %d, heat %d", size, water, heat)
+                        << QString::fromLatin1(size) << water << heat;
     }
 
     void everyViewFitsAPalette()
