@@ -12,8 +12,9 @@
 #if defined(__linux__)
 #include <sched.h>
 #elif defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
+#ifndef NOMINMAX
+#define NOMINMAX // std::max below, not the macro
+#endif
 #include <windows.h>
 #endif
 
