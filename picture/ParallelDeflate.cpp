@@ -1,5 +1,7 @@
 #include "ParallelDeflate.h"
 
+#include "WorkerThreads.h"
+
 #include <zlib.h>
 
 #include <QtEndian>
@@ -8,8 +10,6 @@
 #include <atomic>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace terralume {
@@ -22,7 +22,6 @@ constexpr qsizetype kWindow = 32768;
 constexpr qsizetype kRunBytes = qsizetype{1} << 20;
 // Rows are made and deflated this many bytes at a time.
 constexpr qsizetype kBatchBytes = qsizetype{1} << 16;
-constexpr int kMostThreads = 8;
 
 struct Piece {
     QByteArray bytes;
@@ -130,18 +129,7 @@ QByteArray deflateRows(int rowCount, qsizetype rowBytes, const RowSource &source
             }
         }
     };
-    const int helpers = std::min({runs, int(std::thread::hardware_concurrency()), kMostThreads}) - 1;
-    std::vector<std::thread> threads;
-    for (int k = 0; k < helpers; ++k) {
-        try {
-            threads.emplace_back(work);
-        } catch (const std::system_error &) {
-            break; // the runs no thread takes are done here
-        }
-    }
-    work();
-    for (std::thread &thread : threads)
-        thread.join();
+    runSideBySide(std::min(unsigned(runs), usableCores()), [&](unsigned) { work(); });
 
     qsizetype size = 2 + 4;
     uLong adler = 1;

@@ -1,11 +1,9 @@
 #include "WorldRecord.h"
 
-#include "ImageThreads.h"
 #include "SeededRandom.h"
 #include "TerralumeVersion.h"
 #include "ViewPng.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -465,24 +463,7 @@ QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record)
     // Qt gives a new picture the resolution of the screen it runs on; the
     // file must be the same wherever it is made, so it states one of its own
     // (96 pixels to the inch, the usual screen's).
-    QByteArray encoded = encodePalettePng(shown, kDotsPerMetre, texts);
-    if (!encoded.isEmpty())
-        return encoded;
-
-    // A picture of more colours than a palette holds goes out as RGB.
-    QImage rgb = convertedImage(shown, QImage::Format_RGB888);
-    // Qt's way of saying the pixels could not be allocated.
-    if (rgb.isNull())
-        throw std::bad_alloc();
-    rgb.setDotsPerMeterX(kDotsPerMetre);
-    rgb.setDotsPerMeterY(kDotsPerMetre);
-    for (const auto &[key, value] : texts)
-        rgb.setText(key, value);
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly);
-    if (!rgb.save(&buffer, "PNG"))
-        return {};
-    return encoded;
+    return encodePalettePng(shown, kDotsPerMetre, texts);
 }
 
 WorldRecord readWorldRecordFile(const QByteArray &name)

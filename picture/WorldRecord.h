@@ -38,13 +38,13 @@ public:
     explicit RecordError(const std::string &message) : std::runtime_error(message) {}
 };
 
-// The shown 5-6-5 picture as a PNG carrying `record`: 8-bit palette
-// (ViewPng.h) when it has at most 256 colours, as a map view does, else 8-bit
-// RGB; either reads back as the picture converted to RGB888. Throws
+// The shown 5-6-5 picture as an 8-bit palette PNG (ViewPng.h) carrying
+// `record`; it reads back as the picture converted to RGB888. Every map view
+// fits a palette: its colours follow from a cell's height alone, so there
+// are at most 256. Empty for a picture encodePalettePng refuses. Throws
 // RecordError when the seed text is not one the settings window takes, and
-// std::bad_alloc when the pixels cannot be had. Empty when the RGB encoder
-// refuses the picture (it takes at most a million pixels a side). The title
-// is recorded as recordedTitle() gives it.
+// std::bad_alloc when memory cannot be had. The title is recorded as
+// recordedTitle() gives it.
 QByteArray encodeRecordedPng(const QImage &shown, const WorldRecord &record);
 
 // The world recorded in the PNG file named `name` as the file system takes

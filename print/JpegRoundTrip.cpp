@@ -4,6 +4,7 @@
 #include "JpegChannel.h"
 #include "PrintColours.h"
 #include "PrintError.h"
+#include "WorkerThreads.h"
 
 #include <QList>
 
@@ -13,7 +14,6 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <system_error>
 #include <thread>
 
 #include <jerror.h>
@@ -359,14 +359,10 @@ QImage mapToPalette(FirstPass &pass, const Palette &palette, Threads threads)
     RowRing ring(decoder.width());
     int failure = 0;
     {
+        // Without a second thread the decoding runs batch by batch below.
         std::jthread decoding;
-        if (threads == Threads::Available) {
-            try {
-                decoding = std::jthread([&] { decodeInto(decoder, ring); });
-            } catch (const std::system_error &) {
-                // No second thread: the decoding runs batch by batch below.
-            }
-        }
+        if (threads == Threads::Available)
+            decoding = startThread([&](std::stop_token) { decodeInto(decoder, ring); });
         const CancelOnExit cancel{ring};
         FloydSteinberg dither(palette, decoder.width());
         int y = 0;
@@ -438,16 +434,11 @@ QImage ReJigPallete(const QImage &view, Threads threads)
     int decoderFailure = 0;
     FirstPass pass;
     {
+        // Without a thread for the compressor the halves run one after the other.
         std::jthread compressor;
-        if (threads == Threads::Available) {
-            try {
-                compressor = std::jthread(
-                    [&](std::stop_token stop) { compressorFailure = compressInto(view, channel, std::move(stop)); });
-            } catch (const std::system_error &) {
-                // No room for the compressor's thread (its stack is mapped up
-                // front): the halves one after the other need no second thread.
-            }
-        }
+        if (threads == Threads::Available)
+            compressor = startThread(
+                [&](std::stop_token stop) { compressorFailure = compressInto(view, channel, std::move(stop)); });
         if (!compressor.joinable())
             compressorFailure = compressInto(view, channel, {});
         decoderFailure = countColours(channel, pass);

@@ -11,14 +11,13 @@
 #include "TerralumeVersion.h"
 #include "WorldFigures.h"
 #include "WorldRecord.h"
+#include "WorkerThreads.h"
 #include "WorldSearch.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <ostream>
 #include <string_view>
-#include <thread>
 
 namespace terralume {
 
@@ -112,10 +111,9 @@ int runFind(Options &options, std::ostream &out, std::ostream &err)
     search.size = options.size;
     search.water = options.water;
     out << kFiguresHeader;
-    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     std::int64_t found = 0;
     try {
-        found = searchWorlds(search, threads, [&](const FoundWorld &world) {
+        found = searchWorlds(search, usableCores(), [&](const FoundWorld &world) {
             writeFiguresRow(out, world.seed, world.figures);
             // Each row as soon as it is known: a long search shows its progress.
             out.flush();

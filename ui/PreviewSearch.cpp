@@ -1,10 +1,8 @@
 #include "PreviewSearch.h"
 
 #include "TerralumeApplication.h"
+#include "WorkerThreads.h"
 
-#include <QThread>
-
-#include <algorithm>
 #include <exception>
 #include <stop_token>
 
@@ -31,9 +29,17 @@ void PreviewSearch::halt()
 void PreviewSearch::start(const Page &page)
 {
     halt();
-    run_ = std::make_shared<Run>();
+    // Marked running only once its thread is there: a start that throws
+    // leaves no search behind.
+    auto run = std::make_shared<Run>();
+    const unsigned generation = ++generation_;
+    thread_ = startThread([this, page, run, generation](std::stop_token) { search(page, run, generation); });
+    run_ = std::move(run);
     running_ = true;
-    thread_ = std::jthread([this, page, run = run_, generation = ++generation_] { search(page, run, generation); });
+    // With no thread of its own the search runs here, its results posted
+    // all the same.
+    if (!thread_.joinable())
+        search(page, run_, generation);
 }
 
 void PreviewSearch::stop()
@@ -76,8 +82,7 @@ void PreviewSearch::search(const Page &page, const std::shared_ptr<Run> &run, un
             request.stop = stop;
             request.looked = &run->looked;
             keepThumbnails(request, page.heat, page.thumbnailSide);
-            const auto threads = static_cast<unsigned>(std::max(1, QThread::idealThreadCount()));
-            handed += searchWorlds(request, threads, [&](const FoundWorld &world) {
+            handed += searchWorlds(request, usableCores(), [&](const FoundWorld &world) {
                 post([this, preview = previewOf(world)] { emit found(preview); });
                 return true;
             });

@@ -34,7 +34,9 @@ public:
     // Stops the search and waits for it.
     ~PreviewSearch() override;
 
-    // A search under way is stopped first; nothing more comes from it.
+    // A search under way is stopped first; nothing more comes from it. When
+    // the system grants no thread the search runs before this returns, and
+    // what it finds still comes through the event loop.
     void start(const Page &page);
     // Asks the search to end; finished() follows with End::Stopped.
     void stop();

@@ -2,16 +2,13 @@
 
 #include "Generator.h"
 #include "SeededRandom.h"
+#include "WorkerThreads.h"
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <exception>
 #include <map>
 #include <mutex>
-#include <stop_token>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,11 +25,6 @@ constexpr std::int64_t kBlockSeeds = 16;
 std::int64_t blockSeedsFor(const SearchRequest &request, unsigned threads)
 {
     return std::clamp<std::int64_t>(request.wanted / std::max(1u, threads), 1, kBlockSeeds);
-}
-
-bool stopAsked(const SearchRequest &request, const std::stop_token &own)
-{
-    return own.stop_requested() || request.stop.stop_requested();
 }
 
 // One seed looked at: its figures, and the world itself when it matches.
@@ -55,84 +47,62 @@ struct SharedScan {
     {
     }
 
+    bool stopAsked() const { return over || request.stop.stop_requested(); }
+
     const SearchRequest &request;
     const std::int64_t blockSeeds;
     const std::int64_t blocks;
-    bool stopped = false; // a thread saw the caller's stop and left its block unfinished
     std::atomic<std::int64_t> nextBlock{0};
+    std::atomic<bool> over{false}; // the calling thread has left, or a thread failed
     std::mutex mutex;
     std::condition_variable ready;
     std::map<std::int64_t, std::vector<FoundWorld>> finished;
-    std::exception_ptr failure;
+    bool cut = false; // a block was left unfinished, and never will be
 };
 
-// False when a stop cut the block short.
-bool scanBlock(const SharedScan &scan, std::int64_t block, World &world, FigureCounter &counter,
-               const std::stop_token &stop, std::vector<FoundWorld> &matches)
+// Looks through blocks until none is left, calling `afterBlock` after each
+// one; false when a stop, a failure or `afterBlock` ended it sooner.
+bool scanBlocks(SharedScan &scan, const std::function<bool()> &afterBlock)
 {
     const SearchRequest &request = scan.request;
-    const std::int64_t first = request.start + block * scan.blockSeeds;
-    const std::int64_t last = std::min(lastSeedOf(request), first + scan.blockSeeds - 1);
-    for (std::int64_t seed = first; seed <= last; ++seed) {
-        if (stopAsked(request, stop))
-            return false;
-        lookAt(seed, request, world, counter, matches);
-    }
-    return true;
-}
-
-void scanBlocks(const std::stop_token &stop, SharedScan &scan)
-{
     try {
         World world;
         FigureCounter counter;
-        while (!stop.stop_requested()) {
-            const std::int64_t block = scan.nextBlock.fetch_add(1);
-            if (block >= scan.blocks)
-                return;
+        for (std::int64_t block = scan.nextBlock++; block < scan.blocks; block = scan.nextBlock++) {
             std::vector<FoundWorld> matches;
-            const bool whole = scanBlock(scan, block, world, counter, stop, matches);
+            const std::int64_t first = request.start + block * scan.blockSeeds;
+            const std::int64_t last = std::min(lastSeedOf(request), first + scan.blockSeeds - 1);
+            std::int64_t seed = first;
+            for (; seed <= last && !scan.stopAsked(); ++seed)
+                lookAt(seed, request, world, counter, matches);
             {
                 const std::lock_guard lock(scan.mutex);
-                if (whole)
+                if (seed > last)
                     scan.finished.emplace(block, std::move(matches));
                 else
-                    scan.stopped = true;
+                    scan.cut = true;
             }
             scan.ready.notify_all();
-            if (!whole)
-                return;
+            if (seed <= last || !afterBlock())
+                return false;
         }
+        return true;
     } catch (...) {
-        // The calling thread waits for this thread's block: it must learn why
-        // that block never comes.
+        // The calling thread may be waiting for this thread's block.
         {
             const std::lock_guard lock(scan.mutex);
-            if (!scan.failure)
-                scan.failure = std::current_exception();
+            scan.cut = true;
         }
+        scan.over = true;
         scan.ready.notify_all();
+        throw;
     }
 }
 
-std::int64_t searchHere(const SearchRequest &request, const std::function<bool(const FoundWorld &)> &found)
-{
-    World world;
-    FigureCounter counter;
-    std::vector<FoundWorld> matches;
-    std::int64_t handed = 0;
-    for (std::int64_t seed = request.start;
-         seed <= lastSeedOf(request) && handed < request.wanted && !request.stop.stop_requested(); ++seed) {
-        lookAt(seed, request, world, counter, matches);
-        if (matches.empty())
-            continue;
-        if (!found(matches.front()))
-            break;
-        matches.clear();
-        ++handed;
-    }
-    return handed;
-}
+struct OverOnExit {
+    SharedScan &scan;
+    ~OverOnExit() { scan.over = true; }
+};
 
 } // namespace
 
@@ -162,44 +132,43 @@ std::int64_t searchWorlds(const SearchRequest &request, unsigned threads,
     const std::int64_t seeds = lastSeedOf(request) - request.start + 1;
     if (seeds <= 0 || request.wanted <= 0)
         return 0;
-    if (threads <= 1)
-        return searchHere(request, found);
 
     SharedScan scan(request, seeds, blockSeedsFor(request, threads));
-    // Declared after the shared state, so they are stopped and joined before
-    // it goes, whichever way this function is left.
-    std::vector<std::jthread> workers;
-    for (unsigned k = 0; k < threads; ++k) {
-        try {
-            workers.emplace_back(scanBlocks, std::ref(scan));
-        } catch (const std::system_error &) {
-            break; // the system grants no more threads: go on with those started
-        }
-    }
-    if (workers.empty())
-        return searchHere(request, found);
-
     std::int64_t handed = 0;
-    for (std::int64_t block = 0; block < scan.blocks && !request.stop.stop_requested(); ++block) {
-        std::vector<FoundWorld> matches;
-        {
-            std::unique_lock lock(scan.mutex);
-            scan.ready.wait(lock, [&] { return scan.failure || scan.stopped || scan.finished.count(block) != 0; });
-            if (scan.failure)
-                std::rethrow_exception(scan.failure);
-            const auto it = scan.finished.find(block);
-            if (it == scan.finished.end())
-                return handed; // stopped before this block was done
-            matches = std::move(it->second);
-            scan.finished.erase(it);
+    std::int64_t told = 0; // blocks
+    // Tells the finished blocks that follow those told, in order; false once
+    // the search is over. Without `wait` it returns at a block not yet done.
+    const auto tell = [&](bool wait) {
+        while (told < scan.blocks && !request.stop.stop_requested()) {
+            std::vector<FoundWorld> matches;
+            {
+                std::unique_lock lock(scan.mutex);
+                if (wait)
+                    scan.ready.wait(lock, [&] { return scan.cut || scan.finished.count(told) != 0; });
+                const auto it = scan.finished.find(told);
+                if (it == scan.finished.end())
+                    return !scan.cut;
+                matches = std::move(it->second);
+                scan.finished.erase(it);
+            }
+            ++told;
+            for (const FoundWorld &match : matches)
+                if (!found(match) || ++handed == request.wanted)
+                    return false;
         }
-        for (const FoundWorld &match : matches) {
-            if (!found(match))
-                return handed;
-            if (++handed == request.wanted)
-                return handed;
+        return false;
+    };
+    runSideBySide(threads, [&](unsigned k) {
+        if (k != 0) {
+            scanBlocks(scan, [] { return true; });
+            return;
         }
-    }
+        // The calling thread looks at seeds too, and tells what all have
+        // found between its blocks; whichever way it leaves, the others end.
+        const OverOnExit over{scan};
+        if (scanBlocks(scan, [&] { return tell(false); }))
+            tell(true);
+    });
     return handed;
 }
 

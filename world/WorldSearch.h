@@ -60,8 +60,8 @@ std::int64_t lastSeedOf(const SearchRequest &request);
 // Hands the first `wanted` matching worlds to `found` on the calling thread,
 // in seed order, and returns how many `found` took. `found` returning false
 // (it could not pass the world on) ends the search there, that world not
-// counted. Up to `threads` threads make the worlds; with one,
-// or when the system grants none, the calling thread makes them itself.
+// counted. `threads` threads make the worlds side by side, the calling
+// thread among them (runSideBySide).
 std::int64_t searchWorlds(const SearchRequest &request, unsigned threads,
                           const std::function<bool(const FoundWorld &)> &found);
 

@@ -1,6 +1,7 @@
 // The pieces made on several threads read back as one zlib stream of
 // exactly the rows given, whatever the cut between the threads falls on.
 #include "ParallelDeflate.h"
+#include "WorkerThreads.h"
 
 #include <gtest/gtest.h>
 
@@ -51,10 +52,10 @@ TEST_P(ParallelDeflate, InflatesToExactlyTheRows)
 {
     const Shape shape = GetParam();
     const std::vector<std::uint8_t> rows = makeRows(shape);
-    const QByteArray stream = deflateRows(
-        shape.rows, shape.rowBytes,
-        [&](int row, std::uint8_t *out) { std::copy_n(rows.data() + row * shape.rowBytes, shape.rowBytes, out); },
-        shape.level);
+    const RowSource source = [&](int row, std::uint8_t *out) {
+        std::copy_n(rows.data() + row * shape.rowBytes, shape.rowBytes, out);
+    };
+    const QByteArray stream = deflateRows(shape.rows, shape.rowBytes, source, shape.level);
 
     ASSERT_GE(stream.size(), 6);
     EXPECT_EQ(stream[0], '\x78') << "deflate, 32 KiB window";
@@ -67,6 +68,10 @@ TEST_P(ParallelDeflate, InflatesToExactlyTheRows)
               Z_OK);
     back.resize(size);
     EXPECT_TRUE(back == rows);
+
+    // The same bytes where the system grants no thread.
+    const RefusedThreadStarts refused;
+    EXPECT_EQ(deflateRows(shape.rows, shape.rowBytes, source, shape.level), stream);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ParallelDeflate,

@@ -1,8 +1,10 @@
 // The explorer as the settings window opens it: its pages are the searches
 // the core makes, and a world chosen in it comes back as the seed typed in.
 #include "Generator.h"
+#include "PreviewSearch.h"
 #include "TWorldExplorer.h"
 #include "UiTestSupport.h"
+#include "WorkerThreads.h"
 #include "WorldPreview.h"
 
 #include <QCheckBox>
@@ -13,11 +15,58 @@
 #include <QSlider>
 #include <QSpinBox>
 
+#include <cstdlib>
+#include <new>
+
 using namespace terralume;
 using namespace terralume::ui;
 using namespace terralume::ui::testing;
 
 namespace {
+// Allocations on this thread until the one that fails; 0: none fails.
+constinit thread_local long allocationsToFailure = 0;
+} // namespace
+
+void *operator new(std::size_t size)
+{
+    if (allocationsToFailure > 0 && --allocationsToFailure == 0)
+        throw std::bad_alloc();
+    if (void *memory = std::malloc(size == 0 ? 1 : size))
+        return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void *memory) noexcept { std::free(memory); }
+void operator delete(void *memory, std::size_t) noexcept { std::free(memory); }
+
+namespace {
+
+// Eight Small worlds from the last seeds on to the first ones.
+PreviewSearch::Page eightWorlds()
+{
+    PreviewSearch::Page page;
+    page.size = "Small";
+    page.start = 99999995;
+    page.wanted = 8;
+    page.thumbnailSide = 16;
+    return page;
+}
+
+// The seeds of eightWorlds(), once the search has ended.
+QList<std::int64_t> seedsFound(PreviewSearch &search)
+{
+    QList<std::int64_t> seeds;
+    bool ended = false;
+    QObject context;
+    QObject::connect(&search, &PreviewSearch::found, &context,
+                     [&](const WorldPreview &preview) { seeds.append(preview.seed); });
+    QObject::connect(&search, &PreviewSearch::finished, &context, [&] { ended = true; });
+    search.start(eightWorlds());
+    [&] {
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 60000);
+        QVERIFY(!search.running());
+    }();
+    return seeds;
+}
 
 // Opens the explorer from the World menu and runs `whileOpen` inside it;
 // returns once the explorer is closed.
@@ -181,6 +230,48 @@ private slots:
             seedField->undo();
             QCOMPARE(seedField->text(), before);
         }
+    }
+
+    // However few threads the system grants, even none, a search runs to
+    // its end and finds the same worlds.
+    void searchWithoutThreadsFindsTheSame_data()
+    {
+        QTest::addColumn<unsigned>("granted");
+        QTest::newRow("no thread") << 0u;
+        QTest::newRow("only the search's own") << 1u;
+    }
+
+    void searchWithoutThreadsFindsTheSame()
+    {
+        QFETCH(unsigned, granted);
+        PreviewSearch search;
+        const QList<std::int64_t> expected = seedsFound(search);
+        QCOMPARE(expected, (QList<std::int64_t>{99999995, 99999996, 99999997, 99999998, 99999999, 1, 2, 3}));
+        const RefusedThreadStarts refused(granted);
+        QCOMPARE(seedsFound(search), expected);
+    }
+
+    // Whichever allocation of a start fails, no search is left marked as
+    // running, and the next one finds what it should.
+    void startWithoutMemoryLeavesNoSearch()
+    {
+        PreviewSearch search;
+        const QList<std::int64_t> expected = seedsFound(search);
+        bool thrown = false;
+        for (long nth = 1; allocationsToFailure == 0; ++nth) {
+            allocationsToFailure = nth;
+            try {
+                search.start(eightWorlds());
+            } catch (const std::bad_alloc &) {
+                thrown = true;
+                QVERIFY2(!search.running(), qPrintable(QStringLiteral("allocation %1").arg(nth)));
+            }
+            // Left above 0 when the start made fewer allocations than that.
+            if (allocationsToFailure == 0)
+                QCOMPARE(seedsFound(search), expected);
+        }
+        allocationsToFailure = 0;
+        QVERIFY(thrown);
     }
 
     // A search that finds nothing stops when asked and says so.

@@ -1,5 +1,6 @@
 #include "Generator.h"
 #include "SeededRandom.h"
+#include "WorkerThreads.h"
 #include "WorldSearch.h"
 
 #include <gtest/gtest.h>
@@ -83,8 +84,9 @@ void PrintTo(const Search &s, std::ostream *os) { *os << s.name; }
 
 class WorldSearchFinds : public testing::TestWithParam<Search> {};
 
-// Whatever the number of threads, the rows are those of the plain scan, in
-// its order, and no more than were asked for.
+// Whatever the number of threads, and however few of them the system
+// grants, the rows are those of the plain scan, in its order, and no more
+// than were asked for.
 TEST_P(WorldSearchFinds, WhatThePlainScanFindsInSeedOrder)
 {
     const SearchRequest &request = GetParam().request;
@@ -94,6 +96,10 @@ TEST_P(WorldSearchFinds, WhatThePlainScanFindsInSeedOrder)
         std::int64_t handed = -1;
         EXPECT_EQ(searched(request, threads, &handed), plain) << threads << " threads";
         EXPECT_EQ(handed, static_cast<std::int64_t>(plain.size())) << threads << " threads";
+    }
+    for (const unsigned granted : {0u, 1u}) {
+        const RefusedThreadStarts refused(granted);
+        EXPECT_EQ(searched(request, 4), plain) << granted << " of 3 threads granted";
     }
 }
 
