@@ -1,10 +1,10 @@
 #include "BackgroundJob.h"
 
 #include "TerralumeApplication.h"
+#include "WorkerThreads.h"
 
 #include <QMetaObject>
 
-#include <system_error>
 #include <utility>
 
 namespace terralume::ui {
@@ -52,25 +52,21 @@ bool BackgroundJob::start(Work work, Done done)
             emit finished();
         });
     };
-    std::jthread thread;
-    try {
-        thread = std::jthread([this, run] {
-            run([this](std::function<void()> step) {
-                {
-                    const std::lock_guard lock(mutex_);
-                    handed_.push_back(std::move(step));
-                }
-                QMetaObject::invokeMethod(this, &BackgroundJob::deliver, Qt::QueuedConnection);
-            });
+    std::jthread thread = startThread([this, run](std::stop_token) {
+        run([this](std::function<void()> step) {
+            {
+                const std::lock_guard lock(mutex_);
+                handed_.push_back(std::move(step));
+            }
+            QMetaObject::invokeMethod(this, &BackgroundJob::deliver, Qt::QueuedConnection);
         });
-    } catch (const std::system_error &) {
-        // Better a window that stops for the length of the work than one
-        // whose job never ends.
-    }
+    });
     stop_ = std::move(stop);
     done_ = std::move(done);
     failure_ = nullptr;
     running_ = true;
+    // Better a window that stops for the length of the work than one whose
+    // job never ends.
     ranHere_ = !thread.joinable();
     if (ranHere_) {
         run([this](const std::function<void()> &step) {

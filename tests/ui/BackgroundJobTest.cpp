@@ -2,6 +2,7 @@
 // does, what the work hands back runs on the window's thread in order with
 // Done last, one job at a time, and the ways a job is waited for.
 #include "BackgroundJob.h"
+#include "WorkerThreads.h"
 
 #include <QCoreApplication>
 #include <QSemaphore>
@@ -184,6 +185,21 @@ private slots:
         job.finish();
         QCOMPARE(first.seen, QStringList{});
         QCOMPARE(second.seen, QStringList{"done"});
+    }
+
+    // No thread to be had: the work runs here and now, and the job is over
+    // when start returns.
+    void refusedThreadRunsTheWorkHere()
+    {
+        const terralume::RefusedThreadStarts refused;
+        BackgroundJob job;
+        Outcome outcome;
+        QVERIFY(job.start([&outcome](const BackgroundJob::HandBack &handBack,
+                                     std::stop_token) { handBack([&outcome] { outcome.note(QStringLiteral("1")); }); },
+                          outcome.done()));
+        QVERIFY(job.ranHere());
+        QVERIFY(!job.running());
+        QCOMPARE(outcome.seen, (QStringList{"1", "done"}));
     }
 
     // Work that waits on others learns when the job is given up, by a stop
