@@ -57,6 +57,15 @@ ipp_t *newRequest(ipp_op_t operation, const char *kind, const char *name)
     return request;
 }
 
+// As lp names it: "queue", or "queue/instance" for a saved set of options.
+QString nameOf(const cups_dest_t *dest)
+{
+    QString name = QString::fromLocal8Bit(dest->name);
+    if (dest->instance != nullptr)
+        name += u'/' + QString::fromLocal8Bit(dest->instance);
+    return name;
+}
+
 ipp_t *jobRequest(ipp_op_t operation, int job)
 {
     return newRequest(operation, "jobs", QByteArray::number(job).constData());
@@ -206,8 +215,7 @@ Submission::Loss Connection::Private::whatWentAway(const QString &destination)
     return cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND ? Submission::Loss::Queue : Submission::Loss::None;
 }
 
-// As lp uses it: "queue", or "queue/instance" for a saved set of options.
-// It also counts when the user's option file names no default of its own.
+// As lp finds it, also when the user's option file names no default of its own.
 QString Connection::defaultDestination()
 {
     d_->throwIfSilent();
@@ -216,38 +224,38 @@ QString Connection::defaultDestination()
         d_->throwIfSilent();
         return QString();
     }
-    QString name = QString::fromLocal8Bit(dest->name);
-    if (dest->instance != nullptr)
-        name += u'/' + QString::fromLocal8Bit(dest->instance);
-    cupsFreeDests(1, dest);
-    return name;
+    cupsFreeDests(d_->dest_ ? 1 : 0, d_->dest_);
+    d_->dest_ = dest;
+    return nameOf(dest);
 }
 
-// The queue's state from its options; its default paper, printable area and
-// orientation from its attributes.
+// The queue's state, default paper, printable area and orientation, asked of
+// the queue itself: the library, asked for a queue by name, falls back on
+// its own connection when the scheduler does not answer.
 QueueState Connection::queueState(const QString &destination)
 {
     d_->throwIfSilent();
     QueueState state;
     http_t *http = d_->http_;
-    cupsFreeDests(d_->dest_ ? 1 : 0, d_->dest_);
-    cups_dest_t *dest = d_->dest_ = findDestination(http, destination);
+    if (d_->dest_ == nullptr || nameOf(d_->dest_) != destination) {
+        cupsFreeDests(d_->dest_ ? 1 : 0, d_->dest_);
+        d_->dest_ = findDestination(http, destination);
+    }
+    cups_dest_t *dest = d_->dest_;
     if (dest == nullptr) {
         d_->throwIfSilent();
         return state;
     }
-    state.found = true;
-    if (const char *s = cupsGetOption("printer-state", dest->num_options, dest->options))
-        state.stopped = qstrcmp(s, "5") == 0; // IPP_PSTATE_STOPPED
-    if (const char *s = cupsGetOption("printer-is-accepting-jobs", dest->num_options, dest->options))
-        state.accepting = qstricmp(s, "false") != 0;
-
     ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, "printers", dest->name);
-    static const char *const wanted[] = {"media-col-default", "orientation-requested-default"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
+    static const char *const wanted[] = {"printer-state", "printer-is-accepting-jobs", "media-col-default",
+                                         "orientation-requested-default"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr, wanted);
     ipp_t *response = cupsDoRequest(http, request, "/");
     if (response == nullptr)
         d_->throwIfSilent();
+    state.found = ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING;
+    state.stopped = ippGetInteger(ippFindAttribute(response, "printer-state", IPP_TAG_ENUM), 0) == IPP_PSTATE_STOPPED;
+    state.accepting = ippGetBoolean(ippFindAttribute(response, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN), 0) != 0;
     // The user's saved choice first, then the queue's own default.
     int orientation = ippGetInteger(ippFindAttribute(response, "orientation-requested-default", IPP_TAG_ENUM), 0);
     if (const char *saved = cupsGetOption("orientation-requested", dest->num_options, dest->options))
@@ -344,6 +352,8 @@ Submission Connection::submit(const QImage &printBitmap, const PageDescription &
     }
     result.job = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
     ippDelete(response);
+    // Done with the answer here, the next request waits on a socket a stop shuts.
+    httpFlush(http);
     d_->shutOnStop(true);
     if (result.job == 0) {
         result.error = QString::fromUtf8(cupsLastErrorString());

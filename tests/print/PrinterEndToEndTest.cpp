@@ -24,6 +24,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <stop_token>
 #include <thread>
 
@@ -82,8 +83,8 @@ enum class Moment { BeforeLookUp, QueueFound, Transfer, BeforeFate };
 
 // The hand-over as printPage makes it, step by step, with `silence` called
 // just before `moment`. The message it ends with.
-QString handOver(spooler::Connection &spool, Moment moment, const QImage &printBitmap, const PageDescription &page,
-                 const std::function<void()> &silence)
+QString handOver(spooler::Connection &spool, Moment moment, std::chrono::milliseconds patience,
+                 const QImage &printBitmap, const PageDescription &page, const std::function<void()> &silence)
 {
     const auto at = [&](Moment step) {
         if (step == moment)
@@ -97,7 +98,7 @@ QString handOver(spooler::Connection &spool, Moment moment, const QImage &printB
         if (spool.open(destination, state).isEmpty())
             return QStringLiteral("(not opened)");
         at(Moment::Transfer);
-        spooler::Submission job = spool.submit(printBitmap, page, std::chrono::seconds(2));
+        spooler::Submission job = spool.submit(printBitmap, page, patience);
         at(Moment::BeforeFate);
         job.fate = spool.fate(job.job);
         return QString::fromStdString(job.failure(destination));
@@ -183,8 +184,28 @@ private:
     {
         const int before = lastJob();
         QImage printBitmap;
-        PrintMap(view, page(), printBitmap);
+        QCOMPARE(failureOf([&] { PrintMap(view, page(), printBitmap); }), QStringLiteral("(no failure)"));
         QVERIFY(!pageAfter(before).isEmpty());
+    }
+    // The hand-over on a thread of its own, the scheduler frozen just before
+    // `moment`. Returns once the job waits on the frozen scheduler (in the
+    // spooler's own writes, half-way through the page, for the transfer), or
+    // has ended; `done` and `failure` then tell how it ended.
+    std::thread frozenHandOver(Moment moment, std::chrono::milliseconds patience, std::stop_token stop,
+                               std::atomic<bool> &done, QString &failure)
+    {
+        auto worker = std::make_shared<std::atomic<pid_t>>(0);
+        std::thread job([=, this, &done, &failure] {
+            spooler::Connection spool(patience, stop);
+            failure = handOver(spool, moment, patience, largeBitmap, page(), [&] {
+                script(QStringLiteral("freeze"));
+                *worker = gettid();
+            });
+            done = true;
+        });
+        testing::waitUntil(
+            [&] { return done || (*worker != 0 && inPoll(*worker, moment == Moment::Transfer ? 100 : -1)); });
+        return job;
     }
     static void moments();
     bool queueIsIdle() const { return testing::jobsOn(cups.queue, CUPS_WHICHJOBS_ACTIVE).isEmpty(); }
@@ -379,10 +400,7 @@ void PrinterEndToEnd::refusingQueueIsReportedThenPrintsAgain()
     QVERIFY(runAll(restore));
     QCOMPARE(reported, failure.arg(cups.queue));
     QCOMPARE(jobCount(cups.queue), jobs);
-
-    const int before = lastJob();
-    PrintMap(view, page(), printBitmap);
-    QVERIFY(!pageAfter(before).isEmpty());
+    printsAgain();
 }
 
 // A scheduler that is gone refuses the connection; a hung one takes it and
@@ -434,16 +452,14 @@ void PrinterEndToEnd::silenceAtEachMomentEndsWithinThePatience()
 {
     QFETCH(Moment, moment);
     const int before = lastJob();
-    QElapsedTimer clock;
+    std::atomic<bool> done{false};
     QString failure;
-    {
-        spooler::Connection spool(std::chrono::seconds(2));
-        failure = handOver(spool, moment, largeBitmap, page(), [&] {
-            QVERIFY(script(QStringLiteral("freeze")));
-            clock.start();
-        });
-    }
+    std::thread job = frozenHandOver(moment, std::chrono::seconds(2), {}, done, failure);
+    QElapsedTimer clock;
+    clock.start();
+    testing::waitUntil([&] { return done.load(); });
     const qint64 waited = clock.elapsed();
+    job.join();
     QVERIFY(script(QStringLiteral("thaw")));
     QCOMPARE(failure, QStringLiteral("The print service did not answer, so nothing was printed"));
     QVERIFY2(waited < 3200, qPrintable(QStringLiteral("gave up after %1 ms").arg(waited)));
@@ -452,27 +468,16 @@ void PrinterEndToEnd::silenceAtEachMomentEndsWithinThePatience()
 }
 
 // Stop is requested while the job waits on a hung scheduler: it ends at once,
-// and nothing of it prints once the scheduler answers again.
+// and nothing of it is left in the queue once the scheduler answers again.
 void PrinterEndToEnd::stopAtEachMomentEndsTheJobAtOnce()
 {
     QFETCH(Moment, moment);
     const int before = lastJob();
     std::stop_source stop;
-    std::atomic<pid_t> worker{0};
     std::atomic<bool> done{false};
     QString failure;
-    std::thread job([&] {
-        spooler::Connection spool(std::chrono::seconds(60), stop.get_token());
-        failure = handOver(spool, moment, largeBitmap, page(), [&] {
-            script(QStringLiteral("freeze"));
-            worker = gettid();
-        });
-        done = true;
-    });
-    // Half-way through the page the job waits in the spooler's own writes;
-    // elsewhere any wait on the scheduler will do.
-    const bool waiting =
-        testing::waitUntil([&] { return worker != 0 && inPoll(worker, moment == Moment::Transfer ? 100 : -1); }, 30000);
+    std::thread job = frozenHandOver(moment, std::chrono::seconds(60), stop.get_token(), done, failure);
+    const bool waiting = !done;
     QElapsedTimer clock;
     clock.start();
     stop.request_stop();
@@ -480,7 +485,7 @@ void PrinterEndToEnd::stopAtEachMomentEndsTheJobAtOnce()
     const qint64 waited = clock.elapsed();
     job.join();
     QVERIFY(script(QStringLiteral("thaw")));
-    QVERIFY(waiting);
+    QVERIFY2(waiting, qPrintable(failure));
     QCOMPARE(failure, QStringLiteral("(abandoned)"));
     QVERIFY2(waited < 1000, qPrintable(QStringLiteral("stopped after %1 ms").arg(waited)));
     QVERIFY(nothingLeftAfter(before, moment == Moment::BeforeFate));
@@ -601,10 +606,7 @@ void PrinterEndToEnd::failureWhileDrawingDropsTheJob()
     QCOMPARE(jobCount(cups.queue), jobs);
 
     // The printer is not left busy: the next Print goes through.
-    const int before = lastJob();
-    QImage printBitmap;
-    PrintMap(view, page(), printBitmap);
-    QVERIFY(!pageAfter(before).isEmpty());
+    printsAgain();
 }
 
 void PrinterEndToEnd::secondPrintWhileOneIsOpenIsRefused()
