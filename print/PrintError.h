@@ -14,6 +14,13 @@ public:
     explicit PrintError(const std::string &message) : std::runtime_error(message) {}
 };
 
+// A job given up at the caller's request before it was printed: nothing of it
+// is left with the spooler. Not a failure to show anyone.
+class PrintAbandoned : public PrintError {
+public:
+    PrintAbandoned() : PrintError("Printing was abandoned") {}
+};
+
 // Built by appending: GCC 12 at -O3 sees an overlap that is not there in
 // "\"" + text + "\"" and, with warnings as errors, stops the Windows build.
 inline std::string quoted(const QString &name)

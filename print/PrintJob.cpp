@@ -5,7 +5,6 @@
 #include "PrintSpooler.h"
 
 #include <QPageSize>
-#include <QPrinterInfo>
 
 #include <atomic>
 #include <chrono>
@@ -34,11 +33,16 @@ PrinterBusy::~PrinterBusy() { printerBusy = false; }
 
 std::optional<Paper> defaultPrinterPaper()
 {
-    spooler::Connection connection(kLookUpPatience);
-    const QString destination = connection.defaultDestination();
-    if (destination.isEmpty() || !connection.queueState(destination).found)
+    QPageSize paper;
+    try {
+        spooler::Connection connection(kLookUpPatience);
+        const QString destination = connection.defaultDestination();
+        if (!destination.isEmpty())
+            paper = connection.queueState(destination).paper;
+    } catch (const PrintError &) {
         return std::nullopt;
-    switch (QPrinterInfo::printerInfo(destination).defaultPageSize().id()) {
+    }
+    switch (paper.id()) {
     case QPageSize::A4:
         return Paper::A4;
     case QPageSize::Letter:
@@ -48,16 +52,14 @@ std::optional<Paper> defaultPrinterPaper()
     }
 }
 
-void printPage(const QImage &printBitmap, const PageDescription &page)
+void printPage(const QImage &printBitmap, const PageDescription &page, std::stop_token stop)
 {
     PrinterBusy busy;
 
     // One look-up on a connection whose waits are bounded: a scheduler that
     // takes the connection and never answers costs seconds, not minutes.
-    spooler::Connection connection(kLookUpPatience);
+    spooler::Connection connection(kLookUpPatience, stop);
     const QString destination = connection.defaultDestination();
-    // Whether no queue is the default or no spooler answers at all, no
-    // default printer can be found, and the user is told so in those words.
     if (destination.isEmpty())
         throw PrintError("There is no default printer currently selected");
     const spooler::QueueState queue = connection.queueState(destination);
@@ -71,7 +73,9 @@ void printPage(const QImage &printBitmap, const PageDescription &page)
     if (!queue.accepting)
         throw PrintError("The printer " + quoted(printerName) + " is not accepting jobs, so nothing was printed");
 
-    const spooler::Submission job = connection.submit(printBitmap, page, kSubmitPatience);
+    spooler::Submission job = connection.submit(printBitmap, page, kSubmitPatience);
+    if (job.job != 0)
+        job.fate = connection.fate(job.job);
     if (const std::string failure = job.failure(printerName); !failure.empty())
         throw PrintError(failure);
 }
@@ -103,12 +107,12 @@ std::string spooler::Submission::failure(const QString &printer) const
 }
 
 void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap,
-              const std::function<void()> &jobStarts)
+              const std::function<void()> &jobStarts, std::stop_token stop)
 {
     printBitmap = ReJigPallete(view);
     if (jobStarts)
         jobStarts();
-    printPage(printBitmap, page);
+    printPage(printBitmap, page, stop);
 }
 
 } // namespace terralume::print

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <optional>
+#include <stop_token>
 
 namespace terralume::print {
 
@@ -27,9 +28,11 @@ namespace terralume::print {
 //   going away while the page is sent, or the spooler keeping the job
 //   waiting in the queue (stopped meanwhile, or holding its jobs), or the
 //   page not fitting in the temporary folder (with the system's reason, or
-//   naming the folder when it is missing; nothing is submitted).
-//   A spooler that does not answer within a few seconds counts as no
-//   default printer.
+//   naming the folder when it is missing; nothing is submitted), the print
+//   service not running, or not answering in time (a few seconds for the
+//   look-up, half a minute for the hand-over; nothing is printed then).
+// - Once `stop` is requested, the job ends within a fraction of a second
+//   with PrintAbandoned, and nothing of it is printed.
 // - A failure while the page is being drawn drops the job: nothing reaches
 //   the spooler, and the next Print starts afresh.
 // `page.printedAt`, when not valid, becomes the local time of the footer.
@@ -39,10 +42,10 @@ namespace terralume::print {
 // one of its own, so that it keeps answering during the job. Two jobs of one
 // process never run at once (see PrinterBusy).
 void PrintMap(const QImage &view, const PageDescription &page, QImage &printBitmap,
-              const std::function<void()> &jobStarts = {});
+              const std::function<void()> &jobStarts = {}, std::stop_token stop = {});
 
 // The job half of PrintMap, for a PrintBitmap made already.
-void printPage(const QImage &printBitmap, const PageDescription &page);
+void printPage(const QImage &printBitmap, const PageDescription &page, std::stop_token stop = {});
 
 // Holds this process's printer as busy while alive: a Print started meanwhile
 // fails with "Printing in progress". PrintMap holds one for its job.

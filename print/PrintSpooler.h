@@ -8,10 +8,12 @@
 #include "PageComposer.h"
 
 #include <QImage>
+#include <QPageSize>
 #include <QString>
 
 #include <chrono>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 namespace terralume::print::spooler {
@@ -21,6 +23,7 @@ struct QueueState {
     bool stopped = false;   // disabled: jobs would wait, nothing comes out
     bool accepting = true;  // rejecting: jobs are refused outright
     bool landscape = false; // the destination's pages run across the paper by default
+    QPageSize paper;        // of the destination's default settings, when known
 };
 
 struct Submission {
@@ -41,11 +44,15 @@ struct Submission {
 };
 
 // One connection to the spooler, on which every wait is bounded by one
-// deadline, `patience` from its making and moved on by `submit`; once it has
-// run out, the calls fail quickly as if no spooler answered.
+// deadline, `patience` from its making and moved on by `submit`. A spooler
+// that does not answer by then, or a `stop` requested meanwhile, ends the
+// call under way within a fraction of a second: it throws PrintError ("The
+// print service did not answer...") or PrintAbandoned, and a job the spooler
+// may already have taken is cancelled as soon as it answers again. Making
+// the connection throws PrintError when no print service is running.
 class Connection {
 public:
-    explicit Connection(std::chrono::milliseconds patience);
+    explicit Connection(std::chrono::milliseconds patience, std::stop_token stop = {});
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
@@ -64,9 +71,11 @@ public:
     // Lays out `page` for the queue opened last and draws it in memory, so
     // that a failure while drawing reaches no spooler (the PrintError goes
     // on); a page that cannot be prepared throws PrintError. Then hands it
-    // over as a one-page job with an empty title, waiting `patience` at most,
-    // and asks what became of the job.
+    // over as a one-page job with an empty title, waiting `patience` at most.
     Submission submit(const QImage &printBitmap, const PageDescription &page, std::chrono::milliseconds patience);
+
+    // What became of `job`, which submit handed over, within the same patience.
+    Submission::Fate fate(int job);
 
 private:
     struct Private;

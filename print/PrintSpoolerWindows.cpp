@@ -200,6 +200,14 @@ Submission submitSheet(const QString &destination, const QImage &sheet)
 // one). Its calls answer from the local spooler service, which forwards to
 // remote queues itself, so there is no connection and no wait to bound.
 struct Connection::Private {
+    // Checked between the steps; the spooler's own calls cannot be cut short.
+    void go() const
+    {
+        if (stop.stop_requested())
+            throw PrintAbandoned();
+    }
+    std::stop_token stop;
+    Submission::Fate fate = Submission::Fate::Printing;
     QString destination;
     // The printable area of the queue's page with its default settings
     // (paper, orientation, resolution), as its driver reports it.
@@ -209,12 +217,16 @@ struct Connection::Private {
     int dotsPerInchY = 0;
 };
 
-Connection::Connection(std::chrono::milliseconds) : d_(std::make_unique<Private>()) {}
+Connection::Connection(std::chrono::milliseconds, std::stop_token stop) : d_(std::make_unique<Private>())
+{
+    d_->stop = stop;
+}
 
 Connection::~Connection() = default;
 
 QString Connection::defaultDestination()
 {
+    d_->go();
     DWORD size = 0;
     GetDefaultPrinterW(nullptr, &size);
     if (size == 0)
@@ -229,6 +241,7 @@ QString Connection::defaultDestination()
 // accepting; the orientation is that of the queue's default settings.
 QueueState Connection::queueState(const QString &destination)
 {
+    d_->go();
     QueueState state;
     Printer printer(destination);
     if (!printer)
@@ -242,12 +255,15 @@ QueueState Connection::queueState(const QString &destination)
     state.accepting = (info.Status & PRINTER_STATUS_PENDING_DELETION) == 0;
     const DEVMODEW *mode = info.pDevMode;
     state.landscape = mode != nullptr && (mode->dmFields & DM_ORIENTATION) && mode->dmOrientation == DMORIENT_LANDSCAPE;
+    if (mode != nullptr && (mode->dmFields & DM_PAPERSIZE))
+        state.paper = QPageSize(QPageSize::id(int(mode->dmPaperSize)));
     return state;
 }
 
 // A queue for which no device context can be made takes no page.
 QString Connection::open(const QString &destination, const QueueState &queue)
 {
+    d_->go();
     if (!queue.found)
         return QString();
     Printer printer(destination);
@@ -271,6 +287,7 @@ Submission Connection::submit(const QImage &printBitmap, const PageDescription &
     // the paper. The sheet has square pixels at no more than kSheetDotsPerInch,
     // which keeps it to a few tens of megabytes; the job stretches it over
     // the printable area.
+    d_->go();
     const Private &d = *d_;
     const int sheetDpi = (std::min)({kSheetDotsPerInch, d.dotsPerInchX, d.dotsPerInchY});
     QImage sheet(print::MulDiv(d.width, sheetDpi, d.dotsPerInchX), print::MulDiv(d.height, sheetDpi, d.dotsPerInchY),
@@ -283,7 +300,13 @@ Submission Connection::submit(const QImage &printBitmap, const PageDescription &
         composePage(painter, sheet.width(), sheet.height(), sheetDpi, page, printBitmap,
                     separatorsOf(QLocale::system()));
     }
-    return submitSheet(d.destination, sheet);
+    d_->go();
+    const Submission result = submitSheet(d.destination, sheet);
+    d_->fate = result.fate;
+    return result;
 }
+
+// Asked as the job was handed over: the spooler answers that at once.
+Submission::Fate Connection::fate(int) { return d_->fate; }
 
 } // namespace terralume::print::spooler

@@ -21,8 +21,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <stop_token>
+#include <thread>
+
+#include <unistd.h>
 
 using namespace terralume;
 using namespace terralume::print;
@@ -72,6 +78,48 @@ QString joined(const QList<Word> &list)
     return texts.join(u' ');
 }
 
+// The moments of a hand-over at which the scheduler may stop answering.
+enum class Moment { BeforeLookUp, QueueFound, Transfer, BeforeFate };
+
+// The hand-over as printPage makes it, step by step, with `silence` called
+// just before `moment`. The message it ends with.
+QString handOver(spooler::Connection &spool, Moment moment, std::chrono::milliseconds patience,
+                 const QImage &printBitmap, const PageDescription &page, const std::function<void()> &silence)
+{
+    const auto at = [&](Moment step) {
+        if (step == moment)
+            silence();
+    };
+    try {
+        at(Moment::BeforeLookUp);
+        const QString destination = spool.defaultDestination();
+        at(Moment::QueueFound);
+        const spooler::QueueState state = spool.queueState(destination);
+        if (spool.open(destination, state).isEmpty())
+            return QStringLiteral("(not opened)");
+        at(Moment::Transfer);
+        spooler::Submission job = spool.submit(printBitmap, page, patience);
+        at(Moment::BeforeFate);
+        job.fate = spool.fate(job.job);
+        return QString::fromStdString(job.failure(destination));
+    } catch (const PrintAbandoned &) {
+        return QStringLiteral("(abandoned)");
+    } catch (const PrintError &e) {
+        return QString::fromUtf8(e.what());
+    }
+}
+
+// Whether thread `tid` of this process sits in poll(); with `timeoutMs`, in
+// one that waits that long (the spooler's own waits are the short ones).
+bool inPoll(pid_t tid, int timeoutMs = -1)
+{
+    QFile file(QStringLiteral("/proc/self/task/%1/syscall").arg(tid));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> fields = file.readAll().split(' ');
+    return fields.size() > 3 && fields[0] == "7" && (timeoutMs < 0 || fields[3].toInt(nullptr, 16) == timeoutMs);
+}
+
 PageDescription page()
 {
     PageDescription printed = pageFor(QStringLiteral("Printed Isles"), QStringLiteral("Medium"), -5, 10);
@@ -81,12 +129,15 @@ PageDescription page()
 
 } // namespace
 
+Q_DECLARE_METATYPE(Moment)
+
 class PrinterEndToEnd : public QObject {
     Q_OBJECT
 
 private:
     testing::Scheduler cups;
     QImage view;
+    QImage largeBitmap;
 
     bool admin(const QString &program, const QStringList &arguments)
     {
@@ -110,6 +161,53 @@ private:
         return pdf;
     }
     int lastJob() const { return testing::lastJobOn(cups.queue); }
+    // Once the scheduler answers again, no job after `before` is left in the
+    // queue. One that `mayPrint` was whole with the scheduler before it went
+    // silent, and may have printed meanwhile; any other was cancelled, or none
+    // was made.
+    bool nothingLeftAfter(int before, bool mayPrint) const
+    {
+        QList<testing::JobState> ours;
+        testing::waitUntil([&] {
+            ours.clear();
+            for (const testing::JobState &job : testing::jobsOn(cups.queue))
+                if (job.id > before)
+                    ours.append(job);
+            return std::all_of(ours.begin(), ours.end(),
+                               [](const auto &job) { return job.state >= IPP_JSTATE_CANCELED; });
+        });
+        return std::all_of(ours.begin(), ours.end(), [&](const auto &job) {
+            return job.state == IPP_JSTATE_CANCELED || (mayPrint && job.state == IPP_JSTATE_COMPLETED);
+        });
+    }
+    void printsAgain()
+    {
+        const int before = lastJob();
+        QImage printBitmap;
+        QCOMPARE(failureOf([&] { PrintMap(view, page(), printBitmap); }), QStringLiteral("(no failure)"));
+        QVERIFY(!pageAfter(before).isEmpty());
+    }
+    // The hand-over on a thread of its own, the scheduler frozen just before
+    // `moment`. Returns once the job waits on the frozen scheduler (in the
+    // spooler's own writes, half-way through the page, for the transfer), or
+    // has ended; `done` and `failure` then tell how it ended.
+    std::thread frozenHandOver(Moment moment, std::chrono::milliseconds patience, std::stop_token stop,
+                               std::atomic<bool> &done, QString &failure)
+    {
+        auto worker = std::make_shared<std::atomic<pid_t>>(0);
+        std::thread job([=, this, &done, &failure] {
+            spooler::Connection spool(patience, stop);
+            failure = handOver(spool, moment, patience, largeBitmap, page(), [&] {
+                script(QStringLiteral("freeze"));
+                *worker = gettid();
+            });
+            done = true;
+        });
+        testing::waitUntil(
+            [&] { return done || (*worker != 0 && inPoll(*worker, moment == Moment::Transfer ? 100 : -1)); });
+        return job;
+    }
+    static void moments();
     bool queueIsIdle() const { return testing::jobsOn(cups.queue, CUPS_WHICHJOBS_ACTIVE).isEmpty(); }
 
 private slots:
@@ -120,6 +218,10 @@ private slots:
     void refusingQueueIsReportedThenPrintsAgain();
     void silentSchedulerIsReportedSoonThenPrintsAgain_data();
     void silentSchedulerIsReportedSoonThenPrintsAgain();
+    void silenceAtEachMomentEndsWithinThePatience_data() { moments(); }
+    void silenceAtEachMomentEndsWithinThePatience();
+    void stopAtEachMomentEndsTheJobAtOnce_data() { moments(); }
+    void stopAtEachMomentEndsTheJobAtOnce();
     void heldJobIsReported();
     void queueStoppedBeforeSubmissionIsSeen();
     void printerGoneWhileSendingIsNamed_data();
@@ -138,6 +240,9 @@ void PrinterEndToEnd::initTestCase()
     QVERIFY2(cups.isSetUp(), "the private scheduler is not set up (TERRALUME_CUPS_STATE)");
     cups.use();
     view = maps::mapView("Medium", -5, 10);
+    // A page of a few megabytes, far more than a socket holds, so that a
+    // silent scheduler stops its transfer half-way.
+    largeBitmap = ReJigPallete(maps::mapView("Large", 0, 0, 2));
 }
 
 void PrinterEndToEnd::printsTitleMapAndFooterOnTheDefaultPrinter()
@@ -295,10 +400,7 @@ void PrinterEndToEnd::refusingQueueIsReportedThenPrintsAgain()
     QVERIFY(runAll(restore));
     QCOMPARE(reported, failure.arg(cups.queue));
     QCOMPARE(jobCount(cups.queue), jobs);
-
-    const int before = lastJob();
-    PrintMap(view, page(), printBitmap);
-    QVERIFY(!pageAfter(before).isEmpty());
+    printsAgain();
 }
 
 // A scheduler that is gone refuses the connection; a hung one takes it and
@@ -307,29 +409,87 @@ void PrinterEndToEnd::silentSchedulerIsReportedSoonThenPrintsAgain_data()
 {
     QTest::addColumn<QString>("silence");
     QTest::addColumn<QString>("recover");
+    QTest::addColumn<QString>("failure");
+    // The queue stays the configured default all the while.
     QTest::newRow("gone") << "halt"
-                          << "resume";
+                          << "resume"
+                          << "The print service is not running, so nothing was printed";
     QTest::newRow("hung") << "freeze"
-                          << "thaw";
+                          << "thaw"
+                          << "The print service did not answer, so nothing was printed";
 }
 
 void PrinterEndToEnd::silentSchedulerIsReportedSoonThenPrintsAgain()
 {
     QFETCH(QString, silence);
     QFETCH(QString, recover);
+    QFETCH(QString, failure);
     QVERIFY(script(silence));
     QImage printBitmap;
     QElapsedTimer clock;
     clock.start();
-    const QString failure = failureOf([&] { PrintMap(view, page(), printBitmap); });
+    const QString reported = failureOf([&] { PrintMap(view, page(), printBitmap); });
     const qint64 waited = clock.elapsed();
     QVERIFY(script(recover));
-    QCOMPARE(failure, QStringLiteral("There is no default printer currently selected"));
+    QCOMPARE(reported, failure);
     QVERIFY2(waited < 10000, qPrintable(QStringLiteral("Print took %1 ms to give up").arg(waited)));
+    printsAgain();
+}
 
+void PrinterEndToEnd::moments()
+{
+    QTest::addColumn<Moment>("moment");
+    QTest::newRow("before the look-up") << Moment::BeforeLookUp;
+    QTest::newRow("after the queue was found") << Moment::QueueFound;
+    QTest::newRow("during the transfer") << Moment::Transfer;
+    QTest::newRow("before the fate query") << Moment::BeforeFate;
+}
+
+// The scheduler hangs at one moment of the hand-over: the job ends within
+// its patience (two seconds here, and a second the library waits for a
+// "100 Continue"), saying so, and nothing prints once it answers again.
+void PrinterEndToEnd::silenceAtEachMomentEndsWithinThePatience()
+{
+    QFETCH(Moment, moment);
     const int before = lastJob();
-    PrintMap(view, page(), printBitmap);
-    QVERIFY(!pageAfter(before).isEmpty());
+    std::atomic<bool> done{false};
+    QString failure;
+    std::thread job = frozenHandOver(moment, std::chrono::seconds(2), {}, done, failure);
+    QElapsedTimer clock;
+    clock.start();
+    testing::waitUntil([&] { return done.load(); });
+    const qint64 waited = clock.elapsed();
+    job.join();
+    QVERIFY(script(QStringLiteral("thaw")));
+    QCOMPARE(failure, QStringLiteral("The print service did not answer, so nothing was printed"));
+    QVERIFY2(waited < 3200, qPrintable(QStringLiteral("gave up after %1 ms").arg(waited)));
+    QVERIFY(nothingLeftAfter(before, moment == Moment::BeforeFate));
+    printsAgain();
+}
+
+// Stop is requested while the job waits on a hung scheduler: it ends at once,
+// and nothing of it is left in the queue once the scheduler answers again.
+void PrinterEndToEnd::stopAtEachMomentEndsTheJobAtOnce()
+{
+    QFETCH(Moment, moment);
+    const int before = lastJob();
+    std::stop_source stop;
+    std::atomic<bool> done{false};
+    QString failure;
+    std::thread job = frozenHandOver(moment, std::chrono::seconds(60), stop.get_token(), done, failure);
+    const bool waiting = !done;
+    QElapsedTimer clock;
+    clock.start();
+    stop.request_stop();
+    testing::waitUntil([&] { return done.load(); });
+    const qint64 waited = clock.elapsed();
+    job.join();
+    QVERIFY(script(QStringLiteral("thaw")));
+    QVERIFY2(waiting, qPrintable(failure));
+    QCOMPARE(failure, QStringLiteral("(abandoned)"));
+    QVERIFY2(waited < 1000, qPrintable(QStringLiteral("stopped after %1 ms").arg(waited)));
+    QVERIFY(nothingLeftAfter(before, moment == Moment::BeforeFate));
+    printsAgain();
 }
 
 // An administrator's queue that holds every job until it is released: the
@@ -358,7 +518,8 @@ void PrinterEndToEnd::queueStoppedBeforeSubmissionIsSeen()
     QVERIFY(!state.stopped);
     QCOMPARE(spool.open(cups.queue, state), cups.queue);
     QVERIFY(admin(QStringLiteral("cupsdisable"), {cups.queue}));
-    const spooler::Submission job = spool.submit(ReJigPallete(view), page(), std::chrono::seconds(5));
+    spooler::Submission job = spool.submit(ReJigPallete(view), page(), std::chrono::seconds(5));
+    job.fate = spool.fate(job.job);
     const bool restored = admin(QStringLiteral("cancel"), {QStringLiteral("-a"), cups.queue}) &&
                           admin(QStringLiteral("cupsenable"), {cups.queue});
     QVERIFY2(job.job != 0, qPrintable(job.error));
@@ -445,10 +606,7 @@ void PrinterEndToEnd::failureWhileDrawingDropsTheJob()
     QCOMPARE(jobCount(cups.queue), jobs);
 
     // The printer is not left busy: the next Print goes through.
-    const int before = lastJob();
-    QImage printBitmap;
-    PrintMap(view, page(), printBitmap);
-    QVERIFY(!pageAfter(before).isEmpty());
+    printsAgain();
 }
 
 void PrinterEndToEnd::secondPrintWhileOneIsOpenIsRefused()
