@@ -1,6 +1,7 @@
 #include "MapExport.h"
 
 #include "OutputFile.h"
+#include "PrintError.h"
 #include "PrintJob.h"
 #include "TerralumeApplication.h"
 #include "ViewPng.h"
@@ -118,8 +119,6 @@ private:
     QByteArray png_;
 };
 
-const char *const kPrinting = "Printing in progress";
-
 // The page's title is the map's caption; the footer records the settings
 // the shown map was made with.
 print::PageDescription pageOf(const WorldSettings &settings)
@@ -208,14 +207,15 @@ void MapExportCommands::start(const char *inProgress, Hourglass hourglass, Backg
     try {
         job_.start(std::move(work), [this, succeeded = std::move(succeeded)](std::exception_ptr failure) {
             cursor_.reset();
-            // A Print given up with its window ends without a word: nothing
-            // of it was printed, as the person who closed the window meant.
-            const bool givenUp = std::exchange(abandoned_, false) && inProgress_ == kPrinting;
+            abandoned_ = false;
             try {
-                if (failure && !givenUp)
+                if (failure)
                     std::rethrow_exception(failure);
-                if (succeeded && !failure)
+                if (succeeded)
                     succeeded();
+            } catch (const print::PrintAbandoned &) {
+                // Given up with its window: nothing of it was printed, as the
+                // person who closed the window meant.
             } catch (...) {
                 reportError(std::current_exception());
             }
@@ -241,20 +241,23 @@ void MapExportCommands::print(const QImage &view, const WorldSettings &settings,
 {
     refuseWhileBusy();
     const print::PageDescription page = pageOf(settings);
-    start(kPrinting, Hourglass::NotNow,
+    start("Printing in progress", Hourglass::NotNow,
           [this, view, page, converted = std::move(converted)](const BackgroundJob::HandBack &handBack,
-                                                                std::stop_token) {
+                                                                std::stop_token stop) {
               QImage printBitmap;
               // The conversion runs under the normal cursor, the job under
               // the hourglass. PrintBitmap is the converted view from then
               // on, whatever becomes of the job.
-              print::PrintMap(view, page, printBitmap, [&] {
-                  handBack([this, converted, printBitmap] {
-                      converted(printBitmap);
-                      if (!abandoned_)
-                          cursor_.emplace();
-                  });
-              });
+              print::PrintMap(
+                  view, page, printBitmap,
+                  [&] {
+                      handBack([this, converted, printBitmap] {
+                          converted(printBitmap);
+                          if (!abandoned_)
+                              cursor_.emplace();
+                      });
+                  },
+                  stop);
           });
 }
 

@@ -137,6 +137,8 @@ private slots:
         QVERIFY2(!map.isEmpty(), "Generate showed no map after the first one closed");
         print(map);
         QString why;
+        QVERIFY(terralume::print::testing::waitUntil(
+            [&] { return terralume::print::testing::lastJobOn(cups_.queue) > lastJob; }));
         QVERIFY2(!terralume::print::testing::printedPage(cups_, lastJob, &why).isEmpty(), qPrintable(why));
         const int printed = terralume::print::testing::lastJobOn(cups_.queue);
 
