@@ -129,6 +129,49 @@ const Row kCommands[] = {
     {"map: Exit", {kGenerate, kPress, "menu:Exit"}, {"frame", "^Terralume$"}},
 };
 
+// The menus from the keyboard are Qt's menu bar's own: F10 or a lone Alt
+// selects the first menu and gives the bar the focus, which the reader
+// follows; the arrows go through the menus and their entries; Escape, or
+// F10 again, leaves, and the focus goes back where it was. Heard then: the
+// menu selected on the bar and the entry selected in its open menu (empty:
+// none), and whether the bar has the focus.
+struct MenuState {
+    const char *name;
+    QStringList steps;
+    const char *menu;
+    const char *entry;
+    bool barFocused;
+};
+
+const char *const kMapShown = "hear:image: zoom x1$";
+
+const MenuState kMenuKeys[] = {
+    {"settings: F10", {"keys:F10"}, "World", "", true},
+    {"settings: a lone Alt", {"keys:alt"}, "World", "", true},
+    {"settings: Right to the next menu", {"keys:F10 Right"}, "Help", "", true},
+    {"settings: Left round to the last", {"keys:alt Left"}, "Help", "", true},
+    {"settings: Down opens at the first entry", {"keys:F10 Right Down"}, "Help", "Help", true},
+    {"settings: Escape leaves", {"keys:F10 Escape"}, "", "", false},
+    {"settings: F10 again leaves", {"keys:F10 F10"}, "", "", false},
+    {"settings: Alt after F10 leaves", {"keys:F10 alt"}, "", "", false},
+    {"map: F10", {kGenerate, kPress, kMapShown, "keys:F10"}, "File", "", true},
+    {"map: a lone Alt", {kGenerate, kPress, kMapShown, "keys:alt"}, "File", "", true},
+    {"map: Right to the next menu", {kGenerate, kPress, kMapShown, "keys:F10 Right"}, "Zoom", "", true},
+    {"map: Left round to Exit", {kGenerate, kPress, kMapShown, "keys:F10 Left"}, "Exit", "", true},
+    {"map: Down opens at the first entry", {kGenerate, kPress, kMapShown, "keys:F10 Right Down"}, "Zoom", "x 1", true},
+    {"map: Escape leaves", {kGenerate, kPress, kMapShown, "keys:F10 Escape"}, "", "", false},
+};
+
+// Enter on an entry reached so runs it, a command on the bar too.
+const Row kMenuEnter[] = {
+    {"settings: an entry", {"keys:F10 Down Return"}, {"dialog", "^Explore Worlds$", nullptr, "Escape"}},
+    {"settings: after a lone Alt", {"keys:alt Right Down Down Return"}, {"dialog", "^Terralume$", nullptr, "Escape"}},
+    {"map: an entry", {kGenerate, kPress, kMapShown, "keys:F10 Right Down Down Return"}, {"image", " zoom x2$"}},
+    {"map: Exit on the bar closes the map",
+     {kGenerate, kPress, kMapShown, "keys:F10 Right Right Return"},
+     {"frame", "^Terralume$"}},
+};
+
 // A window read from start to end: every object on it that a screen reader
 // says, in order; `text` is a pattern for the text of an object with text
 // of its own beyond its name.
@@ -692,6 +735,49 @@ private slots:
     {
         QFETCH(int, row);
         checkRow(kCommands[row]);
+    }
+
+    void menuKeysWorkTheBar_data()
+    {
+        QTest::addColumn<int>("row");
+        for (std::size_t i = 0; i < std::size(kMenuKeys); ++i)
+            QTest::newRow(kMenuKeys[i].name) << static_cast<int>(i);
+    }
+    void menuKeysWorkTheBar()
+    {
+        QFETCH(int, row);
+        const MenuState &expected = kMenuKeys[row];
+        const QString started = startProgram();
+        QVERIFY2(started.isEmpty(), qPrintable(started));
+        QStringList steps = expected.steps;
+        const QString keys = steps.takeLast();
+        const QString failed = performAll(steps);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        // Left, the menus give the focus back to the control that had it.
+        std::optional<QJsonObject> before;
+        QVERIFY2(waitFor([&] { return (before = focusedControl()).has_value(); }),
+                 qPrintable(failure(QStringLiteral("no control has the focus"))));
+        press(keys.section(u':', 1));
+        const auto heard = [&] {
+            const std::optional<QJsonObject> window = activeWindow();
+            if (!window || focusedMenuEntry(false).value_or(QString()) != QString::fromUtf8(expected.menu) ||
+                focusedMenuEntry(true).value_or(QString()) != QString::fromUtf8(expected.entry))
+                return false;
+            const bool barFocused = !collect(*window, [](const QJsonObject &n) {
+                                         return str(n, "role") == QLatin1String("menu bar") && has(n, "focused");
+                                     }).isEmpty();
+            const std::optional<QJsonObject> control = focusedControl(*window);
+            return expected.barFocused ? barFocused && !control
+                                       : !barFocused && control && readOut(*control) == readOut(*before);
+        };
+        QVERIFY2(waitFor(heard), qPrintable(failure(QStringLiteral("after %1").arg(keys))));
+    }
+
+    void menuEnterRunsTheSelectedCommand_data() { addRows(kMenuEnter); }
+    void menuEnterRunsTheSelectedCommand()
+    {
+        QFETCH(int, row);
+        checkRow(kMenuEnter[row]);
     }
 
     void windowsAreReadInFull_data()
