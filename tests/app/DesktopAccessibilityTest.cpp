@@ -167,7 +167,9 @@ const MenuState kMenuKeys[] = {
 // Enter on an entry reached so runs it, a command on the bar too.
 const Row kMenuEnter[] = {
     {"settings: an entry", {"keys:F10 Down Return"}, {"dialog", "^Explore Worlds$", nullptr, "Escape"}},
-    {"settings: after a lone Alt", {"keys:alt Right Down Down Return"}, {"dialog", "^Terralume$", nullptr, "Escape"}},
+    {"settings: after a lone Alt",
+     {"keys:alt", "selected:World", "keys:Right Down Down Return"},
+     {"dialog", "^Terralume$", nullptr, "Escape"}},
     {"map: an entry", {kGenerate, kPress, kMapShown, "keys:F10 Right Down Down Return"}, {"image", " zoom x2$"}},
     {"map: Exit on the bar closes the map",
      {kGenerate, kPress, kMapShown, "keys:F10 Right Right Return"},
