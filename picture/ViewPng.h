@@ -28,10 +28,10 @@ using PngTexts = std::vector<std::pair<QString, QString>>;
 QByteArray encodePalettePng(const QImage &shown, int dotsPerMetre = 0, const PngTexts &texts = {});
 
 // The view as a PNG for the clipboard: encodePalettePng's, or Qt's own PNG
-// of the picture when that is empty. Made on the calling thread in a small
-// part of the time Qt's own PNG takes, so a copy can offer it as its
-// "image/png" without Qt encoding the picture on the GUI thread when another
-// program pastes it.
+// of the picture when that is empty. Safe off the GUI thread, and made in a
+// small part of the time Qt's own PNG takes: a copy makes it ahead and
+// offers it as its "image/png", so Qt does not encode the picture on the GUI
+// thread when another program pastes it.
 QByteArray encodeViewPng(const QImage &shown);
 
 } // namespace terralume

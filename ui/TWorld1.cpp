@@ -8,6 +8,7 @@
 #include "TWorldScr.h"
 #include "TWorldSplash.h"
 #include "TerralumeApplication.h"
+#include "TitleBar.h"
 #include "WorldRecord.h"
 #include "WorldSettingsRules.h"
 
@@ -192,9 +193,7 @@ QIcon dieIcon(int side)
 } // namespace
 
 TWorld1::TWorld1(SeededRandom &random, QWidget *parent)
-    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      random_(random)
+    : QMainWindow(parent, Qt::Window | titleBarButtons()), random_(random)
 {
     setObjectName(QStringLiteral("World1"));
     setWindowTitle(QStringLiteral("Terralume"));

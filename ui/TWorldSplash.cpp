@@ -3,6 +3,7 @@
 #include "Assets.h"
 #include "DesignScale.h"
 #include "TerralumeVersion.h"
+#include "TitleBar.h"
 
 #include <QBitmap>
 #include <QImage>
@@ -60,9 +61,7 @@ QLabel *blueLabel(const DesignScale &scale, const QString &name, const QString &
 
 } // namespace
 
-TWorldSplash::TWorldSplash(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+TWorldSplash::TWorldSplash(QWidget *parent) : QDialog(parent, Qt::Dialog | titleBarButtons())
 {
     loadAssets();
     const DesignScale scale = primaryScreenScale();

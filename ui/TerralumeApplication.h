@@ -49,8 +49,8 @@ template <class Receiver> auto guarded(Receiver *receiver, void (Receiver::*hand
 class TerralumeApplication : public QApplication {
     Q_OBJECT
 public:
-    // Prepares the out-of-memory box while memory is plentiful, and opens
-    // the menu bars to the keyboard.
+    // Prepares the out-of-memory box while memory is plentiful, and has F10
+    // work the menu bars as a lone Alt does.
     TerralumeApplication(int &argc, char **argv);
 
     bool notify(QObject *receiver, QEvent *event) override;

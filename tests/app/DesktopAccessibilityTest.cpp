@@ -61,7 +61,8 @@ struct Heard {
 // each menu and entry the arrows reach; "tab:Generate" presses Tab until
 // that control has the focus; "keys:Return" presses keys (a space between
 // two), "type:12a" types text; "hear:image: zoom x2$" waits for an object of
-// that role whose name matches on the active window.
+// that role whose name matches on the active window; "selected:File" waits
+// for that menu to be selected on the menu bar.
 struct Row {
     const char *name;
     QStringList steps;
@@ -127,6 +128,52 @@ const Row kCommands[] = {
       "menu:Zoom>x 4", "hear:image: zoom x4$", "menu:Zoom>x 5", "hear:image: zoom x5$", "menu:Zoom>x 1"},
      {"image", " zoom x1$"}},
     {"map: Exit", {kGenerate, kPress, "menu:Exit"}, {"frame", "^Terralume$"}},
+};
+
+// The menus from the keyboard are Qt's menu bar's own: F10 or a lone Alt
+// selects the first menu and gives the bar the focus, which the reader
+// follows; the arrows go through the menus and their entries; Escape, or
+// F10 again, leaves, and the focus goes back where it was. Heard then: the
+// menu selected on the bar and the entry selected in its open menu (empty:
+// none), and whether the bar has the focus.
+struct MenuState {
+    const char *name;
+    QStringList steps;
+    const char *menu;
+    const char *entry;
+    bool barFocused;
+};
+
+const char *const kMapShown = "hear:image: zoom x1$";
+
+const MenuState kMenuKeys[] = {
+    {"settings: F10", {"keys:F10"}, "World", "", true},
+    {"settings: a lone Alt", {"keys:alt"}, "World", "", true},
+    {"settings: Right to the next menu", {"keys:F10 Right"}, "Help", "", true},
+    {"settings: Left round to the last", {"keys:alt Left"}, "Help", "", true},
+    {"settings: Down opens at the first entry", {"keys:F10 Right Down"}, "Help", "Help", true},
+    {"settings: Escape leaves", {"keys:F10", "selected:World", "keys:Escape"}, "", "", false},
+    {"settings: F10 again leaves", {"keys:F10", "selected:World", "keys:F10"}, "", "", false},
+    {"settings: Alt after F10 leaves", {"keys:F10", "selected:World", "keys:alt"}, "", "", false},
+    {"settings: F10 in an open menu leaves", {"keys:F10 Down", "selected:World", "keys:F10"}, "", "", false},
+    {"map: F10", {kGenerate, kPress, kMapShown, "keys:F10"}, "File", "", true},
+    {"map: a lone Alt", {kGenerate, kPress, kMapShown, "keys:alt"}, "File", "", true},
+    {"map: Right to the next menu", {kGenerate, kPress, kMapShown, "keys:F10 Right"}, "Zoom", "", true},
+    {"map: Left round to Exit", {kGenerate, kPress, kMapShown, "keys:F10 Left"}, "Exit", "", true},
+    {"map: Down opens at the first entry", {kGenerate, kPress, kMapShown, "keys:F10 Right Down"}, "Zoom", "x 1", true},
+    {"map: Escape leaves", {kGenerate, kPress, kMapShown, "keys:F10", "selected:File", "keys:Escape"}, "", "", false},
+};
+
+// Enter on an entry reached so runs it, a command on the bar too.
+const Row kMenuEnter[] = {
+    {"settings: an entry", {"keys:F10 Down Return"}, {"dialog", "^Explore Worlds$", nullptr, "Escape"}},
+    {"settings: after a lone Alt",
+     {"keys:alt", "selected:World", "keys:Right Down Down Return"},
+     {"dialog", "^Terralume$", nullptr, "Escape"}},
+    {"map: an entry", {kGenerate, kPress, kMapShown, "keys:F10 Right Down Down Return"}, {"image", " zoom x2$"}},
+    {"map: Exit on the bar closes the map",
+     {kGenerate, kPress, kMapShown, "keys:F10 Right Right Return"},
+     {"frame", "^Terralume$"}},
 };
 
 // A window read from start to end: every object on it that a screen reader
@@ -458,6 +505,9 @@ class DesktopAccessibilityTest : public QObject {
                 if (!waitFor([&] { return (at = focusedControl()) && readOut(*at) != before; }))
                     return failure(QStringLiteral("Tab moved the focus nowhere on the way to %1").arg(argument));
             }
+        } else if (what == QLatin1String("selected")) {
+            if (!waitFor([&] { return focusedMenuEntry(false) == argument; }))
+                return failure(QStringLiteral("the menu %1 was not selected").arg(argument));
         } else if (what == QLatin1String("hear")) {
             const QByteArray role = step.section(u':', 1, 1).toUtf8(), name = step.section(u':', 2).toUtf8();
             if (!waitFor([&] { return !matching({role.constData(), name.constData()}).isEmpty(); }))
@@ -692,6 +742,50 @@ private slots:
     {
         QFETCH(int, row);
         checkRow(kCommands[row]);
+    }
+
+    void menuKeysWorkTheBar_data()
+    {
+        QTest::addColumn<int>("row");
+        for (std::size_t i = 0; i < std::size(kMenuKeys); ++i)
+            QTest::newRow(kMenuKeys[i].name) << static_cast<int>(i);
+    }
+    void menuKeysWorkTheBar()
+    {
+        QFETCH(int, row);
+        const MenuState &expected = kMenuKeys[row];
+        const QString started = startProgram();
+        QVERIFY2(started.isEmpty(), qPrintable(started));
+        // Left, the menus give the focus back to the control that had it
+        // before they were entered.
+        std::optional<QJsonObject> before;
+        for (const QString &step : expected.steps) {
+            if (step.startsWith(QLatin1String("keys:")) && focusedMenuEntry(false).value_or(QString()).isEmpty())
+                QVERIFY2(waitFor([&] { return (before = focusedControl()).has_value(); }),
+                         qPrintable(failure(QStringLiteral("no control has the focus"))));
+            const QString failed = perform(step);
+            QVERIFY2(failed.isEmpty(), qPrintable(QStringLiteral("at \"%1\": %2").arg(step, failed)));
+        }
+        const auto heard = [&] {
+            const std::optional<QJsonObject> window = activeWindow();
+            if (!window || focusedMenuEntry(false).value_or(QString()) != QString::fromUtf8(expected.menu) ||
+                focusedMenuEntry(true).value_or(QString()) != QString::fromUtf8(expected.entry))
+                return false;
+            const bool barFocused = !collect(*window, [](const QJsonObject &n) {
+                                         return str(n, "role") == QLatin1String("menu bar") && has(n, "focused");
+                                     }).isEmpty();
+            const std::optional<QJsonObject> control = focusedControl(*window);
+            return expected.barFocused ? barFocused && !control
+                                       : !barFocused && control && readOut(*control) == readOut(*before);
+        };
+        QVERIFY2(waitFor(heard), qPrintable(failure(QStringLiteral("after the keys"))));
+    }
+
+    void menuEnterRunsTheSelectedCommand_data() { addRows(kMenuEnter); }
+    void menuEnterRunsTheSelectedCommand()
+    {
+        QFETCH(int, row);
+        checkRow(kMenuEnter[row]);
     }
 
     void windowsAreReadInFull_data()

@@ -1,6 +1,7 @@
 // The program's windows as a user meets them on a real X server with a
 // window manager: help beside a modal window, the map window as part of the
-// one application, and a map window whose border stays fixed.
+// one application, a map window whose border stays fixed, and title bars
+// without a maximise button.
 #include "XDesktop.h"
 
 #include <QProcess>
@@ -171,6 +172,67 @@ private slots:
             return qsizetype{-1};
         };
         QVERIFY2(position(settings_) >= 0 && position(map) > position(settings_), qPrintable(stack.join(u' ')));
+    }
+
+    // The settings, about and map windows have the system menu, minimise and
+    // close: the window manager is told of no maximise, offers none, and
+    // turns a request for it down.
+    void titleBarHasNoMaximise_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("settings") << QStringLiteral("settings");
+        QTest::newRow("about") << QStringLiteral("about");
+        QTest::newRow("map") << QStringLiteral("map");
+    }
+
+    void titleBarHasNoMaximise()
+    {
+        QFETCH(QString, window);
+        QString id = settings_;
+        if (window == QLatin1String("about")) {
+            openHelpMenuEntry(2);
+            QTRY_VERIFY_WITH_TIMEOUT(!(id = this->window(QRegularExpression(QStringLiteral("^Terralume$")))).isEmpty(),
+                                     10000);
+        } else if (window == QLatin1String("map")) {
+            id = openMap(0);
+        }
+        QVERIFY(!id.isEmpty());
+
+        // Motif's hints: which fields count, the functions, the decorations.
+        enum : uint { kFunctions = 1, kDecorations = 2 };
+        enum : uint { kMinimiseFunction = 8, kMaximiseFunction = 16, kCloseFunction = 32 };
+        enum : uint { kMenuDecoration = 16, kMinimiseDecoration = 32, kMaximiseDecoration = 64 };
+        const QStringList motif =
+            desktop_.property(id, QStringLiteral("_MOTIF_WM_HINTS")).section(QLatin1Char('='), 1).split(u',');
+        QVERIFY2(motif.size() >= 3, qPrintable(motif.join(u',')));
+        const auto field = [&](int i) { return motif[i].trimmed().toUInt(nullptr, 16); };
+        QCOMPARE(field(0) & (kFunctions | kDecorations), uint(kFunctions | kDecorations));
+        QCOMPARE(field(1) & (kMinimiseFunction | kMaximiseFunction | kCloseFunction),
+                 uint(kMinimiseFunction | kCloseFunction));
+        QCOMPARE(field(2) & (kMenuDecoration | kMinimiseDecoration | kMaximiseDecoration),
+                 uint(kMenuDecoration | kMinimiseDecoration));
+        const auto hints =
+            QRegularExpression(QStringLiteral("minimum size: (\\d+ by \\d+).*maximum size: (\\d+ by \\d+)"),
+                               QRegularExpression::DotMatchesEverythingOption)
+                .match(desktop_.property(id, QStringLiteral("WM_NORMAL_HINTS")));
+        QVERIFY(hints.hasMatch());
+        QCOMPARE(hints.captured(1), hints.captured(2));
+
+        // What the window manager makes of it.
+        const QString allowed = desktop_.property(id, QStringLiteral("_NET_WM_ALLOWED_ACTIONS"));
+        QVERIFY2(allowed.contains(QLatin1String("_NET_WM_ACTION_MINIMIZE")) &&
+                     allowed.contains(QLatin1String("_NET_WM_ACTION_CLOSE")) &&
+                     !allowed.contains(QLatin1String("_NET_WM_ACTION_MAXIMIZE")),
+                 qPrintable(allowed));
+        // Requests are handled in order: once the second is granted, the
+        // first has been turned down.
+        for (const char *change : {"add,maximized_vert,maximized_horz", "add,below"})
+            run(QStringLiteral("wmctrl"),
+                {QStringLiteral("-i"), QStringLiteral("-r"), id, QStringLiteral("-b"), QString::fromLatin1(change)});
+        QString state;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (state = desktop_.property(id, QStringLiteral("_NET_WM_STATE"))).contains(QLatin1String("BELOW")), 10000);
+        QVERIFY2(!state.contains(QLatin1String("MAXIMIZED")), qPrintable(state));
     }
 
     void restoredMapWindowKeepsAFixedBorder()
