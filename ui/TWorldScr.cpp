@@ -5,6 +5,7 @@
 #include "MapViewport.h"
 #include "SeededRandom.h"
 #include "TerralumeApplication.h"
+#include "TitleBar.h"
 #include "WaitCursor.h"
 #include "WorldSettingsRules.h"
 
@@ -44,8 +45,7 @@ QString pictureName(const WorldSettings &settings, int zoom)
 // map as one application (one taskbar entry, minimised and restored
 // together, the map kept above its owner).
 TWorldScr::TWorldScr(SeededRandom &random, QWidget *parent)
-    : QMainWindow(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QMainWindow(parent, Qt::Dialog | titleBarButtons()),
       random_(random)
 {
     setObjectName(QStringLiteral("WorldScr"));

@@ -130,8 +130,8 @@ const Row kCommands[] = {
     {"map: Exit", {kGenerate, kPress, "menu:Exit"}, {"frame", "^Terralume$"}},
 };
 
-// The menus from the keyboard are Qt's menu bar's own: F10 or a lone Alt
-// selects the first menu and gives the bar the focus, which the reader
+// The menus from the keyboard are Qt's menu bar's own: F10 selects the
+// first menu and gives the bar the focus, which the reader
 // follows; the arrows go through the menus and their entries; Escape, or
 // F10 again, leaves, and the focus goes back where it was. Heard then: the
 // menu selected on the bar and the entry selected in its open menu (empty:
@@ -148,16 +148,13 @@ const char *const kMapShown = "hear:image: zoom x1$";
 
 const MenuState kMenuKeys[] = {
     {"settings: F10", {"keys:F10"}, "World", "", true},
-    {"settings: a lone Alt", {"keys:alt"}, "World", "", true},
     {"settings: Right to the next menu", {"keys:F10 Right"}, "Help", "", true},
-    {"settings: Left round to the last", {"keys:alt Left"}, "Help", "", true},
+    {"settings: Left round to the last", {"keys:F10 Left"}, "Help", "", true},
     {"settings: Down opens at the first entry", {"keys:F10 Right Down"}, "Help", "Help", true},
     {"settings: Escape leaves", {"keys:F10", "selected:World", "keys:Escape"}, "", "", false},
     {"settings: F10 again leaves", {"keys:F10", "selected:World", "keys:F10"}, "", "", false},
-    {"settings: Alt after F10 leaves", {"keys:F10", "selected:World", "keys:alt"}, "", "", false},
     {"settings: F10 in an open menu leaves", {"keys:F10 Down", "selected:World", "keys:F10"}, "", "", false},
     {"map: F10", {kGenerate, kPress, kMapShown, "keys:F10"}, "File", "", true},
-    {"map: a lone Alt", {kGenerate, kPress, kMapShown, "keys:alt"}, "File", "", true},
     {"map: Right to the next menu", {kGenerate, kPress, kMapShown, "keys:F10 Right"}, "Zoom", "", true},
     {"map: Left round to Exit", {kGenerate, kPress, kMapShown, "keys:F10 Left"}, "Exit", "", true},
     {"map: Down opens at the first entry", {kGenerate, kPress, kMapShown, "keys:F10 Right Down"}, "Zoom", "x 1", true},
@@ -167,8 +164,8 @@ const MenuState kMenuKeys[] = {
 // Enter on an entry reached so runs it, a command on the bar too.
 const Row kMenuEnter[] = {
     {"settings: an entry", {"keys:F10 Down Return"}, {"dialog", "^Explore Worlds$", nullptr, "Escape"}},
-    {"settings: after a lone Alt",
-     {"keys:alt", "selected:World", "keys:Right Down Down Return"},
+    {"settings: an entry of the next menu",
+     {"keys:F10", "selected:World", "keys:Right Down Down Return"},
      {"dialog", "^Terralume$", nullptr, "Escape"}},
     {"map: an entry", {kGenerate, kPress, kMapShown, "keys:F10 Right Down Down Return"}, {"image", " zoom x2$"}},
     {"map: Exit on the bar closes the map",
