@@ -12,10 +12,56 @@
 #include <QPdfWriter>
 
 #include <future>
+#include <iostream>
+#include <memory>
 #include <system_error>
 #include <utility>
 
 namespace terralume::print {
+
+namespace {
+
+// Qt's PDF engine is not written for exceptions: an allocation that fails
+// inside it throws from half-way through its work, and ending the painter
+// after that, as its destructor does, goes back into the half-done work and
+// throws out of the destructor, which ends the program. A page that fails is
+// therefore let go of as it stands (painter, writer and buffer, never ended
+// nor destroyed): what they hold is lost, the program is not.
+QByteArray drawnPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout,
+                     int dotsPerInch, const QString &creator, const PictureDrawer &drawPicture)
+{
+    QByteArray bytes;
+    auto buffer = std::make_unique<QBuffer>(&bytes);
+    buffer->open(QIODevice::WriteOnly);
+    auto writer = std::make_unique<QPdfWriter>(buffer.get());
+    if (!creator.isEmpty())
+        writer->setCreator(creator);
+    writer->setResolution(dotsPerInch);
+    writer->setPageLayout(layout);
+    auto painter = std::make_unique<QPainter>();
+    if (!painter->begin(writer.get()))
+        throw PrintError("The PDF engine would not start the page");
+    bool ended = false;
+    try {
+        composePage(*painter, writer->width(), writer->height(), writer->logicalDpiY(), page, printBitmap,
+                    separatorsOf(QLocale::system()), drawPicture);
+        ended = painter->end();
+    } catch (...) {
+        (void)painter.release();
+        (void)writer.release();
+        (void)buffer.release();
+        throw;
+    }
+    if (!ended)
+        throw PrintError("The PDF engine could not finish the page");
+    // The engine says nothing when a write falls short; a whole file starts
+    // with its header and ends with the end-of-file marker.
+    if (!bytes.startsWith("%PDF-") || !bytes.trimmed().endsWith("%%EOF"))
+        throw PrintError("The PDF engine wrote only part of the page");
+    return bytes;
+}
+
+} // namespace
 
 QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout, int dotsPerInch,
                    const QString &creator)
@@ -29,41 +75,11 @@ QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const
     } catch (const std::system_error &) {
         deflated = std::async(std::launch::deferred, deflate);
     }
-    QByteArray bytes;
-    bool standIn = false;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter writer(&buffer);
-        if (!creator.isEmpty())
-            writer.setCreator(creator);
-        writer.setResolution(dotsPerInch);
-        writer.setPageLayout(layout);
-        QPainter painter;
-        if (!painter.begin(&writer))
-            return {};
-        try {
-            // A stand-in where the picture goes; its image becomes the
-            // picture's own once the engine is done (PdfImage.h).
-            const PageLayout laid =
-                composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
-                            separatorsOf(QLocale::system()),
-                            [](QPainter &p, const QRect &target, const QImage &) { drawPictureStandIn(p, target); });
-            standIn = !laid.picture.isEmpty();
-        } catch (...) {
-            painter.end(); // the half-drawn page goes with the buffer
-            throw;
-        }
-        if (!painter.end())
-            return {};
-    }
-    // The engine says nothing when a write falls short; a whole file starts
-    // with its header and ends with the end-of-file marker.
-    if (!bytes.startsWith("%PDF-") || !bytes.trimmed().endsWith("%%EOF"))
-        return {};
-    if (standIn && !replaceStandIn(bytes, printBitmap, deflated.get()))
-        return {};
-    return bytes;
+    return pageWithPicture(
+        [&](const PictureDrawer &drawPicture) {
+            return drawnPage(printBitmap, page, layout, dotsPerInch, creator, drawPicture);
+        },
+        printBitmap, [&deflated] { return deflated.get(); }, std::cerr);
 }
 
 QByteArray composePdfBytes(const QImage &view, const PageDescription &page, const PdfOptions &options,
@@ -75,8 +91,6 @@ QByteArray composePdfBytes(const QImage &view, const PageDescription &page, cons
                              options.landscape ? QPageLayout::Landscape : QPageLayout::Portrait, margins,
                              QPageLayout::Millimeter);
     const QByteArray bytes = pdfPage(converted, page, layout, kPdfDotsPerInch, QStringLiteral("Terralume"));
-    if (bytes.isEmpty())
-        throw PrintError("Cannot write the PDF page");
     if (printBitmap != nullptr)
         *printBitmap = std::move(converted);
     return bytes;
