@@ -25,31 +25,34 @@ namespace {
 // inside it throws from half-way through its work, and ending the painter
 // after that, as its destructor does, goes back into the half-done work and
 // throws out of the destructor, which ends the program. A page that fails is
-// therefore let go of as it stands (painter, writer and buffer, never ended
-// nor destroyed): what they hold is lost, the program is not.
+// therefore let go of as it stands, its painter never ended nor destroyed:
+// what the drawing holds is lost, the program is not.
 QByteArray drawnPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout,
                      int dotsPerInch, const QString &creator, const PictureDrawer &drawPicture)
 {
+    struct Drawing {
+        explicit Drawing(QByteArray *bytes) : buffer(bytes), writer(&buffer) {}
+        QBuffer buffer;
+        QPdfWriter writer;
+        QPainter painter;
+    };
     QByteArray bytes;
-    auto buffer = std::make_unique<QBuffer>(&bytes);
-    buffer->open(QIODevice::WriteOnly);
-    auto writer = std::make_unique<QPdfWriter>(buffer.get());
+    auto drawing = std::make_unique<Drawing>(&bytes);
+    QPdfWriter &writer = drawing->writer;
+    drawing->buffer.open(QIODevice::WriteOnly);
     if (!creator.isEmpty())
-        writer->setCreator(creator);
-    writer->setResolution(dotsPerInch);
-    writer->setPageLayout(layout);
-    auto painter = std::make_unique<QPainter>();
-    if (!painter->begin(writer.get()))
+        writer.setCreator(creator);
+    writer.setResolution(dotsPerInch);
+    writer.setPageLayout(layout);
+    if (!drawing->painter.begin(&writer))
         throw PrintError("The PDF engine would not start the page");
     bool ended = false;
     try {
-        composePage(*painter, writer->width(), writer->height(), writer->logicalDpiY(), page, printBitmap,
+        composePage(drawing->painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
                     separatorsOf(QLocale::system()), drawPicture);
-        ended = painter->end();
+        ended = drawing->painter.end();
     } catch (...) {
-        (void)painter.release();
-        (void)writer.release();
-        (void)buffer.release();
+        (void)drawing.release();
         throw;
     }
     if (!ended)
@@ -68,18 +71,33 @@ QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const
 {
     // The picture's deflating takes as long as drawing the rest of the page,
     // so the two run side by side; with no thread for it, one after the other.
+    // It starts where the picture goes, when the page's fonts have been
+    // found: Fontconfig, which finds them, crashes on an allocation that
+    // fails, and the deflating takes much of the memory there is.
     std::future<QByteArray> deflated;
-    const auto deflate = [&printBitmap] { return deflatedIndices(printBitmap); };
-    try {
-        deflated = std::async(std::launch::async, deflate);
-    } catch (const std::system_error &) {
-        deflated = std::async(std::launch::deferred, deflate);
-    }
-    return pageWithPicture(
-        [&](const PictureDrawer &drawPicture) {
-            return drawnPage(printBitmap, page, layout, dotsPerInch, creator, drawPicture);
-        },
-        printBitmap, [&deflated] { return deflated.get(); }, std::cerr);
+    bool started = false;
+    const auto startDeflating = [&] {
+        const auto deflate = [&printBitmap] { return deflatedIndices(printBitmap); };
+        if (std::exchange(started, true))
+            return;
+        try {
+            deflated = std::async(std::launch::async, deflate);
+        } catch (const std::system_error &) {
+            deflated = std::async(std::launch::deferred, deflate);
+        }
+    };
+    const auto drawPage = [&](const PictureDrawer &drawPicture) {
+        return drawnPage(printBitmap, page, layout, dotsPerInch, creator,
+                         [&](QPainter &painter, const QRect &target, const QImage &picture) {
+                             startDeflating();
+                             drawPicture(painter, target, picture);
+                         });
+    };
+    const auto deflatedPicture = [&] {
+        startDeflating();
+        return deflated.get();
+    };
+    return pageWithPicture(drawPage, printBitmap, deflatedPicture, std::cerr);
 }
 
 QByteArray composePdfBytes(const QImage &view, const PageDescription &page, const PdfOptions &options,

@@ -140,6 +140,30 @@ QByteArray hexColours(const QImage &printBitmap)
     return hex;
 }
 
+// The image object for `printBitmap` as object `number`, and object
+// `lengthNumber` holding its stream's length.
+struct ImageObjects {
+    QByteArray image;
+    QByteArray length;
+};
+
+ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber, const QByteArray &pixels)
+{
+    const int width = printBitmap.width();
+    const QByteArray head = QByteArray::number(number) + " 0 obj\n<<\n/Type /XObject\n/Subtype /Image\n/Width " +
+                            QByteArray::number(width) + "\n/Height " + QByteArray::number(printBitmap.height()) +
+                            "\n/BitsPerComponent 8\n/ColorSpace [/Indexed /DeviceRGB " +
+                            QByteArray::number(printBitmap.colorCount() - 1) + " <" + hexColours(printBitmap) +
+                            ">]\n/Length " + QByteArray::number(lengthNumber) +
+                            " 0 R\n/Filter /FlateDecode\n>>\nstream\n";
+    const QByteArray tail = "\nendstream\nendobj\n";
+    ImageObjects objects;
+    objects.length = QByteArray::number(lengthNumber) + " 0 obj\n" + QByteArray::number(pixels.size()) + "\nendobj\n";
+    objects.image.reserve(head.size() + pixels.size() + tail.size());
+    objects.image.append(head).append(pixels).append(tail);
+    return objects;
+}
+
 } // namespace
 
 void drawPictureStandIn(QPainter &painter, const QRect &target)
@@ -159,33 +183,6 @@ QByteArray deflatedIndices(const QImage &printBitmap)
     return deflateRows(printBitmap.height(), width, [&](int y, std::uint8_t *out) {
         std::memcpy(out, printBitmap.constScanLine(y), std::size_t(width));
     });
-}
-
-ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber)
-{
-    return indexedImageObjects(printBitmap, number, lengthNumber, deflatedIndices(printBitmap));
-}
-
-ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber, const QByteArray &pixels)
-{
-    const int width = printBitmap.width();
-    const QByteArray head = QByteArray::number(number) + " 0 obj\n<<\n/Type /XObject\n/Subtype /Image\n/Width " +
-                            QByteArray::number(width) + "\n/Height " + QByteArray::number(printBitmap.height()) +
-                            "\n/BitsPerComponent 8\n/ColorSpace [/Indexed /DeviceRGB " +
-                            QByteArray::number(printBitmap.colorCount() - 1) + " <" + hexColours(printBitmap) +
-                            ">]\n/Length " + QByteArray::number(lengthNumber) +
-                            " 0 R\n/Filter /FlateDecode\n>>\nstream\n";
-    const QByteArray tail = "\nendstream\nendobj\n";
-    ImageObjects objects;
-    objects.length = QByteArray::number(lengthNumber) + " 0 obj\n" + QByteArray::number(pixels.size()) + "\nendobj\n";
-    objects.image.reserve(head.size() + pixels.size() + tail.size());
-    objects.image.append(head).append(pixels).append(tail);
-    return objects;
-}
-
-SwapRefusal replaceStandIn(QByteArray &pdf, const QImage &printBitmap)
-{
-    return replaceStandIn(pdf, printBitmap, deflatedIndices(printBitmap));
 }
 
 SwapRefusal replaceStandIn(QByteArray &pdf, const QImage &printBitmap, const QByteArray &deflated)

@@ -27,15 +27,6 @@ namespace terralume::print {
 // Draws the stand-in filling `target`.
 void drawPictureStandIn(QPainter &painter, const QRect &target);
 
-// The image object for `printBitmap` (QImage::Format_Indexed8) as object
-// `number`, and object `lengthNumber` holding its stream's length.
-struct ImageObjects {
-    QByteArray image;
-    QByteArray length;
-};
-ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber);
-ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber, const QByteArray &deflated);
-
 // PrintBitmap's indices, deflated as its image object holds them. Needs
 // nothing of the page, so it may be made on another thread while the page
 // is drawn.
@@ -50,8 +41,7 @@ using SwapRefusal = std::optional<std::string>;
 // `pdf` untouched, a file not of that form (a cross-reference stream, a later
 // revision appended, a length written in the image's dictionary) or one that
 // holds no image or more than one.
-SwapRefusal replaceStandIn(QByteArray &pdf, const QImage &printBitmap);
-// The same with the indices deflated already (deflatedIndices).
+// `deflated` holds deflatedIndices(printBitmap).
 SwapRefusal replaceStandIn(QByteArray &pdf, const QImage &printBitmap, const QByteArray &deflated);
 
 // A whole PDF file of the page, its picture drawn by the drawer given.

@@ -175,7 +175,7 @@ private slots:
     {
         QFETCH(QImage, picture);
         QByteArray pdf = page(1, 0);
-        const SwapRefusal refused = replaceStandIn(pdf, picture);
+        const SwapRefusal refused = replaceStandIn(pdf, picture, deflatedIndices(picture));
         QVERIFY2(!refused, refused.value_or("").c_str());
 
         // Every object the table lists starts where it says, and so does the table.
@@ -244,7 +244,7 @@ private slots:
         QFETCH(QString, why);
         QVERIFY(pdf.startsWith("%PDF-"));
         QByteArray changed = pdf;
-        const SwapRefusal refused = replaceStandIn(changed, picture);
+        const SwapRefusal refused = replaceStandIn(changed, picture, deflatedIndices(picture));
         QVERIFY(refused);
         QVERIFY2(QString::fromStdString(*refused).contains(why), refused->c_str());
         QCOMPARE(changed, pdf);
