@@ -12,58 +12,92 @@
 #include <QPdfWriter>
 
 #include <future>
+#include <iostream>
+#include <memory>
 #include <system_error>
 #include <utility>
 
 namespace terralume::print {
+
+namespace {
+
+// Qt's PDF engine is not written for exceptions: an allocation that fails
+// inside it throws from half-way through its work, and ending the painter
+// after that, as its destructor does, goes back into the half-done work and
+// throws out of the destructor, which ends the program. A page that fails is
+// therefore let go of as it stands, its painter never ended nor destroyed:
+// what the drawing holds is lost, the program is not.
+QByteArray drawnPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout,
+                     int dotsPerInch, const QString &creator, const PictureDrawer &drawPicture)
+{
+    struct Drawing {
+        explicit Drawing(QByteArray *bytes) : buffer(bytes), writer(&buffer) {}
+        QBuffer buffer;
+        QPdfWriter writer;
+        QPainter painter;
+    };
+    QByteArray bytes;
+    auto drawing = std::make_unique<Drawing>(&bytes);
+    QPdfWriter &writer = drawing->writer;
+    drawing->buffer.open(QIODevice::WriteOnly);
+    if (!creator.isEmpty())
+        writer.setCreator(creator);
+    writer.setResolution(dotsPerInch);
+    writer.setPageLayout(layout);
+    if (!drawing->painter.begin(&writer))
+        throw PrintError("The PDF engine would not start the page");
+    bool ended = false;
+    try {
+        composePage(drawing->painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
+                    separatorsOf(QLocale::system()), drawPicture);
+        ended = drawing->painter.end();
+    } catch (...) {
+        (void)drawing.release();
+        throw;
+    }
+    if (!ended)
+        throw PrintError("The PDF engine could not finish the page");
+    // The engine says nothing when a write falls short; a whole file starts
+    // with its header and ends with the end-of-file marker.
+    if (!bytes.startsWith("%PDF-") || !bytes.trimmed().endsWith("%%EOF"))
+        throw PrintError("The PDF engine wrote only part of the page");
+    return bytes;
+}
+
+} // namespace
 
 QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout, int dotsPerInch,
                    const QString &creator)
 {
     // The picture's deflating takes as long as drawing the rest of the page,
     // so the two run side by side; with no thread for it, one after the other.
+    // It starts where the picture goes, when the page's fonts have been
+    // found: Fontconfig, which finds them, crashes on an allocation that
+    // fails, and the deflating takes much of the memory there is.
     std::future<QByteArray> deflated;
-    const auto deflate = [&printBitmap] { return deflatedIndices(printBitmap); };
-    try {
-        deflated = std::async(std::launch::async, deflate);
-    } catch (const std::system_error &) {
-        deflated = std::async(std::launch::deferred, deflate);
-    }
-    QByteArray bytes;
-    bool standIn = false;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter writer(&buffer);
-        if (!creator.isEmpty())
-            writer.setCreator(creator);
-        writer.setResolution(dotsPerInch);
-        writer.setPageLayout(layout);
-        QPainter painter;
-        if (!painter.begin(&writer))
-            return {};
+    bool started = false;
+    const auto startDeflating = [&] {
+        const auto deflate = [&printBitmap] { return deflatedIndices(printBitmap); };
+        if (std::exchange(started, true))
+            return;
         try {
-            // A stand-in where the picture goes; its image becomes the
-            // picture's own once the engine is done (PdfImage.h).
-            const PageLayout laid =
-                composePage(painter, writer.width(), writer.height(), writer.logicalDpiY(), page, printBitmap,
-                            separatorsOf(QLocale::system()),
-                            [](QPainter &p, const QRect &target, const QImage &) { drawPictureStandIn(p, target); });
-            standIn = !laid.picture.isEmpty();
-        } catch (...) {
-            painter.end(); // the half-drawn page goes with the buffer
-            throw;
+            deflated = std::async(std::launch::async, deflate);
+        } catch (const std::system_error &) {
+            deflated = std::async(std::launch::deferred, deflate);
         }
-        if (!painter.end())
-            return {};
-    }
-    // The engine says nothing when a write falls short; a whole file starts
-    // with its header and ends with the end-of-file marker.
-    if (!bytes.startsWith("%PDF-") || !bytes.trimmed().endsWith("%%EOF"))
-        return {};
-    if (standIn && !replaceStandIn(bytes, printBitmap, deflated.get()))
-        return {};
-    return bytes;
+    };
+    const auto drawPage = [&](const PictureDrawer &drawPicture) {
+        return drawnPage(printBitmap, page, layout, dotsPerInch, creator,
+                         [&](QPainter &painter, const QRect &target, const QImage &picture) {
+                             startDeflating();
+                             drawPicture(painter, target, picture);
+                         });
+    };
+    const auto deflatedPicture = [&] {
+        startDeflating();
+        return deflated.get();
+    };
+    return pageWithPicture(drawPage, printBitmap, deflatedPicture, std::cerr);
 }
 
 QByteArray composePdfBytes(const QImage &view, const PageDescription &page, const PdfOptions &options,
@@ -75,8 +109,6 @@ QByteArray composePdfBytes(const QImage &view, const PageDescription &page, cons
                              options.landscape ? QPageLayout::Landscape : QPageLayout::Portrait, margins,
                              QPageLayout::Millimeter);
     const QByteArray bytes = pdfPage(converted, page, layout, kPdfDotsPerInch, QStringLiteral("Terralume"));
-    if (bytes.isEmpty())
-        throw PrintError("Cannot write the PDF page");
     if (printBitmap != nullptr)
         *printBitmap = std::move(converted);
     return bytes;

@@ -32,9 +32,10 @@ inline constexpr double kPdfMarginMillimetres = 6.35;
 QByteArray composePdfBytes(const QImage &view, const PageDescription &page, const PdfOptions &options = {},
                            QImage *printBitmap = nullptr);
 
-// The whole one-page PDF of a PrintBitmap already made, on `layout`, or
-// nothing when the page did not run to its end. CUPS is handed this page too.
-// The picture is one image of PrintBitmap's own indices and colour table.
+// The whole one-page PDF of a PrintBitmap already made, on `layout`. CUPS is
+// handed this page too. The picture is one image of PrintBitmap's own indices
+// and colour table, or Qt's drawing of it (PdfImage.h). Throws PrintError
+// when Qt's engine fails the page, std::bad_alloc when memory runs out.
 QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const QPageLayout &layout, int dotsPerInch,
                    const QString &creator);
 

@@ -115,9 +115,12 @@ void drawTextCell(QPainter &painter, QPoint topLeft, const QString &text, const 
     painter.drawText(QPoint(topLeft.x(), topLeft.y() + metrics.ascent()), text);
 }
 
-// The picture goes out in bands of about a million pixels: every band is its
-// own image on the page, so the device never needs a 32-bit copy of the
-// whole picture at once (a 5120-square view would take over 100 MB).
+
+} // namespace
+
+// Every band is its own image on the page, so the device never needs a
+// 32-bit copy of the whole picture at once (a 5120-square view would take
+// over 100 MB).
 void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &picture)
 {
     if (target.isEmpty() || picture.width() <= 0)
@@ -130,8 +133,6 @@ void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &pi
         painter.drawImage(band, picture, QRectF(0, y, picture.width(), rows));
     }
 }
-
-} // namespace
 
 PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
                        const QImage &printBitmap, const DateSeparators &separators)

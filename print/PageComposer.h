@@ -94,8 +94,13 @@ PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dot
 // Draws `printBitmap` into `target`, its place on the page.
 using PictureDrawer = std::function<void(QPainter &painter, const QRect &target, const QImage &printBitmap)>;
 
+// The drawer of the page above: the painter's own image drawing, in bands of
+// about a million pixels.
+void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &printBitmap);
+
 // The same page with the picture drawn by `drawPicture` instead: the PDF
-// page draws a stand-in that it then fills with the picture's own image.
+// page draws a stand-in that it then fills with the picture's own image
+// (PdfImage.h).
 PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
                        const QImage &printBitmap, const DateSeparators &separators, const PictureDrawer &drawPicture);
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -54,39 +55,44 @@ struct Xref {
     std::map<int, XrefEntry> objects;
 };
 
-std::optional<Xref> readXref(const QByteArray &pdf)
+SwapRefusal readXref(const QByteArray &pdf, Xref &xref)
 {
-    Xref xref;
     const qsizetype start = pdf.lastIndexOf("startxref");
     if (start < 0)
-        return std::nullopt;
+        return "the file has no startxref";
     qsizetype at = start + 9;
     skipBlanks(pdf, at);
     xref.numberAt = at;
     const auto offset = number(pdf, at);
     xref.numberEnd = at;
     if (!offset || !holds(pdf, *offset, "xref"))
-        return std::nullopt;
+        return "startxref does not point at a cross-reference table";
     xref.at = *offset;
     at = xref.at + 4;
     for (;;) {
         skipBlanks(pdf, at);
-        if (holds(pdf, at, "trailer"))
-            return xref;
+        if (holds(pdf, at, "trailer")) {
+            // Offsets in an earlier table, or in a stream beside this one,
+            // would not be mended.
+            const QByteArrayView trailer = QByteArrayView(pdf).sliced(at, start - at);
+            if (trailer.contains("/Prev") || trailer.contains("/XRefStm"))
+                return "the file has more than one cross-reference section";
+            return std::nullopt;
+        }
         const auto first = number(pdf, at);
         skipBlanks(pdf, at);
         const auto count = number(pdf, at);
         skipBlanks(pdf, at);
         if (!first || !count || *count > 1000000)
-            return std::nullopt;
+            return "the cross-reference table cannot be read";
         // Each entry is 20 bytes: offset, generation, kind, end of line.
         for (qint64 k = 0; k < *count; ++k, at += 20) {
             if (at + 20 > pdf.size() || pdf[at + 10] != ' ' || pdf[at + 16] != ' ')
-                return std::nullopt;
+                return "the cross-reference table cannot be read";
             qsizetype digits = at;
             const auto objectAt = number(pdf, digits);
             if (!objectAt || digits != at + 10)
-                return std::nullopt;
+                return "the cross-reference table cannot be read";
             if (pdf[at + 17] == 'n')
                 xref.objects[int(*first + k)] = XrefEntry{at, *objectAt};
         }
@@ -134,6 +140,30 @@ QByteArray hexColours(const QImage &printBitmap)
     return hex;
 }
 
+// The image object for `printBitmap` as object `number`, and object
+// `lengthNumber` holding its stream's length.
+struct ImageObjects {
+    QByteArray image;
+    QByteArray length;
+};
+
+ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber, const QByteArray &pixels)
+{
+    const int width = printBitmap.width();
+    const QByteArray head = QByteArray::number(number) + " 0 obj\n<<\n/Type /XObject\n/Subtype /Image\n/Width " +
+                            QByteArray::number(width) + "\n/Height " + QByteArray::number(printBitmap.height()) +
+                            "\n/BitsPerComponent 8\n/ColorSpace [/Indexed /DeviceRGB " +
+                            QByteArray::number(printBitmap.colorCount() - 1) + " <" + hexColours(printBitmap) +
+                            ">]\n/Length " + QByteArray::number(lengthNumber) +
+                            " 0 R\n/Filter /FlateDecode\n>>\nstream\n";
+    const QByteArray tail = "\nendstream\nendobj\n";
+    ImageObjects objects;
+    objects.length = QByteArray::number(lengthNumber) + " 0 obj\n" + QByteArray::number(pixels.size()) + "\nendobj\n";
+    objects.image.reserve(head.size() + pixels.size() + tail.size());
+    objects.image.append(head).append(pixels).append(tail);
+    return objects;
+}
+
 } // namespace
 
 void drawPictureStandIn(QPainter &painter, const QRect &target)
@@ -155,50 +185,25 @@ QByteArray deflatedIndices(const QImage &printBitmap)
     });
 }
 
-ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber)
-{
-    return indexedImageObjects(printBitmap, number, lengthNumber, deflatedIndices(printBitmap));
-}
-
-ImageObjects indexedImageObjects(const QImage &printBitmap, int number, int lengthNumber, const QByteArray &pixels)
-{
-    const int width = printBitmap.width();
-    const QByteArray head = QByteArray::number(number) + " 0 obj\n<<\n/Type /XObject\n/Subtype /Image\n/Width " +
-                            QByteArray::number(width) + "\n/Height " + QByteArray::number(printBitmap.height()) +
-                            "\n/BitsPerComponent 8\n/ColorSpace [/Indexed /DeviceRGB " +
-                            QByteArray::number(printBitmap.colorCount() - 1) + " <" + hexColours(printBitmap) +
-                            ">]\n/Length " + QByteArray::number(lengthNumber) +
-                            " 0 R\n/Filter /FlateDecode\n>>\nstream\n";
-    const QByteArray tail = "\nendstream\nendobj\n";
-    ImageObjects objects;
-    objects.length = QByteArray::number(lengthNumber) + " 0 obj\n" + QByteArray::number(pixels.size()) + "\nendobj\n";
-    objects.image.reserve(head.size() + pixels.size() + tail.size());
-    objects.image.append(head).append(pixels).append(tail);
-    return objects;
-}
-
-bool replaceStandIn(QByteArray &pdf, const QImage &printBitmap)
-{
-    return replaceStandIn(pdf, printBitmap, deflatedIndices(printBitmap));
-}
-
-bool replaceStandIn(QByteArray &pdf, const QImage &printBitmap, const QByteArray &deflated)
+SwapRefusal replaceStandIn(QByteArray &pdf, const QImage &printBitmap, const QByteArray &deflated)
 {
     if (printBitmap.format() != QImage::Format_Indexed8 || printBitmap.colorCount() < 1 ||
         printBitmap.colorCount() > 256)
-        return false;
+        return "the picture is not 8-bit colour-mapped";
     const QByteArray imageMark = "/Subtype /Image";
     const qsizetype mark = pdf.indexOf(imageMark);
-    if (mark < 0 || pdf.indexOf(imageMark, mark + 1) >= 0)
-        return false;
-    const auto xref = readXref(pdf);
-    if (!xref)
-        return false;
+    if (mark < 0)
+        return "the page holds no image";
+    if (pdf.indexOf(imageMark, mark + 1) >= 0)
+        return "the page holds more than one image";
+    Xref xref;
+    if (SwapRefusal refused = readXref(pdf, xref))
+        return refused;
 
     // The image's object is the one that starts last before the mark.
     int image = -1;
     qint64 imageAt = -1;
-    for (const auto &[object, entry] : xref->objects)
+    for (const auto &[object, entry] : xref.objects)
         if (entry.offset < mark && entry.offset > imageAt) {
             image = object;
             imageAt = entry.offset;
@@ -207,19 +212,19 @@ bool replaceStandIn(QByteArray &pdf, const QImage &printBitmap, const QByteArray
     const qsizetype streamAt = body ? pdf.indexOf("stream", *body) : -1;
     const qsizetype lengthKey = body ? pdf.indexOf("/Length ", *body) : -1;
     if (!body || streamAt < 0 || lengthKey < 0 || lengthKey > streamAt)
-        return false;
+        return "the image is not the object the table says";
 
     // "/Length M 0 R", and object M holding the number.
     qsizetype at = lengthKey + 8;
     const auto lengthObject = number(pdf, at);
     if (!lengthObject || !holds(pdf, at, " 0 R"))
-        return false;
-    const auto lengthEntry = xref->objects.find(int(*lengthObject));
-    if (lengthEntry == xref->objects.end())
-        return false;
-    const auto lengthBody = objectBody(pdf, lengthEntry->first, lengthEntry->second.offset);
+        return "the image's length is not an object of its own";
+    const auto lengthEntry = xref.objects.find(int(*lengthObject));
+    const auto lengthBody = lengthEntry == xref.objects.end()
+                                ? std::nullopt
+                                : objectBody(pdf, lengthEntry->first, lengthEntry->second.offset);
     if (!lengthBody)
-        return false;
+        return "the image's length is not the object the table says";
     at = *lengthBody;
     const auto streamLength = number(pdf, at);
     const auto lengthEnd = streamLength ? pastEndobj(pdf, at) : std::nullopt;
@@ -228,12 +233,12 @@ bool replaceStandIn(QByteArray &pdf, const QImage &printBitmap, const QByteArray
     at = streamAt + 6;
     at += holds(pdf, at, "\r\n") ? 2 : 1;
     if (!lengthEnd || at + *streamLength > pdf.size() || !holds(pdf, at + *streamLength, "\nendstream"))
-        return false;
+        return "the image's stream does not end where its length says";
     const auto imageEnd = pastEndobj(pdf, at + *streamLength + 10);
     const qint64 lengthAt = lengthEntry->second.offset;
     const bool apart = imageEnd && (*lengthEnd <= imageAt || lengthAt >= *imageEnd);
-    if (!imageEnd || !apart || *imageEnd > xref->at || *lengthEnd > xref->at)
-        return false;
+    if (!imageEnd || !apart || *imageEnd > xref.at || *lengthEnd > xref.at)
+        return "the image and its length are not objects apart before the table";
 
     ImageObjects objects = indexedImageObjects(printBitmap, image, int(*lengthObject), deflated);
     std::vector<Replacement> replacements{{imageAt, *imageEnd, std::move(objects.image)},
@@ -259,18 +264,36 @@ bool replaceStandIn(QByteArray &pdf, const QImage &printBitmap, const QByteArray
         mended.append(r.bytes);
         from = r.to;
     }
-    mended.append(QByteArrayView(pdf).sliced(from, xref->numberAt - from));
-    const qint64 shift = moved(xref->at) - xref->at;
-    for (const auto &[object, entry] : xref->objects) {
+    mended.append(QByteArrayView(pdf).sliced(from, xref.numberAt - from));
+    const qint64 shift = moved(xref.at) - xref.at;
+    for (const auto &[object, entry] : xref.objects) {
         const QByteArray offset = QByteArray::number(moved(entry.offset)).rightJustified(10, '0');
         if (offset.size() != 10)
-            return false;
+            return "an offset outgrows the table's ten digits";
         std::memcpy(mended.data() + entry.digitsAt + shift, offset.constData(), 10);
     }
-    mended.append(QByteArray::number(moved(xref->at)));
-    mended.append(QByteArrayView(pdf).sliced(xref->numberEnd));
+    mended.append(QByteArray::number(moved(xref.at)));
+    mended.append(QByteArrayView(pdf).sliced(xref.numberEnd));
     pdf = std::move(mended);
-    return true;
+    return std::nullopt;
+}
+
+QByteArray pageWithPicture(const PageDrawing &drawPage, const QImage &printBitmap,
+                           const std::function<QByteArray()> &deflated, std::ostream &notes)
+{
+    bool standIn = false;
+    QByteArray pdf = drawPage([&standIn](QPainter &painter, const QRect &target, const QImage &) {
+        drawPictureStandIn(painter, target);
+        standIn = !target.isEmpty();
+    });
+    if (!standIn)
+        return pdf;
+    const SwapRefusal refused = replaceStandIn(pdf, printBitmap, deflated());
+    if (!refused)
+        return pdf;
+    notes << "The PDF page's picture is drawn the slow way: " << *refused << std::endl;
+    pdf.clear(); // room for the page drawn again
+    return drawPage(drawPictureInBands);
 }
 
 } // namespace terralume::print

@@ -77,17 +77,11 @@ std::pair<Value, Value> parseRange(std::string_view option, std::string_view tex
         throw fault();
     const std::string_view first = text.substr(0, dots), last = text.substr(dots + 2);
     std::pair<Value, Value> range{lowest, highest};
-    if (!first.empty()) {
-        const std::optional<Value> value = end(first);
+    for (const auto &[part, bound] : {std::pair{first, &range.first}, std::pair{last, &range.second}}) {
+        const std::optional<Value> value = part.empty() ? std::optional<Value>(*bound) : end(part);
         if (!value)
             throw fault();
-        range.first = *value;
-    }
-    if (!last.empty()) {
-        const std::optional<Value> value = end(last);
-        if (!value)
-            throw fault();
-        range.second = *value;
+        *bound = *value;
     }
     if (range.first > range.second)
         throw UsageError{std::string(option) + " range '" + std::string(text) +

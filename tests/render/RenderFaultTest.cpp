@@ -28,6 +28,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -405,6 +406,41 @@ TEST_F(RendererProcess, RunningOutOfMemoryIsReportedAndLeavesNoFile)
     EXPECT_TRUE(isWholePng(readAll(png)));
 #endif
 }
+
+// A Large map's page or picture at zoom 5 under a cap on the address space,
+// from too little for the view up to plenty: the file is written whole, or
+// refused with "not enough memory" and left out; the program never aborts.
+class RendererUnderMemoryCap : public RendererProcess,
+                               public testing::WithParamInterface<std::tuple<const char *, unsigned>> {};
+
+TEST_P(RendererUnderMemoryCap, WritesTheFileWholeOrSaysThereIsNotEnoughMemory)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer maps far more than any limit worth testing";
+#else
+    const auto [option, megabytes] = GetParam();
+    const bool page = std::string(option) == "--pdf";
+    const std::string file = (target / (page ? "map.pdf" : "map.png")).string();
+    const Outcome run = runRenderer({"--size", "Large", "--zoom", "5", option, file}, scratch,
+                                    Limits{std::nullopt, rlim_t{megabytes} << 20, {}, false, 120});
+    ASSERT_TRUE(run.exited) << "killed by signal " << run.status << "\n" << run.err;
+    if (run.status == 0) {
+        EXPECT_EQ(run.err, "");
+        EXPECT_TRUE(page ? isWholePdf(readAll(file)) : isWholePng(readAll(file)));
+    } else {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "terralume-render: not enough memory for a Large map at zoom 5\n");
+        EXPECT_TRUE(contentsOf(target).empty());
+    }
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Renderer, RendererUnderMemoryCap,
+                         testing::Combine(testing::Values("--pdf", "--png"), testing::Range(150u, 425u, 25u)),
+                         [](const testing::TestParamInfo<std::tuple<const char *, unsigned>> &info) {
+                             return std::string(std::get<0>(info.param) + 2) + "_" +
+                                    std::to_string(std::get<1>(info.param)) + "MB";
+                         });
 
 TEST_F(RendererProcess, AGridWrittenBeforeAFailingPictureIsKeptWhole)
 {
