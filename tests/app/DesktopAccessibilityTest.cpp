@@ -116,7 +116,7 @@ const Row kCommands[] = {
     {"Exit", {"tab:Exit", kPress}, {"program", ""}},
     {"map: File > Print",
      {kGenerate, kPress, "menu:File>Print"},
-     {"label", "^There is no default printer currently selected\\.$", nullptr, "Escape"}},
+     {"label", "^The print service is not running, so nothing was printed\\.$", nullptr, "Escape"}},
     {"map: File > Save Picture As",
      {kGenerate, kPress, "menu:File>Save Picture As…"},
      {"dialog", "^Save Picture As$", nullptr, "Escape"}},
