@@ -11,6 +11,7 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -160,16 +161,7 @@ struct Connection::Private {
     std::stop_token stop_;
     std::mutex socketMutex_;
     int socket_ = -1;
-    struct ShutSocket {
-        Private *d;
-        void operator()() const
-        {
-            const std::lock_guard lock(d->socketMutex_);
-            if (d->socket_ >= 0)
-                shutdown(d->socket_, SHUT_RDWR);
-        }
-    };
-    std::optional<std::stop_callback<ShutSocket>> stopWatch_;
+    std::optional<std::stop_callback<std::function<void()>>> stopWatch_;
     // The thread's own server while this connection lives: the library falls
     // back on it, with its minute-long waits, when a queue is not found here.
     QByteArray server_;
@@ -194,7 +186,11 @@ Connection::Connection(std::chrono::milliseconds patience, std::stop_token stop)
         d_->http_, kPollSeconds, [](http_t *, void *self) { return static_cast<Private *>(self)->silent() ? 0 : 1; },
         d_.get());
     d_->shutOnStop(true);
-    d_->stopWatch_.emplace(d_->stop_, Private::ShutSocket{d_.get()});
+    d_->stopWatch_.emplace(d_->stop_, [d = d_.get()] {
+        const std::lock_guard lock(d->socketMutex_);
+        if (d->socket_ >= 0)
+            shutdown(d->socket_, SHUT_RDWR);
+    });
 }
 
 Connection::~Connection() = default;
