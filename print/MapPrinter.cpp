@@ -3,6 +3,7 @@
 #include "JpegRoundTrip.h"
 #include "PdfImage.h"
 #include "PrintError.h"
+#include "WorkerThreads.h"
 
 #include <QBuffer>
 #include <QMarginsF>
@@ -11,10 +12,10 @@
 #include <QPainter>
 #include <QPdfWriter>
 
-#include <future>
+#include <exception>
 #include <iostream>
 #include <memory>
-#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace terralume::print {
@@ -74,17 +75,21 @@ QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const
     // It starts where the picture goes, when the page's fonts have been
     // found: Fontconfig, which finds them, crashes on an allocation that
     // fails, and the deflating takes much of the memory there is.
-    std::future<QByteArray> deflated;
+    QByteArray deflated;
+    std::exception_ptr failed;
     bool started = false;
-    const auto startDeflating = [&] {
-        const auto deflate = [&printBitmap] { return deflatedIndices(printBitmap); };
-        if (std::exchange(started, true))
-            return;
+    const auto deflate = [&] {
         try {
-            deflated = std::async(std::launch::async, deflate);
-        } catch (const std::system_error &) {
-            deflated = std::async(std::launch::deferred, deflate);
+            deflated = deflatedIndices(printBitmap);
+        } catch (...) {
+            failed = std::current_exception();
         }
+    };
+    // Declared after what it writes, so that it is waited for before they go.
+    std::jthread deflating;
+    const auto startDeflating = [&] {
+        if (!std::exchange(started, true))
+            deflating = startThread([&](std::stop_token) { deflate(); });
     };
     const auto drawPage = [&](const PictureDrawer &drawPicture) {
         return drawnPage(printBitmap, page, layout, dotsPerInch, creator,
@@ -95,7 +100,13 @@ QByteArray pdfPage(const QImage &printBitmap, const PageDescription &page, const
     };
     const auto deflatedPicture = [&] {
         startDeflating();
-        return deflated.get();
+        if (deflating.joinable())
+            deflating.join();
+        else
+            deflate();
+        if (failed)
+            std::rethrow_exception(failed);
+        return deflated;
     };
     return pageWithPicture(drawPage, printBitmap, deflatedPicture, std::cerr);
 }

@@ -3,6 +3,7 @@
 #include "MapPrinter.h"
 #include "OutputFile.h"
 #include "PrintError.h"
+#include "WorkerThreads.h"
 
 #include <QDir>
 #include <QFile>
@@ -77,9 +78,11 @@ int patiently(http_t *, void *until) { return Clock::now() < *static_cast<Clock:
 // Takes over `http`, on which the spooler may still announce `job` (0: the
 // job whose creation it has not answered yet), and cancels that job once the
 // spooler answers again, on a thread of its own so that nobody waits for it.
+// With no thread to be had the job is left to the spooler: waiting here for
+// a spooler that may not answer for minutes is what the caller gave up.
 void cancelOnceAnswered(http_t *http, int job)
 {
-    std::thread([http, job]() mutable {
+    std::jthread canceller = startThread([http, job](std::stop_token) mutable {
         Clock::time_point giveUp = Clock::now() + kCancelPatience;
         httpSetTimeout(http, 1.0, patiently, &giveUp);
         if (job == 0) {
@@ -99,7 +102,11 @@ void cancelOnceAnswered(http_t *http, int job)
             std::this_thread::sleep_for(std::chrono::seconds(1));
         }
         httpClose(http);
-    }).detach();
+    });
+    if (canceller.joinable())
+        canceller.detach();
+    else
+        httpClose(http);
 }
 
 } // namespace
