@@ -79,15 +79,16 @@ private slots:
     }
 
     // A saved picture is always a palette PNG: the map as first shown and
-    // at every zoom has at most 256 colours, at any size, water and heat.
+    // at every zoom has at most 256 colours, at any size and at the ends of
+    // the water and heat ranges.
     void everyViewFitsAPalette_data()
     {
         QTest::addColumn<QString>("size");
         QTest::addColumn<int>("water");
         QTest::addColumn<int>("heat");
         for (const char *size : {"Small", "Medium", "Large"})
-            for (const int water : {-40, 0, 40})
-                for (const int heat : {-40, 0, 40})
+            for (const int water : {-40, 40})
+                for (const int heat : {-40, 40})
                     QTest::addRow("%s, water %d, heat %d", size, water, heat)
                         << QString::fromLatin1(size) << water << heat;
     }
