@@ -71,8 +71,15 @@ private slots:
         find<QComboBox>(program.World1, "lstSize")->setCurrentText(QStringLiteral("Small"));
         find<QLineEdit>(program.World1, "edTitle")->setText(QStringLiteral("Printed Under Windows"));
         ErrorBoxWatcher boxes;
-        const bool ran = withMapOpen(program.World1, program.WorldScr,
-                                     [](TWorldScr &window) { find<QAction>(window, "PrintMap1")->trigger(); });
+        // The map stays open until the job has ended: closing it gives the
+        // job up.
+        bool ended = false;
+        const bool ran = withMapOpen(program.World1, program.WorldScr, [&](TWorldScr &window) {
+            QSignalSpy jobEnded(&window, &TWorldScr::jobEnded);
+            find<QAction>(window, "PrintMap1")->trigger();
+            ended = !jobEnded.isEmpty() || jobEnded.wait(120000);
+        });
+        QVERIFY(ended);
         QVERIFY(ran);
         QVERIFY2(boxes.boxes().isEmpty(), qPrintable(boxes.boxes().value(0).text));
 
