@@ -4,6 +4,9 @@
 #include "HelpWindow.h"
 #include "LevelBands.h"
 #include "SeededRandom.h"
+#include "SpokenNotice.h"
+#include "LevelSlider.h"
+#include "LineEditAccessible.h"
 #include "TWorldExplorer.h"
 #include "TWorldScr.h"
 #include "TWorldSplash.h"
@@ -78,9 +81,6 @@ constexpr QRect kTitleField{8, 192, 345, 24};
 constexpr QRect kGenerateButton{16, 232, 82, 32};
 constexpr QRect kExitButton{264, 232, 82, 32};
 
-constexpr int kSliderTickEvery = 5;
-constexpr int kSliderPageStep = 5;
-
 QRect scaled(const DesignScale &scale, QRect design)
 {
     return scale.rect(design.left(), design.top(), design.width(), design.height());
@@ -96,52 +96,12 @@ QLabel *addLabel(QWidget *parent, const DesignScale &scale, const char *name, co
     return label;
 }
 
-// A vertical slider keyed as the platform's trackbar is: Left goes with Up
-// towards the top end and Right with Down towards the bottom. Qt's own slider
-// ties Left to the decreasing direction of the screen, which on a slider
-// drawn upside down is the bottom.
-class TrackBar : public QSlider {
-public:
-    using QSlider::QSlider;
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override
-    {
-        if (orientation() == Qt::Vertical && (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
-            const Qt::Key alongTheTrack = event->key() == Qt::Key_Left ? Qt::Key_Up : Qt::Key_Down;
-            QKeyEvent translated(event->type(), alongTheTrack, event->modifiers(), event->text(), event->isAutoRepeat(),
-                                 event->count());
-            QSlider::keyPressEvent(&translated);
-            event->setAccepted(translated.isAccepted());
-            return;
-        }
-        QSlider::keyPressEvent(event);
-    }
-};
-
-// Qt's bridge gives a screen reader the slider's value as a bare number;
-// the description follows it with the caption beside that position.
-QSlider *addSlider(QWidget *parent, const DesignScale &scale, const char *name, QRect design,
-                   const ScaleCaptions &captions)
+LevelSlider *addSlider(QWidget *parent, const DesignScale &scale, const char *name, QRect design,
+                       const ScaleCaptions &captions)
 {
-    auto *slider = new TrackBar(Qt::Vertical, parent);
+    auto *slider = new LevelSlider(captions, parent);
     slider->setObjectName(QString::fromLatin1(name));
-    slider->setRange(-kLevelLimit, kLevelLimit);
-    slider->setValue(0);
-    // The minimum stands at the top, and Up / Page Up move towards it.
-    slider->setInvertedAppearance(true);
-    slider->setInvertedControls(true);
-    slider->setTickPosition(QSlider::TicksRight);
-    slider->setTickInterval(kSliderTickEvery);
-    slider->setSingleStep(1);
-    slider->setPageStep(kSliderPageStep);
     slider->setGeometry(scaled(scale, design));
-    // setAccessibleDescription tells the accessibility bridge of the change.
-    const auto describe = [slider, captions](int position) {
-        slider->setAccessibleDescription(levelReading(captions, position));
-    };
-    QObject::connect(slider, &QSlider::valueChanged, slider, describe);
-    describe(slider->value());
     return slider;
 }
 
@@ -197,6 +157,7 @@ TWorld1::TWorld1(SeededRandom &random, QWidget *parent)
 {
     setObjectName(QStringLiteral("World1"));
     setWindowTitle(QStringLiteral("Terralume"));
+    installLineEditAccessible();
     buildControls();
     FormCreate();
 }
@@ -230,6 +191,14 @@ void TWorld1::buildControls()
     lstSize->setObjectName(QStringLiteral("lstSize"));
     lstSize->setEditable(false);
     lstSize->setGeometry(scaled(scale, kSizeList));
+    // Qt 6.4's bridge gives a screen reader no value for a closed list, nor
+    // its changes: the size is the list's description, and each change is
+    // said.
+    auto *sizeNotice = new SpokenNotice(client);
+    connect(lstSize, &QComboBox::currentTextChanged, this, [this, sizeNotice](const QString &size) {
+        lstSize->setAccessibleDescription(size);
+        sizeNotice->say(size);
+    });
 
     edRandSeed = addEdit(client, scale, "edRandSeed", kSeedField);
     edRandSeed->setMaxLength(kSeedTextLimit);
