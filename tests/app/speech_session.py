@@ -12,6 +12,7 @@ stdout, each on a line of its own:
   ready              Orca has started and speaks
   heard: TEXT        each utterance, as Orca sends it to speech
   missing: WHAT      a part is not installed (then it ends)
+  failed: WHY        Orca ended by itself (then it ends)
 
 The services the bus starts write to the same stdout, hence the prefixes.
 At the end of its input it ends Orca and speech-dispatcher (a daemon that
@@ -109,9 +110,18 @@ def main():
         # The daemon answers once its socket is there.
         while not os.path.exists(socket):
             select.select([], [], [], 0.05)
-        orca = subprocess.Popen(["orca", "-d", "braille", "-u", prefs, "--debug-file", transcript], env=env,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-        follow(transcript, orca)
+        with open(os.path.join(work, "orca.out"), "w") as out:
+            orca = subprocess.Popen(["orca", "-d", "braille", "-u", prefs, "--debug-file", transcript], env=env,
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        if not follow(transcript, orca):
+            with open(os.path.join(work, "orca.out")) as out:
+                why = out.read().replace("\n", " / ")
+            # Orca runs once per user: one the user is listening to is not
+            # replaced for a test.
+            if "Another screen reader process is already running" in why:
+                say("missing: an Orca of its own (another one runs for this user)")
+            else:
+                say("failed: Orca ended with %d: %s" % (orca.returncode, why))
     finally:
         if orca and orca.poll() is None:
             orca.terminate()
@@ -135,11 +145,10 @@ def stop_daemon(pid_file):
 
 
 def follow(transcript, orca):
-    """Passes on each utterance until stdin ends or Orca does."""
+    """Passes on each utterance until stdin ends (True) or Orca does."""
     while not os.path.exists(transcript):
         if orca.poll() is not None:
-            say("missing: a running Orca (it ended with %d)" % orca.returncode)
-            return
+            return False
         select.select([], [], [], 0.05)
     ready = False
     pending = b""
@@ -159,11 +168,10 @@ def follow(transcript, orca):
                         say("heard: " + spoken.group(1))
                 continue
             if orca.poll() is not None:
-                say("missing: a running Orca (it ended with %d)" % orca.returncode)
-                return
+                return False
             readable, _, _ = select.select([sys.stdin], [], [], 0.05)
             if readable and not sys.stdin.buffer.read1(4096):
-                return
+                return True
 
 
 if __name__ == "__main__":

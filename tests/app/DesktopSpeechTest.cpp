@@ -1,0 +1,266 @@
+// What a blind person hears: the program driven from the keyboard alone on
+// a real X server, with the Orca screen reader speaking through
+// speech-dispatcher (speech_session.py). Each row is keys and the
+// utterances they must bring, in order; every step waits for an utterance,
+// never for a time.
+#include "XDesktop.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// How long an utterance may take, under load.
+constexpr int kPatienceMs = 30000;
+const char *const kPython = "/usr/bin/python3";
+
+// Steps: "keys:F10 Right" presses keys (one xdotool call), "type:Seven"
+// types text, "hear:REGEX" waits for an utterance after the last step that
+// matches in full. `never` matches no utterance of the row.
+struct Row {
+    const char *name;
+    QStringList steps;
+    const char *never = nullptr;
+};
+
+const char *const kMap = "hear:Terralume - Untitled frame\\.";
+
+const Row kRows[] = {
+    {"settings window: F10, the arrows, Escape",
+     {"keys:F10", "hear:World\\.", "keys:Right", "hear:Help\\.", "keys:Right", "hear:World\\.", "keys:Down",
+      "hear:Explore Worlds…", "keys:Escape", "hear:World\\.", "keys:Escape", "hear:Size combo box\\."}},
+    {"settings window: Enter runs the entry",
+     {"keys:F10", "hear:World\\.", "keys:Left", "hear:Help\\.", "keys:Down", "hear:Help\\.", "keys:Down",
+      "hear:About\\.", "keys:Return", "hear:Terralume dialog.*"}},
+    {"map window: the menus, the checked zoom",
+     {"keys:Return", kMap, "keys:F10", "hear:File\\.", "keys:Right", "hear:Zoom\\.", "keys:Down",
+      "hear:x 1 checked\\.", "keys:Down", "hear:X 2\\.", "keys:Return",
+      "hear:Terralume - Untitled: Small world, seed 42861244, .*zoom x2.*", "keys:F10", "hear:File\\.",
+      "keys:Left", "hear:Exit\\."}},
+    {"size: its value on focus and at each change",
+     {"keys:Down", "hear:Medium\\.", "keys:Down", "hear:Large\\.", "keys:Tab", "hear:Random Seed text\\.",
+      "keys:shift+Tab", "hear:Size combo box\\.", "hear:Large\\."}},
+    {"seed: heard whole",
+     {"keys:Tab", "hear:Random Seed text\\.", "hear:42861244 selected\\."},
+     "4286124( selected)?\\.?"},
+    {"water: each move with its band, and where am I",
+     {"keys:Tab Tab Tab", "hear:Water Level slider\\.", "hear:Normal, 0\\.", "keys:Prior", "hear:Normal, −5\\.",
+      "keys:Prior Prior", "hear:Dry, −15\\.", "keys:Up", "hear:Dry, −16\\.", "keys:KP_Enter",
+      "hear:Water Level slider\\.", "hear:Dry, −16\\."},
+     "(.*percent.*|-?[0-9]+\\.?)"},
+    {"heat: each move with its band",
+     {"keys:Tab Tab Tab Tab", "hear:Heat slider\\.", "keys:Up", "hear:Normal, −1\\.", "keys:Next Next",
+      "hear:Normal, 9\\.", "keys:Next", "hear:Cold, 14\\."}},
+};
+
+// Orca with real speech on the test's private session bus.
+class SpeechSession {
+public:
+    ~SpeechSession() { stop(); }
+
+    // Empty once Orca speaks; else what is missing ("missing: …") or why
+    // it failed.
+    QString start(const QProcessEnvironment &environment)
+    {
+        process_.setProcessEnvironment(environment);
+        process_.start(QStringLiteral("dbus-run-session"),
+                       {QStringLiteral("--"), QString::fromLatin1(kPython),
+                        QStringLiteral(TERRALUME_SPEECH_SESSION)});
+        const QDeadlineTimer deadline(kPatienceMs * 2);
+        while (!ready_) {
+            if (!missing_.isEmpty())
+                return QStringLiteral("missing: ") + missing_;
+            if (!failed_.isEmpty())
+                return failed_;
+            if (!readSome(deadline))
+                return QStringLiteral("Orca did not start: ") + log_;
+        }
+        return QString();
+    }
+
+    void stop()
+    {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        // At the end of its input the session ends Orca and the speech
+        // service.
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(20000)) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+    QString session() const { return session_; }
+    qsizetype heardSoFar() const { return heard_.size(); }
+    const QStringList &heard() const { return heard_; }
+
+    // The index of the first utterance from `from` on that matches; -1 at
+    // the deadline.
+    qsizetype waitFor(const QRegularExpression &pattern, qsizetype from)
+    {
+        const QDeadlineTimer deadline(kPatienceMs);
+        for (qsizetype i = from;; ++i) {
+            while (i >= heard_.size())
+                if (!readSome(deadline))
+                    return -1;
+            if (pattern.match(heard_[i]).hasMatch())
+                return i;
+        }
+    }
+
+private:
+    bool readSome(const QDeadlineTimer &deadline)
+    {
+        while (!process_.canReadLine()) {
+            if (process_.state() == QProcess::NotRunning || deadline.hasExpired())
+                return false;
+            process_.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        }
+        while (process_.canReadLine()) {
+            const QString line = QString::fromUtf8(process_.readLine()).chopped(1);
+            if (line.startsWith(QLatin1String("heard: ")))
+                heard_ << line.mid(7);
+            else if (line.startsWith(QLatin1String("session: ")))
+                session_ = line.mid(9);
+            else if (line == QLatin1String("ready"))
+                ready_ = true;
+            else if (line.startsWith(QLatin1String("missing: ")))
+                missing_ = line.mid(9);
+            else if (line.startsWith(QLatin1String("failed: ")))
+                failed_ = line.mid(8);
+            else
+                log_ += line + u'\n';
+        }
+        return true;
+    }
+
+    QProcess process_;
+    QString session_;
+    QString missing_;
+    QString failed_;
+    QString log_;
+    QStringList heard_;
+    bool ready_ = false;
+};
+
+} // namespace
+
+class DesktopSpeechTest : public QObject {
+    Q_OBJECT
+
+    XDesktop desktop_;
+    SpeechSession speech_;
+    std::unique_ptr<QTemporaryDir> home_;
+    std::unique_ptr<QProcess> program_;
+    qsizetype rowStart_ = 0;
+
+    QString heardInRow() const { return speech_.heard().mid(rowStart_).join(QStringLiteral(" | ")); }
+
+    void press(const QString &keys) const
+    {
+        desktop_.run(QStringLiteral("xdotool"), QStringList{QStringLiteral("key"), QStringLiteral("--clearmodifiers")} +
+                                                    keys.split(u' ', Qt::SkipEmptyParts));
+    }
+
+    // Started with the settings window heard, its size list focused.
+    QString startProgram()
+    {
+        home_ = std::make_unique<QTemporaryDir>();
+        QProcessEnvironment env = desktop_.environment();
+        env.insert(QStringLiteral("HOME"), home_->path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home_->filePath(QStringLiteral(".config")));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), speech_.session());
+        env.remove(QStringLiteral("AT_SPI_BUS_ADDRESS"));
+        env.insert(QStringLiteral("CUPS_SERVER"), home_->filePath(QStringLiteral("no-scheduler")));
+        rowStart_ = speech_.heardSoFar();
+        program_ = std::make_unique<QProcess>();
+        program_->setProcessEnvironment(env);
+        program_->start(QStringLiteral(TERRALUME_PROGRAM), QStringList());
+        if (!program_->waitForStarted(10000))
+            return QStringLiteral("the program did not start");
+        // The window itself is not always named: a window that becomes
+        // active as the one before goes may be heard by its focus alone.
+        const qsizetype list =
+            speech_.waitFor(QRegularExpression(QStringLiteral("^Size combo box\\.$")), rowStart_);
+        if (list < 0 || speech_.waitFor(QRegularExpression(QStringLiteral("^Small\\.$")), list) < 0)
+            return QStringLiteral("the settings window was not heard: ") + heardInRow();
+        return QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (const QString missing = XDesktop::missingTool(); !missing.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(missing)));
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-run-session")).isEmpty())
+            QSKIP("dbus-run-session is not installed");
+        QVERIFY2(desktop_.start(), "no X server with a window manager could be started");
+        const QString started = speech_.start(desktop_.environment());
+        if (started.startsWith(QLatin1String("missing: ")))
+            QSKIP(qPrintable(started));
+        QVERIFY2(started.isEmpty(), qPrintable(started));
+    }
+
+    void cleanup()
+    {
+        if (program_) {
+            program_->kill();
+            program_->waitForFinished(10000);
+            program_.reset();
+        }
+        home_.reset();
+    }
+
+    void cleanupTestCase()
+    {
+        cleanup();
+        speech_.stop();
+        desktop_.stop();
+    }
+
+    void keysBringTheirUtterances_data()
+    {
+        QTest::addColumn<int>("row");
+        for (std::size_t i = 0; i < std::size(kRows); ++i)
+            QTest::newRow(kRows[i].name) << static_cast<int>(i);
+    }
+    void keysBringTheirUtterances()
+    {
+        QFETCH(int, row);
+        const Row &expected = kRows[row];
+        const QString started = startProgram();
+        QVERIFY2(started.isEmpty(), qPrintable(started));
+        qsizetype from = speech_.heardSoFar();
+        for (const QString &step : expected.steps) {
+            const QString what = step.section(u':', 0, 0), argument = step.section(u':', 1);
+            if (what == QLatin1String("keys")) {
+                from = speech_.heardSoFar();
+                press(argument);
+            } else if (what == QLatin1String("type")) {
+                from = speech_.heardSoFar();
+                desktop_.run(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--clearmodifiers"),
+                                                         QStringLiteral("--"), argument});
+            } else {
+                QCOMPARE(what, QStringLiteral("hear"));
+                const qsizetype at =
+                    speech_.waitFor(QRegularExpression(QRegularExpression::anchoredPattern(argument)), from);
+                QVERIFY2(at >= 0, qPrintable(QStringLiteral("\"%1\" not heard; heard: %2").arg(argument, heardInRow())));
+                from = at + 1;
+            }
+        }
+        if (expected.never) {
+            const QRegularExpression never(QRegularExpression::anchoredPattern(QString::fromUtf8(expected.never)));
+            for (const QString &said : speech_.heard().mid(rowStart_))
+                QVERIFY2(!never.match(said).hasMatch(), qPrintable(QStringLiteral("heard \"%1\"; heard: %2")
+                                                                       .arg(said, heardInRow())));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(DesktopSpeechTest)
+#include "DesktopSpeechTest.moc"
