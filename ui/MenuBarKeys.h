@@ -1,9 +1,16 @@
 #pragma once
-// F10 works the menu bar as a lone Alt does: it selects the active window's
-// first menu, and again leaves the menus. Qt's menu bar answers Alt pressed
-// and released itself, taking the keyboard focus so that the arrows, Enter
-// and Escape work its menus and a screen reader follows them; F10 is handed
-// to the widget that has the keys as exactly that.
+// F10, and a lone Alt, work the menu bar: they select the active window's
+// first menu, and again leave the menus. Qt's menu bar does the work,
+// taking the keyboard focus so that the arrows, Enter and Escape work its
+// menus and a screen reader follows them; each key is handed to the widget
+// that has the keys as a lone Alt.
+//
+// A lone Alt is told here rather than by Qt's menu bar: with a screen
+// reader, Qt 6.4's bridge holds every key press and release until the
+// reader has seen it and then delivers copies, which Qt's menu bar takes
+// for keys pressed between Alt's press and release, losing the Alt. The
+// window system's shortcut check before each press is never held, so those
+// checks come in the order the keys were pressed in.
 
 #include <QObject>
 
@@ -16,6 +23,12 @@ public:
     using QObject::QObject;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void toggleMenus(QObject *keyReceiver);
+
+    bool altAlone_ = false;
+    bool toggling_ = false;
 };
 
 } // namespace terralume::ui

@@ -33,9 +33,10 @@ struct Spoken {
 
 // The settings window from top to bottom, which is also its Tab order. Qt
 // names a list on Linux by its current item, as other toolkits do there; its
-// caption comes through the labelled-by relation.
+// caption comes through the labelled-by relation, and its item is its
+// description too, which a screen reader says as it comes to the list.
 const Spoken kSettingsControls[] = {
-    {"combo box", "Small", "Size", ""},
+    {"combo box", "Small", "Size", "Small"},
     {"text", "Random Seed", "Random Seed", ""},
     {"push button", "New random seed", "", "New random seed"},
     {"slider", "Water Level", "Water Level", "Normal, 0"},
