@@ -51,7 +51,9 @@ QImage worldThumbnail(const World &world, Tint tint, int side)
         }
         for (int j = 0; j < side; ++j) {
             const Sum &sum = row[static_cast<std::size_t>(j)];
-            const auto mean = [&](std::uint32_t total) { return static_cast<int>((total + sum.count / 2) / sum.count); };
+            const auto mean = [&](std::uint32_t total) {
+                return static_cast<int>((total + sum.count / 2) / sum.count);
+            };
             reinterpret_cast<QRgb *>(picture.scanLine(j))[i] = qRgb(mean(sum.red), mean(sum.green), mean(sum.blue));
         }
     }

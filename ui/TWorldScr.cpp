@@ -47,8 +47,7 @@ QString pictureName(const WorldSettings &settings, const WorldFigures &figures, 
 // map as one application (one taskbar entry, minimised and restored
 // together, the map kept above its owner).
 TWorldScr::TWorldScr(SeededRandom &random, QWidget *parent)
-    : QMainWindow(parent, Qt::Dialog | titleBarButtons()),
-      random_(random)
+    : QMainWindow(parent, Qt::Dialog | titleBarButtons()), random_(random)
 {
     setObjectName(QStringLiteral("WorldScr"));
     setWindowTitle(QStringLiteral("Terralume"));
