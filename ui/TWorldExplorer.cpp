@@ -51,8 +51,7 @@ QAccessibleInterface *outcomeAccessible(const QString &className, QObject *objec
 } // namespace
 
 TWorldExplorer::TWorldExplorer(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("WorldExplorer"));
     setWindowTitle(QStringLiteral("Explore Worlds"));
