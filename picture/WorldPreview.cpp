@@ -51,7 +51,9 @@ QImage worldThumbnail(const World &world, Tint tint, int side)
         }
         for (int j = 0; j < side; ++j) {
             const Sum &sum = row[static_cast<std::size_t>(j)];
-            const auto mean = [&](std::uint32_t total) { return static_cast<int>((total + sum.count / 2) / sum.count); };
+            const auto mean = [&](std::uint32_t total) {
+                return static_cast<int>((total + sum.count / 2) / sum.count);
+            };
             reinterpret_cast<QRgb *>(picture.scanLine(j))[i] = qRgb(mean(sum.red), mean(sum.green), mean(sum.blue));
         }
     }
@@ -75,17 +77,21 @@ QString landmassesText(int landmasses)
     return landmasses == 1 ? QStringLiteral("1 landmass") : QStringLiteral("%1 landmasses").arg(landmasses);
 }
 
+QString figuresText(const WorldFigures &figures, const QString &separator)
+{
+    const QString land = QString::fromStdString(percentText(figures.landCells, figures.cells));
+    const QString largest = QString::fromStdString(percentText(figures.largestCells, figures.cells));
+    return QStringList{QStringLiteral("land %1 %").arg(land), landmassesText(figures.landmasses),
+                       QStringLiteral("largest %1 %").arg(largest),
+                       QStringLiteral("highest point %1").arg(figures.highest)}
+        .join(separator);
+}
+
 QString figuresText(const WorldPreview &preview, bool lineBreaks)
 {
-    const WorldFigures &f = preview.figures;
-    const QString land = QString::fromStdString(percentText(f.landCells, f.cells));
-    const QString largest = QString::fromStdString(percentText(f.largestCells, f.cells));
-    const QStringList parts{QStringLiteral("land %1 %").arg(land), landmassesText(f.landmasses),
-                            QStringLiteral("largest %1 %").arg(largest),
-                            QStringLiteral("highest point %1").arg(f.highest)};
-    const QString seed = QStringLiteral("Seed %1").arg(preview.seed);
-    return lineBreaks ? seed + QLatin1Char('\n') + parts.join(QLatin1Char('\n'))
-                      : seed + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
+    const QString separator = lineBreaks ? QStringLiteral("\n") : QStringLiteral(", ");
+    return QStringLiteral("Seed %1%2").arg(preview.seed).arg(lineBreaks ? separator : QStringLiteral(": ")) +
+           figuresText(preview.figures, separator);
 }
 
 } // namespace terralume

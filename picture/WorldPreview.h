@@ -32,9 +32,12 @@ WorldPreview previewOf(const FoundWorld &found);
 // "1 landmass", "3 landmasses".
 QString landmassesText(int landmasses);
 
-// The figures in words: "Seed 123: land 41.07 %, 3 landmasses, largest
-// 30.12 %, highest point 231"; `lineBreaks` puts each figure on a line of
-// its own.
+// The figures in words, `separator` between them: "land 41.07 %, 3
+// landmasses, largest 30.12 %, highest point 231".
+QString figuresText(const WorldFigures &figures, const QString &separator);
+
+// The same after the seed: "Seed 123: land 41.07 %, …"; `lineBreaks` puts
+// the seed and each figure on a line of its own.
 QString figuresText(const WorldPreview &preview, bool lineBreaks);
 
 } // namespace terralume

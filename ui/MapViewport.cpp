@@ -20,11 +20,13 @@ namespace {
 // One notch of a wheel, in its angle's units (eighths of a degree).
 constexpr int kWheelNotch = 120;
 
-// Qt takes a widget of its own drawing for an empty filler, which screen
-// readers pass over; the map is a picture.
+// Qt takes a widget of its own drawing, and a scroll area, for an empty
+// filler, which screen readers pass over; the map, and the view that holds
+// the focus for it, is a picture.
 QAccessibleInterface *mapPictureAccessible(const QString &className, QObject *object)
 {
-    if (className != QLatin1String(MapImage::staticMetaObject.className()))
+    if (className != QLatin1String(MapImage::staticMetaObject.className()) &&
+        className != QLatin1String(MapViewport::staticMetaObject.className()))
         return nullptr;
     return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Graphic);
 }

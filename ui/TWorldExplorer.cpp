@@ -2,6 +2,8 @@
 
 #include "TerralumeApplication.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QGridLayout>
@@ -34,6 +36,16 @@ QString sizeWords(const WorldSettings &settings)
         .arg(settings.SizeName)
         .arg(settings.WaterPosition)
         .arg(settings.HeatPosition);
+}
+
+// A search's outcome is told as a notification: screen readers speak one as
+// it shows. Qt 6.4 gives a label no such role, and on Linux sends a changed
+// name without its text, which screen readers drop.
+QAccessibleInterface *outcomeAccessible(const QString &className, QObject *object)
+{
+    if (className != QLatin1String("QLabel") || object->objectName() != QLatin1String("lblOutcome"))
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Notification);
 }
 
 } // namespace
@@ -108,6 +120,14 @@ void TWorldExplorer::buildControls()
 
     lblProgress = new QLabel(this);
     lblProgress->setObjectName(QStringLiteral("lblProgress"));
+    static const bool outcomeRole = [] {
+        QAccessible::installFactory(outcomeAccessible);
+        return true;
+    }();
+    Q_UNUSED(outcomeRole);
+    lblOutcome = new QLabel(this);
+    lblOutcome->setObjectName(QStringLiteral("lblOutcome"));
+    lblOutcome->hide();
     barFound = new QProgressBar(this);
     barFound->setObjectName(QStringLiteral("barFound"));
     barFound->setRange(0, kPageWorlds);
@@ -119,9 +139,9 @@ void TWorldExplorer::buildControls()
 
     butUse = new QPushButton(QStringLiteral("Use This World"), this);
     butUse->setObjectName(QStringLiteral("butUse"));
-    // Enabled even before a world is there, so that the keys that reach the
-    // list from the filters are always the same.
+    // Unavailable while no world is chosen, as a screen reader then says.
     butUse->setDefault(true);
+    butUse->setEnabled(false);
     butCancel = new QPushButton(QStringLiteral("Cancel"), this);
     butCancel->setObjectName(QStringLiteral("butCancel"));
 
@@ -135,6 +155,7 @@ void TWorldExplorer::buildControls()
     filters->addWidget(butMore);
     auto *progress = new QHBoxLayout;
     progress->addWidget(lblProgress, 1);
+    progress->addWidget(lblOutcome, 1);
     progress->addWidget(barFound);
     progress->addWidget(butStop);
     auto *buttons = new QHBoxLayout;
@@ -163,6 +184,8 @@ void TWorldExplorer::buildControls()
     connect(butUse, &QPushButton::clicked, this, guarded(this, &TWorldExplorer::butUseClick));
     connect(butCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(lstWorlds, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) { choose(item, true); });
+    connect(lstWorlds, &QListWidget::currentItemChanged, butUse,
+            [this](const QListWidgetItem *current) { butUse->setEnabled(current); });
 }
 
 FigureFilter TWorldExplorer::filter() const
@@ -181,7 +204,9 @@ std::optional<TWorldExplorer::Choice> TWorldExplorer::chooseWorld(const WorldSet
     choice_.reset();
     lblWorlds->setText(sizeWords(settings));
     butMoreClick();
-    lstWorlds->setFocus();
+    // The list takes the focus once the page is there, as Stop gives it up,
+    // so that a screen reader tells the page's count rather than part of it.
+    (search_.running() ? static_cast<QWidget *>(butStop) : lstWorlds)->setFocus();
     exec();
     return choice_;
 }
@@ -203,6 +228,8 @@ void TWorldExplorer::butMoreClick()
     page.thumbnailSide = qRound(kThumbnailSide * devicePixelRatioF());
     search_.start(page);
     butStop->setEnabled(true);
+    lblOutcome->hide();
+    lblProgress->show();
     progressTimer_.start();
     showProgress();
 }
@@ -236,39 +263,40 @@ void TWorldExplorer::addWorld(const WorldPreview &preview)
     lstWorlds->addItem(item);
     if (!lstWorlds->currentItem())
         lstWorlds->setCurrentItem(item);
-    // Worlds differ in landmasses by size and water far more than by seed:
-    // until the filter is used, it offers the fewest seen, so that turning
-    // it on asks for worlds at least as whole as the best on the page.
-    if (!chkLandmasses->isChecked()) {
-        fewestLandmasses_ = std::min(fewestLandmasses_, f.landmasses);
-        spnLandmasses->setValue(fewestLandmasses_);
-    }
-    barFound->setValue(lstWorlds->count());
+    fewestLandmasses_ = std::min(fewestLandmasses_, f.landmasses);
 }
 
 void TWorldExplorer::searchEnded(PreviewSearch::End end)
 {
-    lastEnd_ = end;
     progressTimer_.stop();
-    butStop->setEnabled(false);
     showProgress();
+    butStop->setEnabled(false);
+    const QString looked = QLocale().toString(search_.looked());
+    const int found = lstWorlds->count();
+    const QString outcome = end == PreviewSearch::End::AllFound ? QStringLiteral("Found %1 worlds").arg(found)
+                            : end == PreviewSearch::End::Stopped
+                                ? QStringLiteral("Stopped after %1 worlds, found %2").arg(looked).arg(found)
+                                : QStringLiteral("Looked at every seed, found %1").arg(found);
+    lblProgress->hide();
+    lblOutcome->setText(outcome);
+    lblOutcome->setAccessibleName(outcome);
+    lblOutcome->show();
 }
 
 void TWorldExplorer::showProgress()
 {
-    const QLocale locale;
-    const QString looked = locale.toString(search_.looked());
-    const int found = lstWorlds->count();
-    QString text;
-    if (search_.running())
-        text = QStringLiteral("Looked at %1 worlds, found %2 of %3").arg(looked).arg(found).arg(kPageWorlds);
-    else if (lastEnd_ == PreviewSearch::End::Stopped)
-        text = QStringLiteral("Stopped after %1 worlds, found %2").arg(looked).arg(found);
-    else if (lastEnd_ == PreviewSearch::End::SeedsRanOut)
-        text = QStringLiteral("Looked at every seed, found %1").arg(found);
-    else
-        text = QStringLiteral("Looked at %1 worlds, found %2").arg(looked).arg(found);
-    lblProgress->setText(text);
+    // Here rather than at each world: a screen reader drops what a program
+    // tells it in a flood of events, an outcome among them.
+    barFound->setValue(lstWorlds->count());
+    // Worlds differ in landmasses by size and water far more than by seed:
+    // until the filter is used, it offers the fewest seen, so that turning
+    // it on asks for worlds at least as whole as the best on the page.
+    if (!chkLandmasses->isChecked() && lstWorlds->count() > 0)
+        spnLandmasses->setValue(fewestLandmasses_);
+    lblProgress->setText(QStringLiteral("Looked at %1 worlds, found %2 of %3")
+                             .arg(QLocale().toString(search_.looked()))
+                             .arg(lstWorlds->count())
+                             .arg(kPageWorlds));
 }
 
 void TWorldExplorer::done(int result)

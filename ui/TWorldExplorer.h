@@ -53,6 +53,7 @@ protected:
 private:
     void buildControls();
     void addWorld(const WorldPreview &preview);
+    // Tells the outcome, which a screen reader speaks as it shows.
     void searchEnded(PreviewSearch::End end);
     void showProgress();
     void choose(QListWidgetItem *item, bool generate);
@@ -61,7 +62,6 @@ private:
     std::optional<Choice> choice_;
     PreviewSearch search_;
     QTimer progressTimer_;
-    PreviewSearch::End lastEnd_ = PreviewSearch::End::AllFound;
     int fewestLandmasses_ = 0; // on the page, while the landmass filter is off
 
     QLabel *lblWorlds = nullptr;
@@ -71,7 +71,8 @@ private:
     QSpinBox *spnLandmasses = nullptr;
     QPushButton *butMore = nullptr;
     QListWidget *lstWorlds = nullptr;
-    QLabel *lblProgress = nullptr;
+    QLabel *lblProgress = nullptr; // while a search runs
+    QLabel *lblOutcome = nullptr;  // once it has ended
     QProgressBar *barFound = nullptr;
     QPushButton *butStop = nullptr;
     QPushButton *butUse = nullptr;

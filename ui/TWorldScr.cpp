@@ -7,6 +7,7 @@
 #include "TerralumeApplication.h"
 #include "TitleBar.h"
 #include "WaitCursor.h"
+#include "WorldPreview.h"
 #include "WorldSettingsRules.h"
 
 #include <QAction>
@@ -28,14 +29,15 @@ namespace {
 constexpr QPoint kWindowPosition{6, 4};
 constexpr int kZoomFactors = 5;
 
-// The picture as a screen reader names it: the world it shows, in words,
-// and the zoom. One pass of arg(): a title may hold a "%1" of its own.
-QString pictureName(const WorldSettings &settings, int zoom)
+// The picture as a screen reader names it: the world it shows, its settings
+// and its figures in the explorer's words, and the zoom. One pass of arg():
+// a title may hold a "%1" of its own.
+QString pictureName(const WorldSettings &settings, const WorldFigures &figures, int zoom)
 {
-    return QStringLiteral("%1: %2 world, seed %3, water %4, heat %5, zoom x%6")
+    return QStringLiteral("%1: %2 world, seed %3, water %4, heat %5, %6, zoom x%7")
         .arg(mapCaption(settings.Title), settings.SizeName, settings.SeedText,
              levelReading(kWaterCaptions, settings.WaterPosition), levelReading(kHeatCaptions, settings.HeatPosition),
-             QString::number(zoom));
+             figuresText(figures, QStringLiteral(", ")), QString::number(zoom));
 }
 
 } // namespace
@@ -45,8 +47,7 @@ QString pictureName(const WorldSettings &settings, int zoom)
 // map as one application (one taskbar entry, minimised and restored
 // together, the map kept above its owner).
 TWorldScr::TWorldScr(SeededRandom &random, QWidget *parent)
-    : QMainWindow(parent, Qt::Dialog | titleBarButtons()),
-      random_(random)
+    : QMainWindow(parent, Qt::Dialog | titleBarButtons()), random_(random)
 {
     setObjectName(QStringLiteral("WorldScr"));
     setWindowTitle(QStringLiteral("Terralume"));
@@ -159,8 +160,9 @@ void TWorldScr::FormShow()
     ZoomFactor = 1;
     tint_ = tintFromHeatPosition(settings_.HeatPosition);
     const WaitCursor hourglass;
-    checkZoomEntry();
     GenerateHeights(world_, settings_.SizeName.toStdString(), settings_.WaterPosition, random_);
+    figures_ = worldFigures(world_);
+    checkZoomEntry();
     DrawMap();
     // A new map starts at its top-left corner, whatever the last one showed.
     ScrollBox1->scrollHome();
@@ -274,8 +276,7 @@ void TWorldScr::checkZoomEntry()
     // marks do; the rest changes only with a new map. The view around it
     // holds the focus, so it carries the same name: that is what is heard
     // when the map opens and at each zoom.
-    const QString name = pictureName(settings_, ZoomFactor);
-    ScrollBox1->setPictureName(name);
+    ScrollBox1->setPictureName(pictureName(settings_, figures_, ZoomFactor));
 }
 
 void TWorldScr::keepInsideAvailableArea()

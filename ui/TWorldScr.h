@@ -8,6 +8,7 @@
 #include "Generator.h"
 #include "MapExport.h"
 #include "MapPicture.h"
+#include "WorldFigures.h"
 #include "WorldSettings.h"
 
 #include <QImage>
@@ -106,6 +107,7 @@ private:
 
     SeededRandom &random_;
     World world_;
+    WorldFigures figures_; // of world_, counted once a map
     WorldSettings settings_;
     Tint tint_;
     int ZoomFactor = 1;

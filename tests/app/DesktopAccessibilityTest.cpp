@@ -82,18 +82,21 @@ const Row kSliderPositions[] = {
     {"heat one step hot", {"tab:Heat", "keys:Up"}, {"slider", "^Heat$", "Normal, −1"}},
 };
 
-// The map's picture, and the view around it that has the focus, are named
-// for the world shown and its zoom.
+// The map's picture, and the view around it that has the focus, are images
+// named for the world shown, its figures and its zoom.
 const Row kPictureNames[] = {
     {"as the map opens",
      {kGenerate, kPress},
-     {"image", "^Terralume - Untitled: Small world, seed 42861244, water Normal, 0, heat Normal, 0, zoom x1$"}},
+     {"image", "^Terralume - Untitled: Small world, seed 42861244, water Normal, 0, heat Normal, 0, land 25.31 %, 3 "
+               "landmasses, largest 23.88 %, highest point 197, zoom x1$"}},
     {"settings chosen from the keyboard",
      {"keys:Down Down", "tab:Water Level", "keys:Prior Prior Prior", "tab:Title", "type:Seven Seas", kGenerate, kPress},
-     {"filler", "^Terralume - Seven Seas: Large world, seed 42861244, water Dry, −15, heat Normal, 0, zoom x1$"}},
+     {"image", "^Terralume - Seven Seas: Large world, seed 42861244, water Dry, −15, heat Normal, 0, land 49.76 %, 52 "
+               "landmasses, largest 46.77 %, highest point 255, zoom x1$"}},
     {"after a zoom",
      {"tab:Heat", "keys:Next Next", kGenerate, kPress, "menu:Zoom>x 4"},
-     {"image", "^Terralume - Untitled: Small world, seed 42861244, water Normal, 0, heat Normal, 10, zoom x4$"}},
+     {"image", "^Terralume - Untitled: Small world, seed 42861244, water Normal, 0, heat Normal, 10, land 25.31 %, 3 "
+               "landmasses, largest 23.88 %, highest point 197, zoom x4$"}},
 };
 
 // Every command is reached from the keyboard alone; a box closes with

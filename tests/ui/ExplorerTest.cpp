@@ -7,10 +7,12 @@
 #include "WorkerThreads.h"
 #include "WorldPreview.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QListWidget>
 #include <QSlider>
 #include <QSpinBox>
@@ -102,7 +104,7 @@ private slots:
         QTest::addColumn<int>("sizeIndex");
         QTest::addColumn<int>("water");
         QTest::addColumn<int>("heat");
-        QTest::addColumn<int>("leastLand");     // -1: filter off
+        QTest::addColumn<int>("leastLand");      // -1: filter off
         QTest::addColumn<int>("mostLandmasses"); // -1: filter off
         QTest::newRow("no filter") << 0 << 0 << 0 << -1 << -1;
         QTest::newRow("land") << 0 << 10 << -25 << 40 << -1;
@@ -158,8 +160,10 @@ private slots:
             const QSize side = list->iconSize() * explorer.devicePixelRatio();
             const QImage thumbnail = list->item(0)->icon().pixmap(side).toImage().convertToFormat(QImage::Format_RGB32);
             QCOMPARE(thumbnail, worldThumbnail(world, tintFromHeatPosition(heat), side.width()));
-            QVERIFY(list->item(0)->data(Qt::AccessibleTextRole).toString().startsWith(
-                QStringLiteral("Seed %1: land ").arg(shown.constFirst())));
+            QVERIFY(list->item(0)
+                        ->data(Qt::AccessibleTextRole)
+                        .toString()
+                        .startsWith(QStringLiteral("Seed %1: land ").arg(shown.constFirst())));
         });
     }
 
@@ -274,24 +278,46 @@ private slots:
         QVERIFY(thrown);
     }
 
-    // A search that finds nothing stops when asked and says so.
-    void stopEndsASearch()
+    // A search's outcome is told by a notification that shows only once the
+    // search has ended, a page filled or stopped; Use This World is
+    // unavailable while no world is there to choose.
+    void outcomeIsToldWhenASearchEnds_data()
     {
+        QTest::addColumn<int>("leastLand");
+        QTest::addColumn<QString>("outcome"); // a pattern
+        QTest::addColumn<bool>("useAvailable");
+        QTest::newRow("a page filled") << 0 << "^Found 12 worlds$" << true;
+        // Sea lines every world's edges: no world is all land.
+        QTest::newRow("stopped") << 100 << "^Stopped after [1-9][0-9,]* worlds, found 0$" << false;
+    }
+
+    void outcomeIsToldWhenASearchEnds()
+    {
+        QFETCH(int, leastLand);
+        QFETCH(QString, outcome);
+        QFETCH(bool, useAvailable);
         Program program;
         withExplorerOpen(program.World1, [&](TWorldExplorer &explorer) {
-            // Sea lines every world's edges: no world is all land.
             find<QCheckBox>(explorer, "chkLand")->setChecked(true);
-            find<QSpinBox>(explorer, "spnLand")->setValue(100);
+            find<QSpinBox>(explorer, "spnLand")->setValue(leastLand);
             QTest::mouseClick(find<QPushButton>(explorer, "butMore"), Qt::LeftButton);
-            auto *progress = find<QLabel>(explorer, "lblProgress");
-            QTRY_VERIFY_WITH_TIMEOUT(progress->text().startsWith(QLatin1String("Looked at ")) &&
-                                         !progress->text().startsWith(QLatin1String("Looked at 0 ")),
-                                     60000);
-            QTest::mouseClick(find<QPushButton>(explorer, "butStop"), Qt::LeftButton);
+            auto *told = find<QLabel>(explorer, "lblOutcome");
+            auto *use = find<QPushButton>(explorer, "butUse");
+            QVERIFY(!told->isVisible());
+            QVERIFY(!use->isEnabled());
+            if (!useAvailable) {
+                auto *progress = find<QLabel>(explorer, "lblProgress");
+                QTRY_VERIFY_WITH_TIMEOUT(!progress->text().startsWith(QLatin1String("Looked at 0 ")), 60000);
+                QTest::mouseClick(find<QPushButton>(explorer, "butStop"), Qt::LeftButton);
+            }
             QTRY_VERIFY_WITH_TIMEOUT(!searching(explorer), 60000);
-            QVERIFY2(progress->text().startsWith(QLatin1String("Stopped after ")), qPrintable(progress->text()));
-            QVERIFY(progress->text().endsWith(QLatin1String(", found 0")));
-            QCOMPARE(worlds(explorer)->count(), 0);
+            QVERIFY(told->isVisible());
+            QVERIFY2(QRegularExpression(outcome).match(told->text()).hasMatch(), qPrintable(told->text()));
+            const QAccessibleInterface *heard = QAccessible::queryAccessibleInterface(told);
+            QCOMPARE(heard->role(), QAccessible::Notification);
+            QCOMPARE(heard->text(QAccessible::Name), told->text());
+            QCOMPARE(use->isEnabled(), useAvailable);
+            QCOMPARE(worlds(explorer)->count(), useAvailable ? TWorldExplorer::kPageWorlds : 0);
         });
     }
 };

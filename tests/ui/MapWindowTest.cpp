@@ -128,7 +128,10 @@ public:
     }
 };
 
-int errorsThroughDispatch() { return static_cast<DispatchWatch *>(QCoreApplication::instance())->errorsThroughDispatch; }
+int errorsThroughDispatch()
+{
+    return static_cast<DispatchWatch *>(QCoreApplication::instance())->errorsThroughDispatch;
+}
 
 void sendWheel(const TWorldScr &map, QPointF atInView, int turn, Qt::KeyboardModifiers modifiers)
 {
@@ -213,9 +216,9 @@ private slots:
         QCOMPARE(shown, caption);
     }
 
-    // A screen reader names the picture, and the view that holds the focus
-    // around it, for the world shown and the zoom; a map shown after
-    // another is named for itself.
+    // A screen reader hears the picture, and the view that holds the focus
+    // around it, as an image named for the world shown, its settings and
+    // figures, and the zoom; a map shown after another is named for itself.
     void pictureIsNamedForWhatItShows_data()
     {
         QTest::addColumn<QString>("size");
@@ -225,26 +228,30 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<int>("zoom");
         QTest::addColumn<QString>("name");
-        QTest::newRow("as the window opens") << "Small"
-                                             << "42861244" << 0 << 0 << "" << 1
-                                             << "Terralume - Untitled: Small world, seed 42861244, water Normal, 0, "
-                                                "heat Normal, 0, zoom x1";
+        QTest::newRow("as the window opens")
+            << "Small"
+            << "42861244" << 0 << 0 << "" << 1
+            << "Terralume - Untitled: Small world, seed 42861244, water Normal, 0, "
+               "heat Normal, 0, land 25.31 %, 3 landmasses, largest 23.88 %, highest point 197, zoom x1";
         QTest::newRow("zoomed") << "Large"
                                 << "42861244" << -15 << 0 << "Seven Seas" << 2
                                 << "Terralume - Seven Seas: Large world, seed 42861244, water Dry, −15, heat Normal, "
-                                   "0, zoom x2";
-        QTest::newRow("the ends of both scales") << "Medium"
-                                                 << "7" << 40 << -40 << "Ice" << 5
-                                                 << "Terralume - Ice: Medium world, seed 7, water Very Wet, 40, heat "
-                                                    "Very Hot, −40, zoom x5";
-        QTest::newRow("the seed as typed") << "Small"
-                                           << "$FF" << 11 << 31 << "" << 3
-                                           << "Terralume - Untitled: Small world, seed $FF, water Wet, 11, heat Very "
-                                              "Cold, 31, zoom x3";
+                                   "0, land 49.76 %, 52 landmasses, largest 46.77 %, highest point 255, zoom x2";
+        QTest::newRow("the ends of both scales")
+            << "Medium"
+            << "7" << 40 << -40 << "Ice" << 5
+            << "Terralume - Ice: Medium world, seed 7, water Very Wet, 40, heat "
+               "Very Hot, −40, land 10.86 %, 37 landmasses, largest 3.28 %, highest point 215, zoom x5";
+        QTest::newRow("the seed as typed")
+            << "Small"
+            << "$FF" << 11 << 31 << "" << 3
+            << "Terralume - Untitled: Small world, seed $FF, water Wet, 11, heat Very "
+               "Cold, 31, land 7.07 %, 9 landmasses, largest 2.82 %, highest point 175, zoom x3";
         QTest::newRow("a title that looks like a placeholder")
             << "Small"
             << "1" << 0 << 0 << "%1 %6" << 1
-            << "Terralume - %1 %6: Small world, seed 1, water Normal, 0, heat Normal, 0, zoom x1";
+            << "Terralume - %1 %6: Small world, seed 1, water Normal, 0, heat Normal, 0, land 31.22 %, 6 landmasses, "
+               "largest 29.80 %, highest point 217, zoom x1";
     }
     void pictureIsNamedForWhatItShows()
     {
@@ -266,6 +273,7 @@ private slots:
             QCOMPARE(picture->role(), QAccessible::Graphic);
             QCOMPARE(picture->text(QAccessible::Name), name);
             const QAccessibleInterface *view = QAccessible::queryAccessibleInterface(find<QWidget>(map, "ScrollBox1"));
+            QCOMPARE(view->role(), QAccessible::Graphic);
             QCOMPARE(view->text(QAccessible::Name), name);
         }));
     }
