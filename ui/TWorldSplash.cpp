@@ -88,6 +88,10 @@ TWorldSplash::TWorldSplash(QWidget *parent) : QDialog(parent, Qt::Dialog | title
     Label3 = blueLabel(scale, QStringLiteral("Label3"), QStringLiteral("The Random World Generator"), 90, 108, this);
     Label1 = blueLabel(scale, QStringLiteral("Label1"), QStringLiteral("Version " TERRALUME_VERSION), 132, 132, this);
     Label2 = blueLabel(scale, QStringLiteral("Label2"), webAddress(), 132, 156, this);
+    // A screen reader presenting a dialog reads only its labels of three
+    // words or more, taking shorter ones for the captions of fields.
+    Label1->setAccessibleName(QStringLiteral("Terralume version " TERRALUME_VERSION));
+    Label2->setAccessibleName(QStringLiteral("Web site ") + webAddress());
 
     butOK = new QPushButton(QStringLiteral("OK"), this);
     butOK->setObjectName(QStringLiteral("butOK"));
