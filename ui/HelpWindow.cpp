@@ -76,11 +76,7 @@ HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
     // Help left open does not keep the program running once the settings
     // window has closed.
     setAttribute(Qt::WA_QuitOnClose, false);
-    static const bool announced = [] {
-        QAccessible::installFactory(helpWindowAccessible);
-        return true;
-    }();
-    Q_UNUSED(announced);
+    QAccessible::installFactory(helpWindowAccessible);
     loadAssets();
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QStringLiteral("Terralume Help"));
@@ -95,25 +91,27 @@ HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
     browser_->setTextInteractionFlags(Qt::TextBrowserInteraction | Qt::TextSelectableByKeyboard);
 
     auto *contents = new QPushButton(QStringLiteral("Contents"), this);
-    back_ = new QPushButton(QStringLiteral("Back"), this);
-    forward_ = new QPushButton(QStringLiteral("Forward"), this);
+    auto *back = new QPushButton(QStringLiteral("Back"), this);
+    auto *forward = new QPushButton(QStringLiteral("Forward"), this);
     auto *closeButton = new QPushButton(QStringLiteral("Close"), this);
-    back_->setEnabled(false);
-    forward_->setEnabled(false);
+    back->setEnabled(false);
+    forward->setEnabled(false);
     connect(contents, &QPushButton::clicked, this, &HelpWindow::showContents);
-    connect(back_, &QPushButton::clicked, browser_, &QTextBrowser::backward);
-    connect(forward_, &QPushButton::clicked, browser_, &QTextBrowser::forward);
-    connect(browser_, &QTextBrowser::backwardAvailable, back_, &QPushButton::setEnabled);
-    connect(browser_, &QTextBrowser::forwardAvailable, forward_, &QPushButton::setEnabled);
+    connect(back, &QPushButton::clicked, browser_, &QTextBrowser::backward);
+    connect(forward, &QPushButton::clicked, browser_, &QTextBrowser::forward);
+    connect(browser_, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
+    connect(browser_, &QTextBrowser::forwardAvailable, forward, &QPushButton::setEnabled);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
     connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, &QWidget::close);
 
     // Qt 6.4's bridge gives a screen reader no links in the page and no
     // event it presents for a link reached or a page opened: both are said
-    // through the announcement, which takes no room.
+    // through the announcement, which takes no room, in a status bar hidden
+    // until there is something to say (an empty one would still be read).
     auto *status = new QWidget(this);
     status->setObjectName(kStatus);
     status->resize(0, 0);
+    status->hide();
     announcement_ = new QWidget(status);
     announcement_->setObjectName(kAnnouncement);
     announcement_->hide();
@@ -122,8 +120,8 @@ HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(contents);
-    buttons->addWidget(back_);
-    buttons->addWidget(forward_);
+    buttons->addWidget(back);
+    buttons->addWidget(forward);
     buttons->addStretch();
     buttons->addWidget(closeButton);
     auto *layout = new QVBoxLayout(this);
@@ -143,6 +141,7 @@ void HelpWindow::announce(const QString &text)
 {
     announcement_->hide();
     announcement_->setAccessibleName(text);
+    announcement_->parentWidget()->show();
     announcement_->show();
 }
 

@@ -6,7 +6,6 @@
 #include <QWidget>
 
 class QTextBrowser;
-class QPushButton;
 
 namespace terralume::ui {
 
@@ -38,8 +37,6 @@ private:
     QPointer<QWidget> owner_;
     QString contentsFile_;
     QTextBrowser *browser_ = nullptr;
-    QPushButton *back_ = nullptr;
-    QPushButton *forward_ = nullptr;
     QWidget *announcement_ = nullptr;
     bool found_ = false;
 };
