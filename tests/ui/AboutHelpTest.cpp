@@ -166,7 +166,6 @@ private slots:
         QTest::addColumn<int>("caretBlock");
         QTest::addColumn<bool>("open");
         QTest::newRow("Down moves the caret") << QList<int>{Qt::Key_Down} << QString() << 1 << true;
-        QTest::newRow("Down and Up") << QList<int>{Qt::Key_Down, Qt::Key_Down, Qt::Key_Up} << QString() << 1 << true;
         QTest::newRow("Tab reaches the first link")
             << QList<int>{Qt::Key_Tab} << QStringLiteral("The settings, link") << 3 << true;
         QTest::newRow("Tab again the next one")
