@@ -34,16 +34,16 @@ const QString kStatus = QStringLiteral("HelpStatus");
 // appears, in a status bar, which spares the word "notification".
 QAccessibleInterface *helpWindowAccessible(const QString &className, QObject *object)
 {
-    auto *widget = static_cast<QWidget *>(object);
-    if (className == QLatin1String(HelpWindow::staticMetaObject.className()))
-        return new QAccessibleWidget(widget, QAccessible::Window);
-    if (className != QLatin1String("QWidget"))
-        return nullptr;
-    if (object->objectName() == kAnnouncement)
-        return new QAccessibleWidget(widget, QAccessible::Notification);
-    if (object->objectName() == kStatus)
-        return new QAccessibleWidget(widget, QAccessible::StatusBar);
-    return nullptr;
+    const auto role = [&] {
+        if (className == QLatin1String(HelpWindow::staticMetaObject.className()))
+            return QAccessible::Window;
+        if (className != QLatin1String("QWidget"))
+            return QAccessible::NoRole;
+        if (object->objectName() == kAnnouncement)
+            return QAccessible::Notification;
+        return object->objectName() == kStatus ? QAccessible::StatusBar : QAccessible::NoRole;
+    }();
+    return role == QAccessible::NoRole ? nullptr : new QAccessibleWidget(static_cast<QWidget *>(object), role);
 }
 
 // Tab from link to link selects the link without moving the caret, so
