@@ -1,6 +1,7 @@
 #include "HelpWindow.h"
 
 #include "Assets.h"
+#include "TerralumeApplication.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -8,9 +9,12 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace terralume::ui {
 
@@ -21,14 +25,43 @@ QUrl urlOf(const QString &file)
     return file.startsWith(QLatin1Char(':')) ? QUrl(QStringLiteral("qrc") + file) : QUrl::fromLocalFile(file);
 }
 
+const QString kAnnouncement = QStringLiteral("HelpAnnouncement");
+const QString kStatus = QStringLiteral("HelpStatus");
+
 // A plain widget as a window is a filler to Qt's accessibility bridge; a
 // screen reader announces only frames, dialogs and the like as windows.
+// The announcement is a notification, which a screen reader says as it
+// appears, in a status bar, which spares the word "notification".
 QAccessibleInterface *helpWindowAccessible(const QString &className, QObject *object)
 {
-    if (className != QLatin1String(HelpWindow::staticMetaObject.className()))
-        return nullptr;
-    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    const auto role = [&] {
+        if (className == QLatin1String(HelpWindow::staticMetaObject.className()))
+            return QAccessible::Window;
+        if (className != QLatin1String("QWidget"))
+            return QAccessible::NoRole;
+        if (object->objectName() == kAnnouncement)
+            return QAccessible::Notification;
+        return object->objectName() == kStatus ? QAccessible::StatusBar : QAccessible::NoRole;
+    }();
+    return role == QAccessible::NoRole ? nullptr : new QAccessibleWidget(static_cast<QWidget *>(object), role);
 }
+
+// Tab from link to link selects the link without moving the caret, so
+// nothing else tells that one was reached.
+class HelpBrowser : public QTextBrowser {
+public:
+    using QTextBrowser::QTextBrowser;
+    std::function<void(const QString &)> linkReached;
+
+protected:
+    bool focusNextPrevChild(bool next) override
+    {
+        const bool moved = QTextBrowser::focusNextPrevChild(next);
+        if (hasFocus() && textCursor().hasSelection())
+            guardedCall([&] { linkReached(textCursor().selectedText()); });
+        return moved;
+    }
+};
 
 } // namespace
 
@@ -43,43 +76,73 @@ HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
     // Help left open does not keep the program running once the settings
     // window has closed.
     setAttribute(Qt::WA_QuitOnClose, false);
-    static const bool announced = [] {
-        QAccessible::installFactory(helpWindowAccessible);
-        return true;
-    }();
-    Q_UNUSED(announced);
+    QAccessible::installFactory(helpWindowAccessible);
     loadAssets();
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QStringLiteral("Terralume Help"));
     setWindowIcon(programIcon());
 
-    browser_ = new QTextBrowser(this);
+    auto *browser = new HelpBrowser(this);
+    browser_ = browser;
     browser_->setObjectName(QStringLiteral("HelpBrowser"));
     browser_->setOpenExternalLinks(true);
+    // A caret the arrows move lets a screen reader read the page line by
+    // line; links still take Tab and Enter.
+    browser_->setTextInteractionFlags(Qt::TextBrowserInteraction | Qt::TextSelectableByKeyboard);
 
     auto *contents = new QPushButton(QStringLiteral("Contents"), this);
-    back_ = new QPushButton(QStringLiteral("Back"), this);
-    forward_ = new QPushButton(QStringLiteral("Forward"), this);
+    auto *back = new QPushButton(QStringLiteral("Back"), this);
+    auto *forward = new QPushButton(QStringLiteral("Forward"), this);
     auto *closeButton = new QPushButton(QStringLiteral("Close"), this);
-    back_->setEnabled(false);
-    forward_->setEnabled(false);
+    back->setEnabled(false);
+    forward->setEnabled(false);
     connect(contents, &QPushButton::clicked, this, &HelpWindow::showContents);
-    connect(back_, &QPushButton::clicked, browser_, &QTextBrowser::backward);
-    connect(forward_, &QPushButton::clicked, browser_, &QTextBrowser::forward);
-    connect(browser_, &QTextBrowser::backwardAvailable, back_, &QPushButton::setEnabled);
-    connect(browser_, &QTextBrowser::forwardAvailable, forward_, &QPushButton::setEnabled);
+    connect(back, &QPushButton::clicked, browser_, &QTextBrowser::backward);
+    connect(forward, &QPushButton::clicked, browser_, &QTextBrowser::forward);
+    connect(browser_, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
+    connect(browser_, &QTextBrowser::forwardAvailable, forward, &QPushButton::setEnabled);
     connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, &QWidget::close);
+
+    // Qt 6.4's bridge gives a screen reader no links in the page and no
+    // event it presents for a link reached or a page opened: both are said
+    // through the announcement, which takes no room, in a status bar hidden
+    // until there is something to say (an empty one would still be read).
+    auto *status = new QWidget(this);
+    status->setObjectName(kStatus);
+    status->resize(0, 0);
+    status->hide();
+    announcement_ = new QWidget(status);
+    announcement_->setObjectName(kAnnouncement);
+    announcement_->hide();
+    browser->linkReached = [this](const QString &link) { announce(link + QStringLiteral(", link")); };
+    connect(browser_, &QTextBrowser::sourceChanged, this, guarded(this, &HelpWindow::announcePage));
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(contents);
-    buttons->addWidget(back_);
-    buttons->addWidget(forward_);
+    buttons->addWidget(back);
+    buttons->addWidget(forward);
     buttons->addStretch();
     buttons->addWidget(closeButton);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(buttons);
     layout->addWidget(browser_);
     resize(640, 560);
+}
+
+void HelpWindow::announcePage()
+{
+    // On opening, the window itself is presented.
+    if (isActiveWindow())
+        announce(browser_->documentTitle());
+}
+
+void HelpWindow::announce(const QString &text)
+{
+    announcement_->hide();
+    announcement_->setAccessibleName(text);
+    announcement_->parentWidget()->show();
+    announcement_->show();
 }
 
 QString HelpWindow::defaultContentsFile() { return kHelpContentsResource; }

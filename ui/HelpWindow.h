@@ -6,7 +6,6 @@
 #include <QWidget>
 
 class QTextBrowser;
-class QPushButton;
 
 namespace terralume::ui {
 
@@ -32,11 +31,13 @@ public:
     QTextBrowser *browser() const { return browser_; }
 
 private:
+    void announcePage();
+    void announce(const QString &text);
+
     QPointer<QWidget> owner_;
     QString contentsFile_;
     QTextBrowser *browser_ = nullptr;
-    QPushButton *back_ = nullptr;
-    QPushButton *forward_ = nullptr;
+    QWidget *announcement_ = nullptr;
     bool found_ = false;
 };
 

@@ -78,16 +78,21 @@ TWorldSplash::TWorldSplash(QWidget *parent) : QDialog(parent, Qt::Dialog | title
     setFixedSize(scale.size(400, 239));
     move(scale.point(192, 132));
 
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(scale.rect(0, 0, 400, 100));
-    Image1->setPixmap(transparentBanner(Image1->size()));
+    auto *banner = new QLabel(this);
+    banner->setObjectName(QStringLiteral("Image1"));
+    banner->setGeometry(scale.rect(0, 0, 400, 100));
+    banner->setPixmap(transparentBanner(banner->size()));
     // The banner is the program's name, written out; a screen reader says it.
-    Image1->setAccessibleName(QStringLiteral("Terralume"));
+    banner->setAccessibleName(QStringLiteral("Terralume"));
 
-    Label3 = blueLabel(scale, QStringLiteral("Label3"), QStringLiteral("The Random World Generator"), 90, 108, this);
-    Label1 = blueLabel(scale, QStringLiteral("Label1"), QStringLiteral("Version " TERRALUME_VERSION), 132, 132, this);
-    Label2 = blueLabel(scale, QStringLiteral("Label2"), webAddress(), 132, 156, this);
+    blueLabel(scale, QStringLiteral("Label3"), QStringLiteral("The Random World Generator"), 90, 108, this);
+    QLabel *version =
+        blueLabel(scale, QStringLiteral("Label1"), QStringLiteral("Version " TERRALUME_VERSION), 132, 132, this);
+    QLabel *address = blueLabel(scale, QStringLiteral("Label2"), webAddress(), 132, 156, this);
+    // A screen reader presenting a dialog reads only its labels of three
+    // words or more, taking shorter ones for the captions of fields.
+    version->setAccessibleName(QStringLiteral("Terralume version " TERRALUME_VERSION));
+    address->setAccessibleName(QStringLiteral("Web site ") + webAddress());
 
     butOK = new QPushButton(QStringLiteral("OK"), this);
     butOK->setObjectName(QStringLiteral("butOK"));

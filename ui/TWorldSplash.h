@@ -4,7 +4,6 @@
 
 #include <QDialog>
 
-class QLabel;
 class QPushButton;
 
 namespace terralume::ui {
@@ -23,10 +22,6 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    QLabel *Image1 = nullptr;
-    QLabel *Label3 = nullptr;
-    QLabel *Label1 = nullptr;
-    QLabel *Label2 = nullptr;
     QPushButton *butOK = nullptr;
 };
 

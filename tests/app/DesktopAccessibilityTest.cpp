@@ -205,8 +205,8 @@ const Reading kReadings[] = {
      "Terralume",
      {{"image", "Terralume"},
       {"label", "The Random World Generator"},
-      {"label", "Version " TERRALUME_VERSION},
-      {"label", "https://terralume.example.org"},
+      {"label", "Terralume version " TERRALUME_VERSION},
+      {"label", "Web site https://terralume.example.org"},
       {"push button", "OK"}}},
     // The contents page from its heading to the end of its last section.
     {"help",

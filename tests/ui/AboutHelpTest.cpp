@@ -3,7 +3,9 @@
 #include "HelpWindow.h"
 #include "TWorldSplash.h"
 
+#include <QAccessible>
 #include <QBitmap>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -77,6 +79,11 @@ private slots:
             auto *label = splash.findChild<QLabel *>(name);
             QVERIFY2(label, qPrintable(name));
             QCOMPARE(label->text(), text);
+            // A screen reader presenting a dialog passes over labels of
+            // fewer than three words.
+            const QString heard = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+            QVERIFY2(heard.contains(text, Qt::CaseInsensitive) && heard.split(u' ', Qt::SkipEmptyParts).size() >= 3,
+                     qPrintable(heard));
             QVERIFY(label->font().bold());
             QCOMPARE(label->font().pointSize(), 9);
             const QImage drawn = label->grab().toImage();
@@ -147,6 +154,49 @@ private slots:
         const QPointer<HelpWindow> help(first);
         owner.reset();
         QVERIFY(help.isNull());
+    }
+
+    // From the contents page as it opens, with the keyboard alone: what the
+    // screen reader is told (the announcement, when one shows), which
+    // paragraph the caret is in, and whether the window is still open.
+    void helpIsUsedFromTheKeyboard_data()
+    {
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<QString>("announced");
+        QTest::addColumn<int>("caretBlock");
+        QTest::addColumn<bool>("open");
+        QTest::newRow("Down moves the caret") << QList<int>{Qt::Key_Down} << QString() << 1 << true;
+        QTest::newRow("Tab reaches the first link")
+            << QList<int>{Qt::Key_Tab} << QStringLiteral("The settings, link") << 3 << true;
+        QTest::newRow("Tab again the next one")
+            << QList<int>{Qt::Key_Tab, Qt::Key_Tab} << QStringLiteral("How seeds work, link") << 4 << true;
+        QTest::newRow("Enter opens the link's page")
+            << QList<int>{Qt::Key_Tab, Qt::Key_Return} << QStringLiteral("The settings") << 0 << true;
+        QTest::newRow("Escape closes") << QList<int>{Qt::Key_Escape} << QString() << 0 << false;
+    }
+
+    void helpIsUsedFromTheKeyboard()
+    {
+        QFETCH(QList<int>, keys);
+        QFETCH(QString, announced);
+        QFETCH(int, caretBlock);
+        QFETCH(bool, open);
+        QWidget owner;
+        HelpWindow *help = HelpWindow::openFor(&owner);
+        QVERIFY(QTest::qWaitForWindowActive(help));
+        QTextBrowser *browser = help->browser();
+        QVERIFY(browser->hasFocus());
+        for (const int key : keys)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        QCOMPARE(help->isVisible(), open);
+        QCOMPARE(browser->textCursor().blockNumber(), caretBlock);
+
+        // Said as it shows, by its role.
+        QString shown;
+        for (QWidget *child : help->findChildren<QWidget *>())
+            if (child->isVisible() && QAccessible::queryAccessibleInterface(child)->role() == QAccessible::Notification)
+                shown = child->accessibleName();
+        QCOMPARE(shown, announced);
     }
 
     void missingHelpIsReportedInItsWindow()
