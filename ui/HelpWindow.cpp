@@ -1,6 +1,7 @@
 #include "HelpWindow.h"
 
 #include "Assets.h"
+#include "SpokenNotice.h"
 #include "TerralumeApplication.h"
 
 #include <QAccessible>
@@ -25,25 +26,13 @@ QUrl urlOf(const QString &file)
     return file.startsWith(QLatin1Char(':')) ? QUrl(QStringLiteral("qrc") + file) : QUrl::fromLocalFile(file);
 }
 
-const QString kAnnouncement = QStringLiteral("HelpAnnouncement");
-const QString kStatus = QStringLiteral("HelpStatus");
-
 // A plain widget as a window is a filler to Qt's accessibility bridge; a
 // screen reader announces only frames, dialogs and the like as windows.
-// The announcement is a notification, which a screen reader says as it
-// appears, in a status bar, which spares the word "notification".
 QAccessibleInterface *helpWindowAccessible(const QString &className, QObject *object)
 {
-    const auto role = [&] {
-        if (className == QLatin1String(HelpWindow::staticMetaObject.className()))
-            return QAccessible::Window;
-        if (className != QLatin1String("QWidget"))
-            return QAccessible::NoRole;
-        if (object->objectName() == kAnnouncement)
-            return QAccessible::Notification;
-        return object->objectName() == kStatus ? QAccessible::StatusBar : QAccessible::NoRole;
-    }();
-    return role == QAccessible::NoRole ? nullptr : new QAccessibleWidget(static_cast<QWidget *>(object), role);
+    if (className != QLatin1String(HelpWindow::staticMetaObject.className()))
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
 }
 
 // Tab from link to link selects the link without moving the caret, so
@@ -105,17 +94,9 @@ HelpWindow::HelpWindow(QWidget *owner, const QString &contentsFile)
     connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, &QWidget::close);
 
     // Qt 6.4's bridge gives a screen reader no links in the page and no
-    // event it presents for a link reached or a page opened: both are said
-    // through the announcement, which takes no room, in a status bar hidden
-    // until there is something to say (an empty one would still be read).
-    auto *status = new QWidget(this);
-    status->setObjectName(kStatus);
-    status->resize(0, 0);
-    status->hide();
-    announcement_ = new QWidget(status);
-    announcement_->setObjectName(kAnnouncement);
-    announcement_->hide();
-    browser->linkReached = [this](const QString &link) { announce(link + QStringLiteral(", link")); };
+    // event it presents for a link reached or a page opened: both are said.
+    notice_ = new SpokenNotice(this);
+    browser->linkReached = [this](const QString &link) { notice_->say(link + QStringLiteral(", link")); };
     connect(browser_, &QTextBrowser::sourceChanged, this, guarded(this, &HelpWindow::announcePage));
 
     auto *buttons = new QHBoxLayout;
@@ -134,15 +115,7 @@ void HelpWindow::announcePage()
 {
     // On opening, the window itself is presented.
     if (isActiveWindow())
-        announce(browser_->documentTitle());
-}
-
-void HelpWindow::announce(const QString &text)
-{
-    announcement_->hide();
-    announcement_->setAccessibleName(text);
-    announcement_->parentWidget()->show();
-    announcement_->show();
+        notice_->say(browser_->documentTitle());
 }
 
 QString HelpWindow::defaultContentsFile() { return kHelpContentsResource; }

@@ -9,6 +9,8 @@ class QTextBrowser;
 
 namespace terralume::ui {
 
+class SpokenNotice;
+
 class HelpWindow : public QWidget {
     Q_OBJECT
 public:
@@ -32,12 +34,11 @@ public:
 
 private:
     void announcePage();
-    void announce(const QString &text);
 
     QPointer<QWidget> owner_;
     QString contentsFile_;
     QTextBrowser *browser_ = nullptr;
-    QWidget *announcement_ = nullptr;
+    SpokenNotice *notice_ = nullptr;
     bool found_ = false;
 };
 

@@ -32,7 +32,10 @@ SpokenNotice::SpokenNotice(QWidget *parent) : QWidget(parent), line_(new QWidget
         part->setFocusPolicy(Qt::NoFocus);
         part->setGeometry(0, 0, 1, 1);
     }
+    // Hidden until there is something to say: an empty status bar would
+    // still be read with the window.
     line_->hide();
+    hide();
     lower();
 }
 
@@ -41,6 +44,7 @@ void SpokenNotice::say(const QString &text)
     // Shown anew each time: the showing is what is announced.
     line_->hide();
     line_->setAccessibleName(text);
+    show();
     line_->show();
 }
 

@@ -13,6 +13,8 @@ public:
     explicit SpokenNotice(QWidget *parent);
 
     void say(const QString &text);
+    // The last thing said.
+    QString said() const { return line_->accessibleName(); }
 
 private:
     QWidget *line_;

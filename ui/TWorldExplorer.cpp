@@ -1,9 +1,8 @@
 #include "TWorldExplorer.h"
 
+#include "SpokenNotice.h"
 #include "TerralumeApplication.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QGridLayout>
@@ -36,16 +35,6 @@ QString sizeWords(const WorldSettings &settings)
         .arg(settings.SizeName)
         .arg(settings.WaterPosition)
         .arg(settings.HeatPosition);
-}
-
-// A search's outcome is told as a notification: screen readers speak one as
-// it shows. Qt 6.4 gives a label no such role, and on Linux sends a changed
-// name without its text, which screen readers drop.
-QAccessibleInterface *outcomeAccessible(const QString &className, QObject *object)
-{
-    if (className != QLatin1String("QLabel") || object->objectName() != QLatin1String("lblOutcome"))
-        return nullptr;
-    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Notification);
 }
 
 } // namespace
@@ -120,14 +109,10 @@ void TWorldExplorer::buildControls()
 
     lblProgress = new QLabel(this);
     lblProgress->setObjectName(QStringLiteral("lblProgress"));
-    static const bool outcomeRole = [] {
-        QAccessible::installFactory(outcomeAccessible);
-        return true;
-    }();
-    Q_UNUSED(outcomeRole);
     lblOutcome = new QLabel(this);
     lblOutcome->setObjectName(QStringLiteral("lblOutcome"));
     lblOutcome->hide();
+    outcomeNotice_ = new SpokenNotice(this);
     barFound = new QProgressBar(this);
     barFound->setObjectName(QStringLiteral("barFound"));
     barFound->setRange(0, kPageWorlds);
@@ -279,8 +264,9 @@ void TWorldExplorer::searchEnded(PreviewSearch::End end)
                                 : QStringLiteral("Looked at every seed, found %1").arg(found);
     lblProgress->hide();
     lblOutcome->setText(outcome);
-    lblOutcome->setAccessibleName(outcome);
     lblOutcome->show();
+    // Qt 6.4's bridge does not tell a screen reader a label's new text.
+    outcomeNotice_->say(outcome);
 }
 
 void TWorldExplorer::showProgress()

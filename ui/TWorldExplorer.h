@@ -21,6 +21,8 @@ class QSpinBox;
 
 namespace terralume::ui {
 
+class SpokenNotice;
+
 class TWorldExplorer : public QDialog {
     Q_OBJECT
 public:
@@ -73,6 +75,7 @@ private:
     QListWidget *lstWorlds = nullptr;
     QLabel *lblProgress = nullptr; // while a search runs
     QLabel *lblOutcome = nullptr;  // once it has ended
+    SpokenNotice *outcomeNotice_ = nullptr;
     QProgressBar *barFound = nullptr;
     QPushButton *butStop = nullptr;
     QPushButton *butUse = nullptr;
