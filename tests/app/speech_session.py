@@ -152,6 +152,7 @@ def follow(transcript, orca):
         select.select([], [], [], 0.05)
     ready = False
     pending = b""
+    utterance = None
     with open(transcript, "rb") as log:
         while True:
             chunk = log.read()
@@ -163,9 +164,17 @@ def follow(transcript, orca):
                     if not ready and "ORCA: Starting ATSPI registry." in text:
                         ready = True
                         say("ready")
-                    spoken = SPOKEN.search(text)
-                    if spoken:
-                        say("heard: " + spoken.group(1))
+                    # An utterance of several lines (a page read whole)
+                    # goes on until its closing quote.
+                    if utterance is None and "SPEECH OUTPUT: '" in text:
+                        utterance = text
+                    elif utterance is not None:
+                        utterance += " " + text
+                    if utterance is not None:
+                        spoken = SPOKEN.search(utterance)
+                        if spoken:
+                            say("heard: " + spoken.group(1))
+                            utterance = None
                 continue
             if orca.poll() is not None:
                 return False
