@@ -4,6 +4,7 @@
 #include "PrintError.h"
 
 #include <QFont>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
 
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace terralume::print {
 
@@ -115,8 +117,32 @@ void drawTextCell(QPainter &painter, QPoint topLeft, const QString &text, const 
     painter.drawText(QPoint(topLeft.x(), topLeft.y() + metrics.ascent()), text);
 }
 
+// The caption in `font` when it fits the page's width, else smaller down to
+// `smallestPixels`, so that it reads no smaller than the footer, then cut.
+std::pair<QFont, QString> fittedTitle(const QString &caption, int pageWidth, QFont font, int smallestPixels,
+                                      QPaintDevice *device)
+{
+    const int width = QFontMetrics(font, device).horizontalAdvance(caption);
+    if (width <= pageWidth)
+        return {font, caption};
+    // Widths grow about in step with the size, but hinting rounds each glyph.
+    int pixels = std::max(smallestPixels, static_cast<int>(std::int64_t{font.pixelSize()} * pageWidth / width));
+    font.setPixelSize(pixels);
+    while (pixels > smallestPixels && QFontMetrics(font, device).horizontalAdvance(caption) > pageWidth)
+        font.setPixelSize(--pixels);
+    return {font, QFontMetrics(font, device).elidedText(caption, Qt::ElideRight, pageWidth)};
+}
 
 } // namespace
+
+void requirePrintFont()
+{
+    // With no face at all Qt measures and draws in a stand-in with no name
+    // and no glyphs.
+    if (QFontInfo(printFont(kFooterPoints, 72)).family().isEmpty())
+        throw PrintError("There is no font for the page's text: " + kPrintFontFamily.toStdString() +
+                         " is not installed, nor any font to stand in for it");
+}
 
 // Every band is its own image on the page, so the device never needs a
 // 32-bit copy of the whole picture at once (a 5120-square view would take
@@ -145,6 +171,7 @@ PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dot
 {
     if (printBitmap.isNull() || printBitmap.format() != QImage::Format_Indexed8)
         throw PrintError("There is no converted picture to print");
+    requirePrintFont();
 
     // Qt's PDF and print engines would otherwise store the picture as JPEG.
     painter.setRenderHint(QPainter::LosslessImageRendering, true);
@@ -158,13 +185,16 @@ PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dot
     layout.pageHeight = pageHeight;
 
     const QFont titleFont = printFont(kTitlePoints, dotsPerInchY);
-    const QFontMetrics titleMetrics(titleFont, painter.device());
-    painter.setFont(titleFont);
-    layout.titleHeight = titleMetrics.height();
-    layout.titleAt = QPoint(CentredX(pageWidth, titleMetrics.horizontalAdvance(page.caption)), layout.titleHeight);
-    drawTextCell(painter, layout.titleAt, page.caption, titleMetrics);
-
     const QFont footerFont = printFont(kFooterPoints, dotsPerInchY);
+    layout.titleHeight = QFontMetrics(titleFont, painter.device()).height();
+    const auto [fittedFont, title] =
+        fittedTitle(page.caption, pageWidth, titleFont, footerFont.pixelSize(), painter.device());
+    const QFontMetrics titleMetrics(fittedFont, painter.device());
+    const int titleWidth = titleMetrics.horizontalAdvance(title);
+    layout.title = QRect(CentredX(pageWidth, titleWidth), layout.titleHeight, titleWidth, titleMetrics.height());
+    painter.setFont(fittedFont);
+    drawTextCell(painter, layout.title.topLeft(), title, titleMetrics);
+
     const QFontMetrics footerMetrics(footerFont, painter.device());
     layout.footerHeight = footerMetrics.height();
 
