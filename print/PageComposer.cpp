@@ -111,25 +111,18 @@ QFont printFont(int points, int dotsPerInchY)
     return font;
 }
 
-// Text with its top-left corner at `topLeft`, on the opaque background.
-void drawTextCell(QPainter &painter, QPoint topLeft, const QString &text, const QFontMetrics &metrics)
-{
-    painter.drawText(QPoint(topLeft.x(), topLeft.y() + metrics.ascent()), text);
-}
-
 // The caption in `font` when it fits the page's width, else smaller down to
 // `smallestPixels`, so that it reads no smaller than the footer, then cut.
 std::pair<QFont, QString> fittedTitle(const QString &caption, int pageWidth, QFont font, int smallestPixels,
                                       QPaintDevice *device)
 {
-    const int width = QFontMetrics(font, device).horizontalAdvance(caption);
-    if (width <= pageWidth)
-        return {font, caption};
     // Widths grow about in step with the size, but hinting rounds each glyph.
-    int pixels = std::max(smallestPixels, static_cast<int>(std::int64_t{font.pixelSize()} * pageWidth / width));
-    font.setPixelSize(pixels);
-    while (pixels > smallestPixels && QFontMetrics(font, device).horizontalAdvance(caption) > pageWidth)
-        font.setPixelSize(--pixels);
+    const int width = QFontMetrics(font, device).horizontalAdvance(caption);
+    if (width > pageWidth)
+        font.setPixelSize(
+            std::max(smallestPixels, static_cast<int>(std::int64_t{font.pixelSize()} * pageWidth / width)));
+    while (font.pixelSize() > smallestPixels && QFontMetrics(font, device).horizontalAdvance(caption) > pageWidth)
+        font.setPixelSize(font.pixelSize() - 1);
     return {font, QFontMetrics(font, device).elidedText(caption, Qt::ElideRight, pageWidth)};
 }
 
@@ -161,12 +154,6 @@ void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &pi
 }
 
 PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
-                       const QImage &printBitmap, const DateSeparators &separators)
-{
-    return composePage(painter, pageWidth, pageHeight, dotsPerInchY, page, printBitmap, separators, drawPictureInBands);
-}
-
-PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
                        const QImage &printBitmap, const DateSeparators &separators, const PictureDrawer &drawPicture)
 {
     if (printBitmap.isNull() || printBitmap.format() != QImage::Format_Indexed8)
@@ -193,7 +180,8 @@ PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dot
     const int titleWidth = titleMetrics.horizontalAdvance(title);
     layout.title = QRect(CentredX(pageWidth, titleWidth), layout.titleHeight, titleWidth, titleMetrics.height());
     painter.setFont(fittedFont);
-    drawTextCell(painter, layout.title.topLeft(), title, titleMetrics);
+    // Text cells are placed by their top-left corners, text by its baseline.
+    painter.drawText(layout.title.x(), layout.title.y() + titleMetrics.ascent(), title);
 
     const QFontMetrics footerMetrics(footerFont, painter.device());
     layout.footerHeight = footerMetrics.height();
@@ -206,7 +194,8 @@ PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dot
     PageDescription stamped = page;
     if (!stamped.printedAt.isValid())
         stamped.printedAt = QDateTime::currentDateTime();
-    drawTextCell(painter, layout.footerAt, footerText(stamped, separators), footerMetrics);
+    painter.drawText(layout.footerAt.x(), layout.footerAt.y() + footerMetrics.ascent(),
+                     footerText(stamped, separators));
     return layout;
 }
 

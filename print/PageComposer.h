@@ -85,6 +85,12 @@ inline const QStringList kPrintFontFallbacks = {QStringLiteral("Liberation Sans"
 // all to draw text in: Qt would leave the title and footer out without a word.
 void requirePrintFont();
 
+// Draws `printBitmap` into `target`, its place on the page.
+using PictureDrawer = std::function<void(QPainter &painter, const QRect &target, const QImage &printBitmap)>;
+
+// The painter's own image drawing, in bands of about a million pixels.
+void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &printBitmap);
+
 // Draws the whole page on `painter`, whose device is the page: `pageWidth` x
 // `pageHeight` device pixels at `dotsPerInchY` vertically (font sizes are in
 // points of that resolution). `printBitmap` must be the 8-bit colour-mapped
@@ -93,21 +99,11 @@ void requirePrintFont();
 // left in them. A title wider than the page is drawn smaller, down to the
 // footer's size, then cut with "…". Throws PrintError as requirePrintFont
 // does. Text goes on an opaque white background; the picture's pixels reach
-// the device unchanged (no lossy re-compression).
-PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
-                       const QImage &printBitmap, const DateSeparators &separators);
-
-// Draws `printBitmap` into `target`, its place on the page.
-using PictureDrawer = std::function<void(QPainter &painter, const QRect &target, const QImage &printBitmap)>;
-
-// The drawer of the page above: the painter's own image drawing, in bands of
-// about a million pixels.
-void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &printBitmap);
-
-// The same page with the picture drawn by `drawPicture` instead: the PDF
-// page draws a stand-in that it then fills with the picture's own image
+// the device unchanged (no lossy re-compression). The PDF page has the
+// picture drawn by a stand-in that it then fills with the picture's own image
 // (PdfImage.h).
 PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
-                       const QImage &printBitmap, const DateSeparators &separators, const PictureDrawer &drawPicture);
+                       const QImage &printBitmap, const DateSeparators &separators,
+                       const PictureDrawer &drawPicture = drawPictureInBands);
 
 } // namespace terralume::print

@@ -88,7 +88,6 @@ private slots:
     void pdfCarriesTitleAndFooterText();
     void titleStaysWithinThePage_data();
     void titleStaysWithinThePage();
-    void pdfTitleStaysWithinThePrintableArea_data();
     void pdfTitleStaysWithinThePrintableArea();
 };
 
@@ -250,37 +249,32 @@ void PageComposition::titleStaysWithinThePage_data()
     QTest::addColumn<Fit>("fit");
     // Printable areas at 150 dpi, a quarter inch in from the paper's edges.
     const QSize a4(1165, 1679), letter(1200, 1575);
-    const QSize a4Across = a4.transposed(), letterAcross = letter.transposed();
     QTest::newRow("short, A4") << medium().caption << a4 << Fit::AsDesigned;
     QTest::newRow("97 characters, A4") << kLongCaption << a4 << Fit::Smaller;
     QTest::newRow("97 characters, Letter") << kLongCaption << letter << Fit::Smaller;
-    QTest::newRow("97 characters, A4 across") << kLongCaption << a4Across << Fit::AsDesigned;
-    QTest::newRow("97 characters, Letter across") << kLongCaption << letterAcross << Fit::AsDesigned;
+    QTest::newRow("97 characters, A4 across") << kLongCaption << a4.transposed() << Fit::AsDesigned;
     QTest::newRow("97 W, A4") << kWideCaption << a4 << Fit::Cut;
-    QTest::newRow("97 W, Letter") << kWideCaption << letter << Fit::Cut;
-    // Just wide enough at the footer's size.
-    QTest::newRow("97 W, A4 across") << kWideCaption << a4Across << Fit::Smaller;
-    QTest::newRow("97 W, Letter across") << kWideCaption << letterAcross << Fit::Cut;
+    QTest::newRow("97 W, A4 across") << kWideCaption << a4.transposed() << Fit::Smaller; // just, at the footer's size
+    QTest::newRow("97 W, Letter across") << kWideCaption << letter.transposed() << Fit::Cut;
 }
 
-// Composed in the middle of a canvas three pages wide, so that anything drawn
-// past the page's edges is there to be seen.
+// Composed in the middle of a canvas three pages wide, where anything drawn
+// past the page's edges shows.
 void PageComposition::titleStaysWithinThePage()
 {
     QFETCH(QString, caption);
     QFETCH(QSize, page);
     QFETCH(Fit, fit);
-    const QImage bitmap = ReJigPallete(maps::mapView("Small"));
     QImage canvas = grey(3 * page.width(), page.height());
     QPainter painter(&canvas);
     painter.translate(page.width(), 0);
     PageDescription description = medium();
     description.caption = caption;
+    const QImage bitmap = ReJigPallete(maps::mapView("Small"));
     const PageLayout layout = composePage(painter, page.width(), page.height(), 150, description, bitmap, kCommon);
     painter.end();
 
-    QVERIFY(layout.title.left() >= 0);
-    QVERIFY(layout.title.right() < page.width());
+    QVERIFY(layout.title.left() >= 0 && layout.title.right() < page.width());
     int outside = 0, inked = 0;
     for (int y = 0; y < layout.picture.top(); ++y)
         for (int x = 0; x < canvas.width(); ++x) {
@@ -290,81 +284,40 @@ void PageComposition::titleStaysWithinThePage()
         }
     QCOMPARE(outside, 0);
     QVERIFY(inked > 100);
-
-    // The floor is the footer's size; a title cut there fills the width.
-    switch (fit) {
-    case Fit::AsDesigned:
-        QCOMPARE(layout.title.height(), layout.titleHeight);
-        break;
-    case Fit::Smaller:
-        QVERIFY(layout.title.height() < layout.titleHeight);
-        QVERIFY(layout.title.height() >= layout.footerHeight);
-        break;
-    case Fit::Cut:
-        QCOMPARE(layout.title.height(), layout.footerHeight);
-        QVERIFY(layout.title.width() > page.width() - layout.footerHeight);
-        break;
-    }
+    // Never below the footer's size; cut there, it fills the width but for a letter.
+    QCOMPARE(layout.title.height() == layout.titleHeight, fit == Fit::AsDesigned);
+    QVERIFY(layout.title.height() >= layout.footerHeight);
+    if (fit == Fit::Cut)
+        QVERIFY(layout.title.height() == layout.footerHeight &&
+                layout.title.width() > page.width() - layout.footerHeight);
 }
 
-void PageComposition::pdfTitleStaysWithinThePrintableArea_data()
-{
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<int>("paper");
-    QTest::addColumn<bool>("landscape");
-    QTest::addColumn<bool>("cut");
-    for (const auto &[name, paper] : {std::pair{"A4", Paper::A4}, std::pair{"Letter", Paper::Letter}})
-        for (const bool landscape : {false, true}) {
-            const QByteArray row = QByteArray(name) + (landscape ? " across" : "");
-            QTest::newRow("97 characters, " + row) << kLongCaption << int(paper) << landscape << false;
-            // Only A4 across is wide enough for it at the footer's size.
-            const bool cut = paper == Paper::Letter || !landscape;
-            QTest::newRow("97 W, " + row) << kWideCaption << int(paper) << landscape << cut;
-        }
-}
-
-// Every word's box, as poppler reads the file, lies within the printable area.
+// Every word's box, as poppler reads the file, lies within the printable
+// area, and the title too wide even at the footer's size ends in "…".
 void PageComposition::pdfTitleStaysWithinThePrintableArea()
 {
-    QFETCH(QString, caption);
-    QFETCH(int, paper);
-    QFETCH(bool, landscape);
-    QFETCH(bool, cut);
     QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("page.pdf"));
     PageDescription page = medium();
-    page.caption = caption;
-    QVERIFY(!writePdf(pdf, maps::mapView("Small"), page, PdfOptions{Paper(paper), landscape}).isNull());
+    page.caption = kWideCaption;
+    QVERIFY(!writePdf(pdf, maps::mapView("Small"), page, PdfOptions{Paper::Letter, false}).isNull());
     bool ok = false;
-    const QString boxes =
-        QString::fromUtf8(tools::run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")}, &ok));
+    const QString boxes = QString::fromUtf8(
+        tools::run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")}, &ok));
     QVERIFY(ok);
-
-    const QRegularExpression pageBox(QStringLiteral("<page width=\"([0-9.]+)\""));
     const QRegularExpression wordBox(
-        QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"[0-9.]+\">([^<]*)</word>"));
-    const double paperWidth = pageBox.match(boxes).captured(1).toDouble();
-    QVERIFY(paperWidth > 0);
+        QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"[0-9.]+\" xMax=\"([0-9.]+)\" yMax=\"[0-9.]+\">([^<]*)</word>"));
     const double margin = kPdfMarginMillimetres / 25.4 * 72, slack = 0.5;
-    QStringList titleWords;
-    double titleTop = -1;
-    for (auto words = wordBox.globalMatch(boxes); words.hasNext();) {
-        const QRegularExpressionMatch word = words.next();
-        const double left = word.captured(1).toDouble(), top = word.captured(2).toDouble();
-        QVERIFY2(left >= margin - slack, qPrintable(word.captured(4)));
-        QVERIFY2(word.captured(3).toDouble() <= paperWidth - margin + slack, qPrintable(word.captured(4)));
-        if (titleTop < 0)
-            titleTop = top;
-        if (std::abs(top - titleTop) < 1)
-            titleWords << word.captured(4);
+    QStringList words;
+    for (auto found = wordBox.globalMatch(boxes); found.hasNext();) {
+        const QRegularExpressionMatch word = found.next();
+        QVERIFY2(word.captured(1).toDouble() >= margin - slack, qPrintable(word.captured(3)));
+        QVERIFY2(word.captured(2).toDouble() <= 612 - margin + slack, qPrintable(word.captured(3)));
+        words << word.captured(3);
     }
-    const QString title = titleWords.join(u' ');
-    if (cut) {
-        QVERIFY2(title.endsWith(u'…'), qPrintable(title));
-        QVERIFY2(caption.startsWith(title.chopped(1)), qPrintable(title));
-    } else {
-        QCOMPARE(title, caption);
-    }
+    QVERIFY(words.size() > 3);
+    const QString title = words.mid(0, 3).join(u' ');
+    QVERIFY2(title.endsWith(u'…') && kWideCaption.startsWith(title.chopped(1)), qPrintable(title));
 }
 
 QTEST_MAIN(PageComposition)

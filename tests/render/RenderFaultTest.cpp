@@ -391,7 +391,8 @@ TEST_P(RendererWithoutFonts, RefusesThePageNamingItsFont)
     const std::string page = (target / "map.pdf").string();
     const Outcome run = runRenderer(
         {"--pdf", page}, scratch,
-        Limits{std::nullopt, std::nullopt, {{"FONTCONFIG_FILE", config.string()}, {"QT_QPA_FONTDIR", noFonts.string()}}});
+        Limits{
+            std::nullopt, std::nullopt, {{"FONTCONFIG_FILE", config.string()}, {"QT_QPA_FONTDIR", noFonts.string()}}});
     ASSERT_TRUE(run.exited) << "killed by signal " << run.status << "\n" << run.err;
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find("terralume-render: cannot write '" + page + "': "), std::string::npos) << run.err;
