@@ -99,9 +99,9 @@ void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &pr
 // left in them. A title wider than the page is drawn smaller, down to the
 // footer's size, then cut with "…". Throws PrintError as requirePrintFont
 // does. Text goes on an opaque white background; the picture's pixels reach
-// the device unchanged (no lossy re-compression). The PDF page has the
-// picture drawn by a stand-in that it then fills with the picture's own image
-// (PdfImage.h).
+// the device unchanged (no lossy re-compression). `drawPicture` draws the
+// picture: the PDF page's draws a stand-in that it then fills with the
+// picture's own image (PdfImage.h).
 PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
                        const QImage &printBitmap, const DateSeparators &separators,
                        const PictureDrawer &drawPicture = drawPictureInBands);
