@@ -37,6 +37,7 @@ QByteArray drawnPage(const QImage &printBitmap, const PageDescription &page, con
         QPdfWriter writer;
         QPainter painter;
     };
+    requirePrintFont(); // before there is a drawing that a failure would leave behind
     QByteArray bytes;
     auto drawing = std::make_unique<Drawing>(&bytes);
     QPdfWriter &writer = drawing->writer;

@@ -4,6 +4,7 @@
 #include "PrintError.h"
 
 #include <QFont>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
 
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace terralume::print {
 
@@ -109,14 +111,31 @@ QFont printFont(int points, int dotsPerInchY)
     return font;
 }
 
-// Text with its top-left corner at `topLeft`, on the opaque background.
-void drawTextCell(QPainter &painter, QPoint topLeft, const QString &text, const QFontMetrics &metrics)
+// The caption in `font` when it fits the page's width, else smaller down to
+// `smallestPixels`, so that it reads no smaller than the footer, then cut.
+std::pair<QFont, QString> fittedTitle(const QString &caption, int pageWidth, QFont font, int smallestPixels,
+                                      QPaintDevice *device)
 {
-    painter.drawText(QPoint(topLeft.x(), topLeft.y() + metrics.ascent()), text);
+    // Widths grow about in step with the size, but hinting rounds each glyph.
+    const int width = QFontMetrics(font, device).horizontalAdvance(caption);
+    if (width > pageWidth)
+        font.setPixelSize(
+            std::max(smallestPixels, static_cast<int>(std::int64_t{font.pixelSize()} * pageWidth / width)));
+    while (font.pixelSize() > smallestPixels && QFontMetrics(font, device).horizontalAdvance(caption) > pageWidth)
+        font.setPixelSize(font.pixelSize() - 1);
+    return {font, QFontMetrics(font, device).elidedText(caption, Qt::ElideRight, pageWidth)};
 }
 
-
 } // namespace
+
+void requirePrintFont()
+{
+    // With no face at all Qt measures and draws in a stand-in with no name
+    // and no glyphs.
+    if (QFontInfo(printFont(kFooterPoints, 72)).family().isEmpty())
+        throw PrintError("There is no font for the page's text: " + kPrintFontFamily.toStdString() +
+                         " is not installed, nor any font to stand in for it");
+}
 
 // Every band is its own image on the page, so the device never needs a
 // 32-bit copy of the whole picture at once (a 5120-square view would take
@@ -135,16 +154,11 @@ void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &pi
 }
 
 PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
-                       const QImage &printBitmap, const DateSeparators &separators)
-{
-    return composePage(painter, pageWidth, pageHeight, dotsPerInchY, page, printBitmap, separators, drawPictureInBands);
-}
-
-PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
                        const QImage &printBitmap, const DateSeparators &separators, const PictureDrawer &drawPicture)
 {
     if (printBitmap.isNull() || printBitmap.format() != QImage::Format_Indexed8)
         throw PrintError("There is no converted picture to print");
+    requirePrintFont();
 
     // Qt's PDF and print engines would otherwise store the picture as JPEG.
     painter.setRenderHint(QPainter::LosslessImageRendering, true);
@@ -158,13 +172,17 @@ PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dot
     layout.pageHeight = pageHeight;
 
     const QFont titleFont = printFont(kTitlePoints, dotsPerInchY);
-    const QFontMetrics titleMetrics(titleFont, painter.device());
-    painter.setFont(titleFont);
-    layout.titleHeight = titleMetrics.height();
-    layout.titleAt = QPoint(CentredX(pageWidth, titleMetrics.horizontalAdvance(page.caption)), layout.titleHeight);
-    drawTextCell(painter, layout.titleAt, page.caption, titleMetrics);
-
     const QFont footerFont = printFont(kFooterPoints, dotsPerInchY);
+    layout.titleHeight = QFontMetrics(titleFont, painter.device()).height();
+    const auto [fittedFont, title] =
+        fittedTitle(page.caption, pageWidth, titleFont, footerFont.pixelSize(), painter.device());
+    const QFontMetrics titleMetrics(fittedFont, painter.device());
+    const int titleWidth = titleMetrics.horizontalAdvance(title);
+    layout.title = QRect(CentredX(pageWidth, titleWidth), layout.titleHeight, titleWidth, titleMetrics.height());
+    painter.setFont(fittedFont);
+    // Text cells are placed by their top-left corners, text by its baseline.
+    painter.drawText(layout.title.x(), layout.title.y() + titleMetrics.ascent(), title);
+
     const QFontMetrics footerMetrics(footerFont, painter.device());
     layout.footerHeight = footerMetrics.height();
 
@@ -176,7 +194,8 @@ PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dot
     PageDescription stamped = page;
     if (!stamped.printedAt.isValid())
         stamped.printedAt = QDateTime::currentDateTime();
-    drawTextCell(painter, layout.footerAt, footerText(stamped, separators), footerMetrics);
+    painter.drawText(layout.footerAt.x(), layout.footerAt.y() + footerMetrics.ascent(),
+                     footerText(stamped, separators));
     return layout;
 }
 

@@ -68,7 +68,7 @@ struct PageLayout {
     int pageHeight = 0;
     int titleHeight = 0;
     int footerHeight = 0;
-    QPoint titleAt; // top-left of the title's text cell
+    QRect title; // the title's text cell as drawn, within the page's width
     QRect picture;
     QPoint footerAt; // top-left of the footer's text cell
 };
@@ -81,27 +81,29 @@ inline const QString kPrintFontFamily = QStringLiteral("Arial");
 // (Qt's offscreen platform on Windows reads the Fonts folder only).
 inline const QStringList kPrintFontFallbacks = {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")};
 
+// Throws PrintError naming the page's font when the system has no face at
+// all to draw text in: Qt would leave the title and footer out without a word.
+void requirePrintFont();
+
+// Draws `printBitmap` into `target`, its place on the page.
+using PictureDrawer = std::function<void(QPainter &painter, const QRect &target, const QImage &printBitmap)>;
+
+// The painter's own image drawing, in bands of about a million pixels.
+void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &printBitmap);
+
 // Draws the whole page on `painter`, whose device is the page: `pageWidth` x
 // `pageHeight` device pixels at `dotsPerInchY` vertically (font sizes are in
 // points of that resolution). `printBitmap` must be the 8-bit colour-mapped
 // picture from ReJigPallete; anything else throws PrintError before drawing.
 // The painter's font, brush and hints are set here, whatever a previous page
-// left in them. Text goes on an opaque white background; the picture's pixels
-// reach the device unchanged (no lossy re-compression).
+// left in them. A title wider than the page is drawn smaller, down to the
+// footer's size, then cut with "…". Throws PrintError as requirePrintFont
+// does. Text goes on an opaque white background; the picture's pixels reach
+// the device unchanged (no lossy re-compression). `drawPicture` draws the
+// picture: the PDF page's draws a stand-in that it then fills with the
+// picture's own image (PdfImage.h).
 PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
-                       const QImage &printBitmap, const DateSeparators &separators);
-
-// Draws `printBitmap` into `target`, its place on the page.
-using PictureDrawer = std::function<void(QPainter &painter, const QRect &target, const QImage &printBitmap)>;
-
-// The drawer of the page above: the painter's own image drawing, in bands of
-// about a million pixels.
-void drawPictureInBands(QPainter &painter, const QRect &target, const QImage &printBitmap);
-
-// The same page with the picture drawn by `drawPicture` instead: the PDF
-// page draws a stand-in that it then fills with the picture's own image
-// (PdfImage.h).
-PageLayout composePage(QPainter &painter, int pageWidth, int pageHeight, int dotsPerInchY, const PageDescription &page,
-                       const QImage &printBitmap, const DateSeparators &separators, const PictureDrawer &drawPicture);
+                       const QImage &printBitmap, const DateSeparators &separators,
+                       const PictureDrawer &drawPicture = drawPictureInBands);
 
 } // namespace terralume::print

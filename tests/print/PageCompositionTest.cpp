@@ -63,7 +63,17 @@ QImage grey(int width, int height)
     return page;
 }
 
+// The caption of a 97-character title, and one of 97 of the widest letter.
+const QString kLongCaption = QStringLiteral("Terralume - The Great Northern Archipelago, its Inland Seas and the Long "
+                                            "Southern Shore as seen from the West");
+const QString kWideCaption = QStringLiteral("Terralume - ") + QString(97, u'W');
+
+// How a title comes out on the page.
+enum class Fit { AsDesigned, Smaller, Cut };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Fit)
 
 class PageComposition : public QObject {
     Q_OBJECT
@@ -76,6 +86,9 @@ private slots:
     void pdfEmbedsPrintBitmapWithoutLoss_data();
     void pdfEmbedsPrintBitmapWithoutLoss();
     void pdfCarriesTitleAndFooterText();
+    void titleStaysWithinThePage_data();
+    void titleStaysWithinThePage();
+    void pdfTitleStaysWithinThePrintableArea();
 };
 
 void PageComposition::titlePictureAndFooterLandWhereTheLayoutSays()
@@ -90,7 +103,8 @@ void PageComposition::titlePictureAndFooterLandWhereTheLayoutSays()
     title.setPixelSize(25); // 12 points at 150 dpi
     const QFontMetrics metrics(title, &page);
     QCOMPARE(layout.titleHeight, metrics.height());
-    QCOMPARE(layout.titleAt, QPoint((1200 - metrics.horizontalAdvance(medium().caption)) / 2, layout.titleHeight));
+    const int titleWidth = metrics.horizontalAdvance(medium().caption);
+    QCOMPARE(layout.title, QRect((1200 - titleWidth) / 2, layout.titleHeight, titleWidth, metrics.height()));
     QCOMPARE(layout.picture, QRect(120, 3 * layout.titleHeight, 960, 960));
     QCOMPARE(layout.footerAt.x(), 120);
     QCOMPARE(layout.footerAt.y() + layout.footerHeight, 1700);
@@ -106,12 +120,12 @@ void PageComposition::titlePictureAndFooterLandWhereTheLayoutSays()
     QCOMPARE(page.pixel(layout.picture.right() + 2, layout.picture.center().y()), qRgb(128, 128, 128));
     QCOMPARE(page.pixel(600, layout.picture.top() - 3), qRgb(128, 128, 128));
     // Text sits on an opaque white cell: its first column is white, not grey.
-    QCOMPARE(page.pixel(layout.titleAt.x(), layout.titleAt.y() + 1), qRgb(255, 255, 255));
+    QCOMPARE(page.pixel(layout.title.left(), layout.title.top() + 1), qRgb(255, 255, 255));
     QCOMPARE(page.pixel(layout.footerAt.x(), layout.footerAt.y() + 1), qRgb(255, 255, 255));
     // ...and it really wrote something dark in the title cell.
     int dark = 0;
-    for (int x = layout.titleAt.x(); x < 1200 - layout.titleAt.x(); ++x)
-        for (int y = layout.titleAt.y(); y < layout.titleAt.y() + layout.titleHeight; ++y)
+    for (int x = layout.title.left(); x <= layout.title.right(); ++x)
+        for (int y = layout.title.top(); y <= layout.title.bottom(); ++y)
             dark += qGray(page.pixel(x, y)) < 64;
     QVERIFY(dark > 100);
 }
@@ -226,6 +240,84 @@ void PageComposition::pdfCarriesTitleAndFooterText()
                          QRegularExpression::escape(local.date) + QStringLiteral("26\\s+9") +
                          QRegularExpression::escape(local.time) + QStringLiteral("05");
     QVERIFY2(text.contains(QRegularExpression(date)), qPrintable(text));
+}
+
+void PageComposition::titleStaysWithinThePage_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QSize>("page");
+    QTest::addColumn<Fit>("fit");
+    // Printable areas at 150 dpi, a quarter inch in from the paper's edges.
+    const QSize a4(1165, 1679), letter(1200, 1575);
+    QTest::newRow("short, A4") << medium().caption << a4 << Fit::AsDesigned;
+    QTest::newRow("97 characters, A4") << kLongCaption << a4 << Fit::Smaller;
+    QTest::newRow("97 characters, Letter") << kLongCaption << letter << Fit::Smaller;
+    QTest::newRow("97 characters, A4 across") << kLongCaption << a4.transposed() << Fit::AsDesigned;
+    QTest::newRow("97 W, A4") << kWideCaption << a4 << Fit::Cut;
+    QTest::newRow("97 W, A4 across") << kWideCaption << a4.transposed() << Fit::Smaller; // just, at the footer's size
+    QTest::newRow("97 W, Letter across") << kWideCaption << letter.transposed() << Fit::Cut;
+}
+
+// Composed in the middle of a canvas three pages wide, where anything drawn
+// past the page's edges shows.
+void PageComposition::titleStaysWithinThePage()
+{
+    QFETCH(QString, caption);
+    QFETCH(QSize, page);
+    QFETCH(Fit, fit);
+    QImage canvas = grey(3 * page.width(), page.height());
+    QPainter painter(&canvas);
+    painter.translate(page.width(), 0);
+    PageDescription description = medium();
+    description.caption = caption;
+    const QImage bitmap = ReJigPallete(maps::mapView("Small"));
+    const PageLayout layout = composePage(painter, page.width(), page.height(), 150, description, bitmap, kCommon);
+    painter.end();
+
+    QVERIFY(layout.title.left() >= 0 && layout.title.right() < page.width());
+    int outside = 0, inked = 0;
+    for (int y = 0; y < layout.picture.top(); ++y)
+        for (int x = 0; x < canvas.width(); ++x) {
+            const bool onPage = x >= page.width() && x < 2 * page.width();
+            outside += !onPage && canvas.pixel(x, y) != qRgb(128, 128, 128);
+            inked += onPage && qGray(canvas.pixel(x, y)) < 64;
+        }
+    QCOMPARE(outside, 0);
+    QVERIFY(inked > 100);
+    // Never below the footer's size; cut there, it fills the width but for a letter.
+    QCOMPARE(layout.title.height() == layout.titleHeight, fit == Fit::AsDesigned);
+    QVERIFY(layout.title.height() >= layout.footerHeight);
+    if (fit == Fit::Cut)
+        QVERIFY(layout.title.height() == layout.footerHeight &&
+                layout.title.width() > page.width() - layout.footerHeight);
+}
+
+// Every word's box, as poppler reads the file, lies within the printable
+// area, and the title too wide even at the footer's size ends in "…".
+void PageComposition::pdfTitleStaysWithinThePrintableArea()
+{
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("page.pdf"));
+    PageDescription page = medium();
+    page.caption = kWideCaption;
+    QVERIFY(!writePdf(pdf, maps::mapView("Small"), page, PdfOptions{Paper::Letter, false}).isNull());
+    bool ok = false;
+    const QString boxes = QString::fromUtf8(
+        tools::run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")}, &ok));
+    QVERIFY(ok);
+    const QRegularExpression wordBox(
+        QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"[0-9.]+\" xMax=\"([0-9.]+)\" yMax=\"[0-9.]+\">([^<]*)</word>"));
+    const double margin = kPdfMarginMillimetres / 25.4 * 72, slack = 0.5;
+    QStringList words;
+    for (auto found = wordBox.globalMatch(boxes); found.hasNext();) {
+        const QRegularExpressionMatch word = found.next();
+        QVERIFY2(word.captured(1).toDouble() >= margin - slack, qPrintable(word.captured(3)));
+        QVERIFY2(word.captured(2).toDouble() <= 612 - margin + slack, qPrintable(word.captured(3)));
+        words << word.captured(3);
+    }
+    QVERIFY(words.size() > 3);
+    const QString title = words.mid(0, 3).join(u' ');
+    QVERIFY2(title.endsWith(u'…') && kWideCaption.startsWith(title.chopped(1)), qPrintable(title));
 }
 
 QTEST_MAIN(PageComposition)

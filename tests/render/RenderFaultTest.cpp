@@ -376,6 +376,32 @@ TEST_P(RendererPlatform, WritesThePageWithoutADisplay)
 
 INSTANTIATE_TEST_SUITE_P(Renderer, RendererPlatform, testing::Values("xcb", "wayland", "no-such-platform"));
 
+// A system with no font at all: Qt would write the page without its title and
+// footer. Fontconfig is given a configuration of its own, with no folder of
+// fonts or with an empty one.
+class RendererWithoutFonts : public RendererProcess, public testing::WithParamInterface<bool> {};
+
+TEST_P(RendererWithoutFonts, RefusesThePageNamingItsFont)
+{
+    const fs::path config = scratch / "fonts.conf", noFonts = scratch / "no-fonts";
+    fs::create_directories(noFonts);
+    const std::string folder = GetParam() ? "<dir>" + noFonts.string() + "</dir>" : "";
+    writeAll(config, "<?xml version=\"1.0\"?>\n<fontconfig>" + folder + "<cachedir>" + (scratch / "cache").string() +
+                         "</cachedir></fontconfig>\n");
+    const std::string page = (target / "map.pdf").string();
+    const Outcome run = runRenderer(
+        {"--pdf", page}, scratch,
+        Limits{
+            std::nullopt, std::nullopt, {{"FONTCONFIG_FILE", config.string()}, {"QT_QPA_FONTDIR", noFonts.string()}}});
+    ASSERT_TRUE(run.exited) << "killed by signal " << run.status << "\n" << run.err;
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("terralume-render: cannot write '" + page + "': "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Arial is not installed"), std::string::npos) << run.err;
+    EXPECT_TRUE(contentsOf(target).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Renderer, RendererWithoutFonts, testing::Bool());
+
 TEST_F(RendererProcess, RunningOutOfMemoryIsReportedAndLeavesNoFile)
 {
 #if defined(__SANITIZE_ADDRESS__)

@@ -321,7 +321,7 @@ private slots:
         QCOMPARE(caption, QStringLiteral("Terralume - ") + title);
 
         // On the page the caption is one line centred on the page: far wider
-        // than the page, it starts far to its left and covers it edge to edge.
+        // than the page, it is cut to the page's width and fills it edge to edge.
         QImage page(850, 1100, QImage::Format_RGB32);
         page.fill(Qt::white);
         QPainter painter(&page);
@@ -329,8 +329,8 @@ private slots:
             print::composePage(painter, page.width(), page.height(), 100, {caption, QStringLiteral("Small"), 0, 0, {}},
                                print::ReJigPallete(view), {});
         painter.end();
-        QVERIFY(layout.titleAt.x() < -100 * page.width());
-        const QRect band(0, layout.titleAt.y(), page.width(), layout.titleHeight);
+        QVERIFY(layout.title.left() >= 0 && layout.title.right() < page.width());
+        const QRect band(0, layout.title.top(), page.width(), layout.title.height());
         for (const QRect edge : {QRect(band.topLeft(), QSize(40, band.height())),
                                  QRect(band.topRight() - QPoint(39, 0), QSize(40, band.height()))}) {
             bool inked = false;
