@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Runs the example commands of README.md as a reader would type them, one
 # after another in an empty folder, with the README's `build/` standing for
-# this build's folder. Each must succeed within a minute, write the files it
-# names in the format it names, and a search must list as many worlds as it
-# asks for, each within the ranges asked for.
+# this build's folder. Each must succeed within SECONDS (a minute unless
+# given), write the files it names in the format it names, and a search must
+# list as many worlds as it asks for, each within the ranges asked for.
 #
 # The examples are the lines of the fenced block that follows the README's
 # line `<!-- examples run by the tests -->`.
 #
-#   tests/readme-examples.sh README BUILD_DIR
+#   tests/readme-examples.sh README BUILD_DIR [SECONDS]
 set -uo pipefail
 readme=$1
 build=$(cd "$2" && pwd)
+limit=${3:-60}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -37,10 +38,10 @@ declare -A magic=([--png]=$'\x89PNG' [--pdf]='%PDF-' [--heights]='P5')
 for example in "${examples[@]}"; do
   command=$(sed -E 's#(^|[ (])build/#\1'"$build"'/#g' <<<"$example")
   echo "\$ $example"
-  timeout 60 bash -c "$command" >out.txt 2>err.txt
+  timeout "$limit" bash -c "$command" >out.txt 2>err.txt
   status=$?
   if ((status == 124)); then
-    fail "'$example' still ran after a minute"
+    fail "'$example' still ran after $limit s"
     continue
   elif ((status != 0)); then
     fail "'$example' exited with $status: $(cat err.txt)"
