@@ -39,7 +39,8 @@ shown=$(date +%s.%N)
 echo "fresh clone to window: $(bc <<<"$shown - $started") s"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "its first lines:"
-tr '\r' '\n' <"$work/first.log" | sed 's/\x1b\[K//g' | head -8 | sed 's/^/  /'
+sed -e '/^Script started/d' -e 's/\r$//' "$work/first.log" | tr '\r' '\n' | sed 's/\x1b\[K//g' | grep -v '^$' |
+  head -6 | sed 's/^/  /'
 
 started=$(date +%s.%N)
 script -qfec "$work/clone/scripts/start.sh" "$work/second.log" >/dev/null 2>&1
