@@ -6,15 +6,14 @@
 #
 #   scripts/screenshot.sh [BUILD_DIR] [OUTPUT_DIR]     (default: build docs)
 #
-# The program is built first when BUILD_DIR holds none.
+# The program is built first where it is out of date.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$here/build}"
 out="${2:-$here/docs}"
 program="$build/app/terralume"
-if [[ ! -x $program ]]; then
-  "$here/scripts/setup.sh" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+[[ -f $build/build.ninja ]] || cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target terralume >/dev/null
 for tool in Xvfb openbox xdotool xwd xwdtopnm pnmcut pnmtopng; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
 done
@@ -73,11 +72,13 @@ shoot "$out/settings-window.png" "$sx" "$sy" "$sw" "$sh"
 # moved aside first so that both can be seen.
 xdotool windowmove --sync "$settings" 330 60
 xdotool windowactivate --sync "$settings"
-# Focus starts on the size list; four Tabs reach the title field.
-xdotool key --clearmodifiers Tab Tab Tab Tab
+# Focus starts on the size list; past the seed, the die and the two sliders
+# is the title field.
+xdotool key --clearmodifiers Tab Tab Tab Tab Tab
 xdotool type --delay 20 'Archipelago'
 xdotool key --clearmodifiers Return
-map=$(xdotool search --sync --onlyvisible --name '^Terralume - Archipelago' | head -1)
+map=$(timeout 60 xdotool search --sync --onlyvisible --name '^Terralume - Archipelago' | head -1) ||
+  { echo "no map window titled Archipelago: has the settings window's tab order changed?" >&2; exit 1; }
 sleep 2
 
 read -r mx my mw mh < <(frame_of "$map")
