@@ -51,11 +51,6 @@ QLabel *blueLabel(const DesignScale &scale, const QString &name, const QString &
     label->move(scale.point(left, top));
     label->adjustSize();
     label->resize(label->width(), std::max(label->height(), scale(16)));
-    // A face wider than the design's would carry the longest text past the
-    // window's fixed edge and cut it: the label moves left instead.
-    const int lastLeft = parent->width() - label->width();
-    if (label->x() > lastLeft)
-        label->move(std::max(0, lastLeft), label->y());
     return label;
 }
 
@@ -85,10 +80,20 @@ TWorldSplash::TWorldSplash(QWidget *parent) : QDialog(parent, Qt::Dialog | title
     // The banner is the program's name, written out; a screen reader says it.
     banner->setAccessibleName(QStringLiteral("Terralume"));
 
-    blueLabel(scale, QStringLiteral("Label3"), QStringLiteral("The Random World Generator"), 90, 108, this);
+    QLabel *title =
+        blueLabel(scale, QStringLiteral("Label3"), QStringLiteral("The Random World Generator"), 90, 108, this);
     QLabel *version =
         blueLabel(scale, QStringLiteral("Label1"), QStringLiteral("Version " TERRALUME_VERSION), 132, 132, this);
     QLabel *address = blueLabel(scale, QStringLiteral("Label2"), webAddress(), 132, 156, this);
+    // The lines start at one edge, the block centred as the longest line
+    // is in the design; in a face of other widths the design's own starts
+    // would leave them ragged, or carry one past the window's edge.
+    const QList<QLabel *> lines{title, version, address};
+    const int widest = (*std::max_element(lines.begin(), lines.end(), [](const QLabel *a, const QLabel *b) {
+                           return a->width() < b->width();
+                       }))->width();
+    for (QLabel *line : lines)
+        line->move(std::max(0, (width() - widest) / 2), line->y());
     // A screen reader presenting a dialog reads only its labels of three
     // words or more, taking shorter ones for the captions of fields.
     version->setAccessibleName(QStringLiteral("Terralume version " TERRALUME_VERSION));

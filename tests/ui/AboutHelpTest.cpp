@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <optional>
 #include <QTextBrowser>
 #include <QTimer>
 
@@ -75,9 +77,13 @@ private slots:
             {QStringLiteral("Label2"), TWorldSplash::webAddress()},
         };
         int previousTop = 0;
+        std::optional<int> lineStart;
         for (const auto &[name, text] : labels) {
             auto *label = splash.findChild<QLabel *>(name);
             QVERIFY2(label, qPrintable(name));
+            // The lines start at one x.
+            QCOMPARE(label->x(), lineStart.value_or(label->x()));
+            lineStart = label->x();
             QCOMPARE(label->text(), text);
             // A screen reader presenting a dialog passes over labels of
             // fewer than three words.
