@@ -18,7 +18,7 @@ jobs=${FUZZ_JOBS:-2}
 say() { printf 'fuzz: %s\n' "$*" >&2; }
 
 if ! command -v clang++ >/dev/null; then
-    say "clang++ not found (install the packages in scripts/debian-packages.txt)"
+    say "clang++ not found (install the packages in scripts/debian-test-packages.txt)"
     exit 2
 fi
 

@@ -32,7 +32,7 @@ fail() {
 }
 
 for tool in cpack dpkg-deb lintian appstreamcli desktop-file-validate man; do
-    command -v "$tool" >/dev/null || { say "$tool not found (install the packages in scripts/debian-packages.txt)"; exit 2; }
+    command -v "$tool" >/dev/null || { say "$tool not found (install the packages in scripts/debian-test-packages.txt)"; exit 2; }
 done
 
 (cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log" >&2; say "cpack failed"; exit 1; }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs (those not yet installed),
+# Installs the Debian packages the build and the tests need (those not yet installed),
 # then configures and builds Terralume into the given folder.
 # Usage: scripts/setup.sh BUILD_DIR [extra cmake arguments...]
 set -euo pipefail
@@ -9,6 +9,6 @@ shift
 # shellcheck source=scripts/lib/packages.sh
 . "$here/scripts/lib/packages.sh"
 
-install_packages "$here/scripts/debian-packages.txt"
+install_packages "$here/scripts/debian-packages.txt" "$here/scripts/debian-test-packages.txt"
 cmake -S "$here" -B "$build" -G Ninja "$@"
 cmake --build "$build"

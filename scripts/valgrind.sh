@@ -17,7 +17,7 @@ jobs=${VALGRIND_JOBS:-2}
 say() { printf 'valgrind: %s\n' "$*" >&2; }
 
 if ! command -v valgrind >/dev/null; then
-    say "valgrind not found (install the packages in scripts/debian-packages.txt)"
+    say "valgrind not found (install the packages in scripts/debian-test-packages.txt)"
     exit 2
 fi
 if [[ -f $build/CMakeCache.txt ]] && grep -q '^TERRALUME_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then

@@ -1,14 +1,14 @@
 # shellcheck shell=bash
 # Sourced, not run: the Debian packages a script needs, installed on demand.
 #
-# install_packages LIST installs those of the packages named in the file LIST
-# (one a line; blank lines and lines starting with # are skipped) that are
+# install_packages LIST... installs those of the packages named in the files
+# LIST (one a line; blank lines and lines starting with # are skipped) that are
 # not installed yet, through sudo unless already root. It names them and says
 # why sudo asks before it does, and waits for another program that is
 # installing packages instead of failing on its lock.
 install_packages() {
-  local list=$1 wanted missing
-  mapfile -t wanted < <(grep -v '^\s*#' "$list" | sed '/^\s*$/d')
+  local wanted missing
+  mapfile -t wanted < <(grep -hv '^\s*#' "$@" | sed '/^\s*$/d')
   mapfile -t missing < <(comm -23 <(printf '%s\n' "${wanted[@]}" | sort -u) \
     <(dpkg-query -W -f='${db:Status-Status} ${Package}\n' 2>/dev/null | sed -n 's/^installed //p' | sort -u))
   ((${#missing[@]})) || return 0
