@@ -134,18 +134,18 @@ void reportMisses(std::ostream &err, const FigureFilter &filter, const SearchTal
         if (lowest == 0 && highest == top)
             continue;
         const std::string range = rangeText(lowest, highest, top, land);
-        const auto seen = [land](const FigureMisses::Nearest &n) {
-            return (land ? percentText(n.value, 10000) + " %" : std::to_string(n.value)) + ", seed " +
+        const auto seen = [land](const FigureMisses::Nearest &n, const char *between) {
+            return (land ? percentText(n.value, 10000) + " %" : std::to_string(n.value)) + between +
                    std::to_string(n.seed);
         };
         if (misses.within > 0)
             report(err, std::to_string(misses.within) + " worlds had " + range);
         else if (misses.below && misses.above)
-            report(err, "no world had " + range + ": the nearest seen were " + seen(*misses.below) + ", and " +
-                            seen(*misses.above));
+            report(err, "no world had " + range + ": the nearest seen were " + seen(*misses.below, " (seed ") +
+                            ") and " + seen(*misses.above, " (seed ") + ")");
         else if (misses.below || misses.above)
             report(err, "no world had " + range + ": the " + (misses.below ? "most" : "least") + " seen was " +
-                            seen(misses.below ? *misses.below : *misses.above));
+                            seen(misses.below ? *misses.below : *misses.above, ", seed "));
     }
 }
 
