@@ -108,44 +108,32 @@ void writeFiguresRow(std::ostream &out, std::int64_t seed, const WorldFigures &f
         << percentText(f.largestCells, f.cells) << ',' << f.highest << '\n';
 }
 
-// "land of at least 30.00 %", "2 to 5 landmasses": a figure's range as asked.
-std::string rangeText(std::int64_t lowest, std::int64_t highest, std::int64_t top, bool land)
-{
-    const auto value = [land](std::int64_t v) { return land ? percentText(v, 10000) : std::to_string(v); };
-    const std::string range = lowest == highest ? value(lowest)
-                              : lowest == 0     ? "at most " + value(highest)
-                              : highest == top  ? "at least " + value(lowest)
-                                                : value(lowest) + " to " + value(highest);
-    return land ? "land of " + range + " %" : range + " landmasses";
-}
-
 // Why a search found too few, for each figure it was asked to look for: how
 // many worlds had that figure in range, or the nearest seen when none did.
 void reportMisses(std::ostream &err, const FigureFilter &filter, const SearchTally &tally)
 {
-    const std::int64_t mostMasses = std::numeric_limits<int>::max();
     const struct {
         const FigureMisses &misses;
-        std::int64_t lowest, highest, top;
-        bool land;
-    } figures[] = {{tally.land, filter.landLowest, filter.landHighest, 10000, true},
-                   {tally.landmasses, filter.landmassesLowest, filter.landmassesHighest, mostMasses, false}};
-    for (const auto &[misses, lowest, highest, top, land] : figures) {
-        if (lowest == 0 && highest == top)
-            continue;
-        const std::string range = rangeText(lowest, highest, top, land);
+        bool asked, land;
+    } figures[] = {{tally.land, filter.landLowest > 0 || filter.landHighest < 10000, true},
+                   {tally.landmasses,
+                    filter.landmassesLowest > 0 || filter.landmassesHighest < std::numeric_limits<int>::max(), false}};
+    for (const auto &[misses, asked, land] : figures) {
+        const std::string figure = land ? "land" : "landmasses";
         const auto seen = [land](const FigureMisses::Nearest &n, const char *between) {
             return (land ? percentText(n.value, 10000) + " %" : std::to_string(n.value)) + between +
                    std::to_string(n.seed);
         };
+        if (!asked)
+            continue;
         if (misses.within > 0)
-            report(err, std::to_string(misses.within) + " worlds had " + range);
+            report(err, std::to_string(misses.within) + " worlds had " + figure + " in range");
         else if (misses.below && misses.above)
-            report(err, "no world had " + range + ": the nearest seen were " + seen(*misses.below, " (seed ") +
+            report(err, "no world had " + figure + " in range: the nearest seen were " + seen(*misses.below, " (seed ") +
                             ") and " + seen(*misses.above, " (seed ") + ")");
         else if (misses.below || misses.above)
-            report(err, "no world had " + range + ": the " + (misses.below ? "most" : "least") + " seen was " +
-                            seen(misses.below ? *misses.below : *misses.above, ", seed "));
+            report(err, "no world had " + figure + " in range: the " + (misses.below ? "most" : "least") +
+                            " seen was " + seen(misses.below ? *misses.below : *misses.above, ", seed "));
     }
 }
 
