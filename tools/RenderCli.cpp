@@ -129,8 +129,8 @@ void reportMisses(std::ostream &err, const FigureFilter &filter, const SearchTal
         if (misses.within > 0)
             report(err, std::to_string(misses.within) + " worlds had " + figure + " in range");
         else if (misses.below && misses.above)
-            report(err, "no world had " + figure + " in range: the nearest seen were " + seen(*misses.below, " (seed ") +
-                            ") and " + seen(*misses.above, " (seed ") + ")");
+            report(err, "no world had " + figure + " in range: the nearest seen were " +
+                            seen(*misses.below, " (seed ") + ") and " + seen(*misses.above, " (seed ") + ")");
         else if (misses.below || misses.above)
             report(err, "no world had " + figure + " in range: the " + (misses.below ? "most" : "least") +
                             " seen was " + seen(misses.below ? *misses.below : *misses.above, ", seed "));

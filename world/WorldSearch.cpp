@@ -83,8 +83,8 @@ struct SharedScan {
     std::mutex mutex;
     std::condition_variable ready;
     std::map<std::int64_t, std::vector<FoundWorld>> finished;
-    std::int64_t told = 0;      // blocks whose matches were handed on
-    bool cut = false;           // a block was left unfinished, and never will be
+    std::int64_t told = 0; // blocks whose matches were handed on
+    bool cut = false;      // a block was left unfinished, and never will be
     SearchTally tally;
 };
 

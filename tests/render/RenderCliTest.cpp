@@ -298,26 +298,26 @@ TEST_P(RenderCliFindsTooFew, SaysHowNearItCame)
 
 INSTANTIATE_TEST_SUITE_P(
     Searches, RenderCliFindsTooFew,
-    testing::Values(
-        TooFew{{"--find", "3", "--limit", "2000", "--land", "60.."},
-               {"found 0 of 3 worlds in seeds 1 to 2000; 0 matched of the 2000 seeds looked at",
-                "no world had land in range: the most seen was 54.15 %, seed 1596"}},
-        TooFew{{"--find", "2", "--limit", "300", "--land", "..2"},
-               {"found 0 of 2 worlds in seeds 1 to 300; 0 matched of the 300 seeds looked at",
-                "no world had land in range: the least seen was 2.42 %, seed 181"}},
-        TooFew{{"--find", "2", "--limit", "300", "--landmasses", "18..20"},
-               {"found 0 of 2 worlds in seeds 1 to 300; 0 matched of the 300 seeds looked at",
-                "no world had landmasses in range: the nearest seen were 17 (seed 56) and 21 (seed 136)"}},
-        // Each range alone is met, never both at once.
-        TooFew{{"--find", "2", "--start", "50", "--limit", "100", "--land", "40..45", "--landmasses", "17.."},
-               {"found 0 of 2 worlds in seeds 50 to 149; 0 matched of the 100 seeds looked at",
-                "5 worlds had land in range", "3 worlds had landmasses in range"}},
-        TooFew{{"--find", "10", "--limit", "300", "--landmasses", "17.."},
-               {"found 5 of 10 worlds in seeds 1 to 300; 5 matched of the 300 seeds looked at",
-                "5 worlds had landmasses in range"}},
-        // Nothing was asked of the figures: nothing to say of them.
-        TooFew{{"--find", "9", "--start", "99999995"},
-               {"found 5 of 9 worlds in seeds 99999995 to 99999999; 5 matched of the 5 seeds looked at"}}));
+    testing::Values(TooFew{{"--find", "3", "--limit", "2000", "--land", "60.."},
+                           {"found 0 of 3 worlds in seeds 1 to 2000; 0 matched of the 2000 seeds looked at",
+                            "no world had land in range: the most seen was 54.15 %, seed 1596"}},
+                    TooFew{{"--find", "2", "--limit", "300", "--land", "..2"},
+                           {"found 0 of 2 worlds in seeds 1 to 300; 0 matched of the 300 seeds looked at",
+                            "no world had land in range: the least seen was 2.42 %, seed 181"}},
+                    TooFew{{"--find", "2", "--limit", "300", "--landmasses", "18..20"},
+                           {"found 0 of 2 worlds in seeds 1 to 300; 0 matched of the 300 seeds looked at",
+                            "no world had landmasses in range: the nearest seen were 17 (seed 56) and 21 (seed 136)"}},
+                    // Each range alone is met, never both at once.
+                    TooFew{
+                        {"--find", "2", "--start", "50", "--limit", "100", "--land", "40..45", "--landmasses", "17.."},
+                        {"found 0 of 2 worlds in seeds 50 to 149; 0 matched of the 100 seeds looked at",
+                         "5 worlds had land in range", "3 worlds had landmasses in range"}},
+                    TooFew{{"--find", "10", "--limit", "300", "--landmasses", "17.."},
+                           {"found 5 of 10 worlds in seeds 1 to 300; 5 matched of the 300 seeds looked at",
+                            "5 worlds had landmasses in range"}},
+                    // Nothing was asked of the figures: nothing to say of them.
+                    TooFew{{"--find", "9", "--start", "99999995"},
+                           {"found 5 of 9 worlds in seeds 99999995 to 99999999; 5 matched of the 5 seeds looked at"}}));
 
 struct OneWorld {
     std::vector<std::string> args;

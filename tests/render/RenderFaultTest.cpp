@@ -550,7 +550,10 @@ TEST_F(RendererProcess, SearchShowsItsProgressOnlyOnATerminalAndStopsOnCtrlC)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ASSERT_GE(count(shown, drawn), 3u) << shown;
     EXPECT_LE(count(shown, drawn), 1 + 4 * seconds) << "in " << seconds << " s:\n" << shown;
-    EXPECT_TRUE(std::regex_search(shown, std::regex(R"(\r[0-9]+ seeds looked at \([0-9]+ a second\), [1-9][0-9]* found, [0-9]+:[0-5][0-9]:[0-5][0-9] left to --limit)")))
+    EXPECT_TRUE(std::regex_search(
+        shown,
+        std::regex(
+            R"(\r[0-9]+ seeds looked at \([0-9]+ a second\), [1-9][0-9]* found, [0-9]+:[0-5][0-9]:[0-5][0-9] left to --limit)")))
         << "seed 136 is counted:\n"
         << shown;
 
@@ -645,8 +648,7 @@ TEST_F(RendererProcess, SearchIntoAPipeNobodyReadsWaitsWithoutGrowing)
         int queued = 0;
         ioctl(unread.out, FIONREAD, &queued);
         const std::string states = threadStates(unread.pid);
-        const bool waiting =
-            queued > 0 && !states.empty() && states.find_first_not_of('S') == std::string::npos;
+        const bool waiting = queued > 0 && !states.empty() && states.find_first_not_of('S') == std::string::npos;
         asleep = waiting ? asleep + 1 : 0;
         poll(nullptr, 0, 20);
     }
