@@ -14,7 +14,9 @@
 #include "WorkerThreads.h"
 #include "WorldSearch.h"
 
+#include <csignal>
 #include <cstdint>
+#include <limits>
 #include <new>
 #include <ostream>
 #include <string_view>
@@ -37,7 +39,7 @@ constexpr std::string_view kUsage = "Usage: terralume-render [OPTION]...\n"
                                     "  --heat N        heat level -40 (very hot) .. 40 (very cold) (default 0)\n"
                                     "  --zoom Z        write the view at zoom 1..5 instead of the full map\n"
                                     "                  picture\n"
-                                    "  --png FILE      write the map picture as an 8-bit RGB PNG\n"
+                                    "  --png FILE      write the map picture as a palette (indexed colour) PNG\n"
                                     "  --heights FILE  write the height grid as a binary PGM (column x, row y =\n"
                                     "                  cell [x][y])\n"
                                     "  --pdf FILE      write the printed page as a PDF: the title, the view (at\n"
@@ -69,8 +71,10 @@ constexpr std::string_view kUsage = "Usage: terralume-render [OPTION]...\n"
                                     "upland; landmasses counts the regions of land, joined side to side, of at\n"
                                     "least 16 cells; largest_percent is the largest one's share of the grid;\n"
                                     "highest is the highest adjusted height, 0..255.\n"
+                                    "--find shows how far it has got on a terminal; Ctrl+C stops it with what\n"
+                                    "it found so far listed.\n"
                                     "Exit status: 0 done, 1 a file could not be written or --find found fewer\n"
-                                    "than N, 2 a bad command line.\n";
+                                    "than N, 2 a bad command line, 130 --find stopped by Ctrl+C.\n";
 
 constexpr std::string_view kFiguresHeader = "seed,land_percent,landmasses,largest_percent,highest\n";
 
@@ -104,32 +108,78 @@ void writeFiguresRow(std::ostream &out, std::int64_t seed, const WorldFigures &f
         << percentText(f.largestCells, f.cells) << ',' << f.highest << '\n';
 }
 
+// Why a search found too few, for each figure it was asked to look for: how
+// many worlds had that figure in range, or the nearest seen when none did.
+void reportMisses(std::ostream &err, const FigureFilter &filter, const SearchTally &tally)
+{
+    const struct {
+        const FigureMisses &misses;
+        bool asked, land;
+    } figures[] = {{tally.land, filter.landLowest > 0 || filter.landHighest < 10000, true},
+                   {tally.landmasses,
+                    filter.landmassesLowest > 0 || filter.landmassesHighest < std::numeric_limits<int>::max(), false}};
+    for (const auto &[misses, asked, land] : figures) {
+        const std::string figure = land ? "land" : "landmasses";
+        const auto seen = [land](const FigureMisses::Nearest &n, const char *between) {
+            return (land ? percentText(n.value, 10000) + " %" : std::to_string(n.value)) + between +
+                   std::to_string(n.seed);
+        };
+        if (!asked)
+            continue;
+        if (misses.within > 0)
+            report(err, std::to_string(misses.within) + " worlds had " + figure + " in range");
+        else if (misses.below && misses.above)
+            report(err, "no world had " + figure + " in range: the nearest seen were " +
+                            seen(*misses.below, " (seed ") + ") and " + seen(*misses.above, " (seed ") + ")");
+        else if (misses.below || misses.above)
+            report(err, "no world had " + figure + " in range: the " + (misses.below ? "most" : "least") +
+                            " seen was " + seen(misses.below ? *misses.below : *misses.above, ", seed "));
+    }
+}
+
 // The first N matching seeds as they are found, in seed order, on every core.
-int runFind(Options &options, std::ostream &out, std::ostream &err)
+int runFind(Options &options, std::ostream &out, std::ostream &err, bool errIsTerminal)
 {
     SearchRequest &search = options.search;
     search.size = options.size;
     search.water = options.water;
+    SearchTally tally;
+    search.tally = &tally;
     out << kFiguresHeader;
     std::int64_t found = 0;
+    SearchProgress progress(err, errIsTerminal, lastSeedOf(search) - search.start + 1);
+    search.stop = progress.stopToken();
+    search.looked = &progress.looked;
     try {
         found = searchWorlds(search, usableCores(), [&](const FoundWorld &world) {
-            writeFiguresRow(out, world.seed, world.figures);
-            // Each row as soon as it is known: a long search shows its progress.
-            out.flush();
-            return static_cast<bool>(out);
+            return progress.writeFound([&] {
+                writeFiguresRow(out, world.seed, world.figures);
+                // Each row as soon as it is known: a long search shows its progress.
+                out.flush();
+                return static_cast<bool>(out);
+            });
         });
     } catch (const std::bad_alloc &) {
+        progress.end();
         report(err, "not enough memory to search " + options.size + " worlds");
         return 1;
     }
+    progress.end();
     if (const int code = finishOutput(out, err))
         return code;
     if (found == search.wanted)
         return 0;
-    report(err, "found " + std::to_string(found) + " of " + std::to_string(search.wanted) + " worlds in seeds " +
-                    std::to_string(search.start) + " to " + std::to_string(lastSeedOf(search)));
-    return 1;
+    const std::string matched =
+        std::to_string(found) + " matched of the " + std::to_string(progress.looked) + " seeds looked at";
+    const std::string counts = "found " + std::to_string(found) + " of " + std::to_string(search.wanted) + " worlds";
+    if (progress.interrupted())
+        report(err, "stopped: " + counts + "; " + matched);
+    else
+        report(err, counts + " in seeds " + std::to_string(search.start) + " to " + std::to_string(lastSeedOf(search)) +
+                        "; " + matched);
+    reportMisses(err, search.filter, tally);
+    // As a program that Ctrl+C ended.
+    return progress.interrupted() ? 128 + SIGINT : 1;
 }
 
 // The files asked for, up to the first that cannot be written: the height
@@ -167,7 +217,7 @@ StepFailure writeRequested(const Options &options, const World &world, std::ostr
 
 } // namespace
 
-int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
+int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream &err, bool errIsTerminal)
 {
     Options options;
     try {
@@ -179,7 +229,7 @@ int runRender(int argc, const char *const *argv, std::ostream &out, std::ostream
             out << kProgram << " " << TERRALUME_VERSION << "\n";
             return finishOutput(out, err);
         case Action::Find:
-            return runFind(options, out, err);
+            return runFind(options, out, err, errIsTerminal);
         case Action::Figures:
         case Action::Render:
             break;

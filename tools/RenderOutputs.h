@@ -19,7 +19,7 @@ using StepFailure = std::optional<std::string>;
 
 // The height grid as a binary PGM.
 StepFailure writeHeights(const std::string &file, const World &world);
-// The shown 5-6-5 picture as an 8-bit RGB PNG that records its world.
+// The shown 5-6-5 picture as a palette PNG that records its world.
 StepFailure writePng(const std::string &file, const QImage &shown, const WorldRecord &record);
 // The printed page, with the shown picture, as a PDF.
 StepFailure writePdf(const std::string &file, const QImage &shown, const print::PageDescription &page,

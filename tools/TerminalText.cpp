@@ -1,8 +1,28 @@
 #include "TerminalText.h"
 
+#include "WorkerThreads.h"
+
 #include <QByteArrayView>
 
+#include <condition_variable>
+#include <ostream>
+
 namespace terralume {
+
+namespace {
+
+std::atomic<bool> interruptAsked{false};
+
+void askInterrupt(int) { interruptAsked = true; }
+
+// h:mm:ss
+std::string clockText(std::int64_t seconds)
+{
+    const auto two = [](std::int64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    return std::to_string(seconds / 3600) + ":" + two(seconds / 60 % 60) + ":" + two(seconds % 60);
+}
+
+} // namespace
 
 std::string printableText(std::string_view text)
 {
@@ -34,6 +54,90 @@ std::string printableText(std::string_view text)
         }
     }
     return shown;
+}
+
+SearchProgress::SearchProgress(std::ostream &line, bool terminal, std::int64_t seeds)
+    : line_(line), terminal_(terminal), seeds_(seeds)
+{
+    interruptAsked = false;
+    previous_ = std::signal(SIGINT, &askInterrupt);
+    // A search started with Ctrl+C ignored (in the background) leaves it so.
+    listening_ = previous_ != SIG_IGN && previous_ != SIG_ERR;
+    watcher_ = startThread([this](std::stop_token over) { watch(over); });
+    if (!watcher_.joinable())
+        listening_ = false; // nobody would hear it: Ctrl+C ends the program
+    if (!listening_ && previous_ != SIG_ERR)
+        std::signal(SIGINT, previous_);
+}
+
+SearchProgress::~SearchProgress() { end(); }
+
+void SearchProgress::end()
+{
+    if (watcher_.joinable()) {
+        watcher_.request_stop();
+        watcher_.join();
+    }
+    if (listening_)
+        std::signal(SIGINT, previous_);
+    listening_ = false;
+    const std::lock_guard lock(lineMutex_);
+    clear();
+}
+
+bool SearchProgress::writeFound(const std::function<bool()> &write)
+{
+    ++found_;
+    const std::lock_guard lock(lineMutex_);
+    clear();
+    return write();
+}
+
+void SearchProgress::watch(std::stop_token over)
+{
+    using namespace std::chrono_literals;
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    auto next = started_ + 250ms;
+    while (!over.stop_requested()) {
+        // A signal handler can only leave a mark; it is looked for often
+        // enough that the search ends as soon as the key is pressed.
+        wake.wait_for(lock, over, 40ms, [] { return false; });
+        if (interruptAsked)
+            stop_.request_stop();
+        if (terminal_ && std::chrono::steady_clock::now() >= next) {
+            draw();
+            next = std::chrono::steady_clock::now() + 250ms;
+        }
+    }
+}
+
+void SearchProgress::draw()
+{
+    // A row being written (perhaps to a pipe that is full) comes first.
+    const std::unique_lock lock(lineMutex_, std::try_to_lock);
+    if (!lock)
+        return;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    const std::int64_t looked = this->looked, perSecond = static_cast<std::int64_t>(looked / seconds);
+    std::string text = std::to_string(looked) + " seeds looked at (" + std::to_string(perSecond) + " a second), " +
+                       std::to_string(found_) + " found";
+    if (perSecond > 0)
+        text += ", " + clockText((seeds_ - looked) / perSecond) + " left to --limit";
+    const std::size_t drawn = text.size();
+    if (drawn < shown_)
+        text.append(shown_ - drawn, ' ');
+    line_ << '\r' << text << std::flush;
+    shown_ = drawn;
+}
+
+void SearchProgress::clear()
+{
+    if (shown_ == 0)
+        return;
+    line_ << '\r' << std::string(shown_, ' ') << '\r' << std::flush;
+    shown_ = 0;
 }
 
 QuietQtWarnings::QuietQtWarnings() : previous_(qInstallMessageHandler(&quiet))

@@ -8,6 +8,7 @@
 #ifdef Q_OS_WIN
 #include <QString>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <io.h>
 // shellapi.h needs what windows.h defines.
@@ -17,6 +18,8 @@
 
 #include <string>
 #include <vector>
+#else
+#include <unistd.h>
 #endif
 
 int main([[maybe_unused]] int argc, [[maybe_unused]] char **argv)
@@ -39,11 +42,12 @@ int main([[maybe_unused]] int argc, [[maybe_unused]] char **argv)
     // carriage returns added on the way.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    return terralume::runRender(static_cast<int>(utf8.size()), utf8Argv.data(), std::cout, std::cerr);
+    return terralume::runRender(static_cast<int>(utf8.size()), utf8Argv.data(), std::cout, std::cerr,
+                                _isatty(_fileno(stderr)) != 0);
 #else
     // Under a file-size limit a write past it should fail and be reported
     // like a full disk, not end the program without a word.
     std::signal(SIGXFSZ, SIG_IGN);
-    return terralume::runRender(argc, argv, std::cout, std::cerr);
+    return terralume::runRender(argc, argv, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
 #endif
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <stop_token>
 #include <string>
 
@@ -28,6 +29,24 @@ struct FigureFilter {
     bool accepts(const WorldFigures &figures) const;
 };
 
+// How near the worlds looked at came to one figure's range: how many lay in
+// it, and the nearest value seen below it and above it, each with the lowest
+// seed that gave it.
+struct FigureMisses {
+    struct Nearest {
+        std::int64_t value, seed;
+    };
+    std::int64_t within = 0;
+    std::optional<Nearest> below, above;
+
+    void see(std::int64_t value, std::int64_t seed, std::int64_t lowest, std::int64_t highest);
+    void add(const FigureMisses &other);
+};
+
+struct SearchTally {
+    FigureMisses land, landmasses; // land in hundredths of a percent
+};
+
 struct SearchRequest {
     std::string size;
     int water = 0;
@@ -39,6 +58,9 @@ struct SearchRequest {
     std::stop_token stop;
     // Counts the seeds looked at, for whoever shows how far a search has got.
     std::atomic<std::int64_t> *looked = nullptr;
+    // Where the figures of every world looked at are tallied against the
+    // filter, for whoever says why a search found fewer than it wanted.
+    SearchTally *tally = nullptr;
     // What to keep of a matching world besides its figures (a picture of it),
     // made on the thread that made the world, while its grid is at hand.
     std::function<std::any(const World &)> keep;
@@ -61,7 +83,9 @@ std::int64_t lastSeedOf(const SearchRequest &request);
 // in seed order, and returns how many `found` took. `found` returning false
 // (it could not pass the world on) ends the search there, that world not
 // counted. `threads` threads make the worlds side by side, the calling
-// thread among them (runSideBySide).
+// thread among them (runSideBySide); while `found` is busy they run only a
+// few blocks of seeds ahead of it, so a taker that does not take (a pipe
+// nobody reads) holds the search up rather than filling the memory.
 std::int64_t searchWorlds(const SearchRequest &request, unsigned threads,
                           const std::function<bool(const FoundWorld &)> &found);
 

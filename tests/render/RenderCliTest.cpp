@@ -263,6 +263,62 @@ INSTANTIATE_TEST_SUITE_P(
             {"--water", "15", "--land", "..20", "--start", "50", "--limit", "60"}, 50, 50, 60, 0, 20, 0, 1000000, 45},
         Listing{{"--start", "99999995"}, 9, 99999995, 1000000, 0, 100, 0, 1000000, 5}));
 
+struct TooFew {
+    std::vector<std::string> args;
+    std::vector<std::string> said; // the lines on the error output
+};
+
+void PrintTo(const TooFew &t, std::ostream *os) { *os << t.said.back(); }
+
+class RenderCliFindsTooFew : public RenderCli, public testing::WithParamInterface<TooFew> {};
+
+// A search that finds too few says how many of the seeds it looked at
+// matched and, for each range asked for, how many worlds had that figure or
+// the nearest seen; every world it names has the figure it says.
+TEST_P(RenderCliFindsTooFew, SaysHowNearItCame)
+{
+    const Outcome run = render(GetParam().args);
+    EXPECT_EQ(run.code, 1);
+    std::string expected;
+    for (const std::string &line : GetParam().said)
+        expected += "terralume-render: " + line + "\n";
+    EXPECT_EQ(run.err, expected);
+    static const std::regex named(R"(([0-9.]+)( %)?,? \(?seed ([0-9]+))");
+    for (auto it = std::sregex_iterator(run.err.begin(), run.err.end(), named); it != std::sregex_iterator(); ++it) {
+        const std::vector<std::string> rows = listedRows(render({"--seed", (*it)[3], "--figures"}).out);
+        ASSERT_EQ(rows.size(), 1u);
+        std::vector<std::string> fields;
+        std::istringstream row(rows[0]);
+        for (std::string field; std::getline(row, field, ',');)
+            fields.push_back(field);
+        ASSERT_EQ(fields.size(), 5u);
+        EXPECT_EQ((*it)[2].matched ? fields[1] : fields[2], (*it)[1]) << rows[0];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Searches, RenderCliFindsTooFew,
+    testing::Values(TooFew{{"--find", "3", "--limit", "2000", "--land", "60.."},
+                           {"found 0 of 3 worlds in seeds 1 to 2000; 0 matched of the 2000 seeds looked at",
+                            "no world had land in range: the most seen was 54.15 %, seed 1596"}},
+                    TooFew{{"--find", "2", "--limit", "300", "--land", "..2"},
+                           {"found 0 of 2 worlds in seeds 1 to 300; 0 matched of the 300 seeds looked at",
+                            "no world had land in range: the least seen was 2.42 %, seed 181"}},
+                    TooFew{{"--find", "2", "--limit", "300", "--landmasses", "18..20"},
+                           {"found 0 of 2 worlds in seeds 1 to 300; 0 matched of the 300 seeds looked at",
+                            "no world had landmasses in range: the nearest seen were 17 (seed 56) and 21 (seed 136)"}},
+                    // Each range alone is met, never both at once.
+                    TooFew{
+                        {"--find", "2", "--start", "50", "--limit", "100", "--land", "40..45", "--landmasses", "17.."},
+                        {"found 0 of 2 worlds in seeds 50 to 149; 0 matched of the 100 seeds looked at",
+                         "5 worlds had land in range", "3 worlds had landmasses in range"}},
+                    TooFew{{"--find", "10", "--limit", "300", "--landmasses", "17.."},
+                           {"found 5 of 10 worlds in seeds 1 to 300; 5 matched of the 300 seeds looked at",
+                            "5 worlds had landmasses in range"}},
+                    // Nothing was asked of the figures: nothing to say of them.
+                    TooFew{{"--find", "9", "--start", "99999995"},
+                           {"found 5 of 9 worlds in seeds 99999995 to 99999999; 5 matched of the 5 seeds looked at"}}));
+
 struct OneWorld {
     std::vector<std::string> args;
     const char *size, *seed;

@@ -11,13 +11,16 @@
 #include <signal.h>
 #include <linux/capability.h>
 #include <sys/mount.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -26,6 +29,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -476,6 +480,210 @@ TEST_F(RendererProcess, AGridWrittenBeforeAFailingPictureIsKeptWhole)
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_TRUE(isWholeSmallGrid(readAll(grid)));
+}
+
+// A renderer that runs on while the test watches it: its standard output a
+// pipe the test reads (or not), its error output `errFd`.
+struct Started {
+    pid_t pid = -1;
+    int out = -1;
+};
+
+Started startRenderer(const std::vector<std::string> &args, int errFd)
+{
+    std::vector<std::string> copies = args;
+    copies.insert(copies.begin(), TERRALUME_RENDER_PROGRAM);
+    std::vector<char *> argv;
+    for (auto &arg : copies)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        if (dup2(out[1], 1) < 0 || dup2(errFd, 2) < 0)
+            _exit(126);
+        close(out[0]);
+        alarm(120); // never outlives a test that fails to end it
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    return {child, out[0]};
+}
+
+// Reads `fd` until `done` holds for what was read, or the writer has gone.
+std::string readUntil(int fd, std::string &read, const std::function<bool(const std::string &)> &done)
+{
+    char buffer[4096];
+    while (!done(read)) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0 && errno != EINTR)
+            break;
+        if (got > 0)
+            read.append(buffer, std::size_t(got));
+    }
+    return read;
+}
+
+std::string readToEnd(int fd)
+{
+    std::string read;
+    readUntil(fd, read, [](const std::string &) { return false; });
+    return read;
+}
+
+std::size_t count(const std::string &text, const std::string &part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// A search that never ends on its own (it wants every seed with 21
+// landmasses and more) and lists seed 136 at once.
+const std::vector<std::string> kEndlessSearch = {"--find", "100000000", "--start", "136", "--landmasses", "21.."};
+
+// On a terminal a search tells how far it has got, on one line redrawn at
+// most four times a second and cleared at the end; into a file it writes no
+// such line. Ctrl+C ends either with the rows listed so far and status 130.
+TEST_F(RendererProcess, SearchShowsItsProgressOnlyOnATerminalAndStopsOnCtrlC)
+{
+    const int file = open((scratch / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(file, 0);
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    const int side = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    ASSERT_GE(side, 0);
+
+    // The run into a file starts first: once the other has drawn its line,
+    // this one has run long enough that it would have drawn one too.
+    const Started intoFile = startRenderer(kEndlessSearch, file);
+    const auto started = std::chrono::steady_clock::now();
+    const Started onTerminal = startRenderer(kEndlessSearch, side);
+    close(file);
+    close(side);
+    ASSERT_GT(intoFile.pid, 0);
+    ASSERT_GT(onTerminal.pid, 0);
+
+    std::string shown;
+    const std::string drawn = " seeds looked at (";
+    readUntil(terminal, shown, [&](const std::string &read) { return count(read, drawn) >= 3; });
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_GE(count(shown, drawn), 3u) << shown;
+    EXPECT_LE(count(shown, drawn), 1 + 4 * seconds) << "in " << seconds << " s:\n" << shown;
+    EXPECT_TRUE(std::regex_search(
+        shown,
+        std::regex(
+            R"(\r[0-9]+ seeds looked at \([0-9]+ a second\), [1-9][0-9]* found, [0-9]+:[0-5][0-9]:[0-5][0-9] left to --limit)")))
+        << "seed 136 is counted:\n"
+        << shown;
+
+    std::string listed[2];
+    const std::string first = "seed,land_percent,landmasses,largest_percent,highest\n136,";
+    for (int k = 0; k < 2; ++k) {
+        readUntil(k == 0 ? intoFile.out : onTerminal.out, listed[k],
+                  [&](const std::string &read) { return read.find('\n', first.size()) != std::string::npos; });
+        ASSERT_EQ(listed[k].rfind(first, 0), 0u) << listed[k];
+    }
+
+    int status[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+        const Started &run = k == 0 ? intoFile : onTerminal;
+        ASSERT_EQ(kill(run.pid, SIGINT), 0);
+        ASSERT_EQ(waitpid(run.pid, &status[k], 0), run.pid);
+        listed[k] += readToEnd(run.out);
+        close(run.out);
+    }
+    shown += readToEnd(terminal);
+    close(terminal);
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_TRUE(WIFEXITED(status[k])) << "killed by signal " << WTERMSIG(status[k]);
+        EXPECT_EQ(WEXITSTATUS(status[k]), 130);
+        EXPECT_EQ(listed[k].rfind(first, 0), 0u) << "the rows listed stay:\n" << listed[k];
+    }
+
+    const std::string said = readAll(scratch / "stderr");
+    EXPECT_EQ(said.rfind("terralume-render: stopped: found ", 0), 0u) << said;
+    EXPECT_EQ(said.find('\r'), std::string::npos) << said;
+    // The last line drawn is wiped out before the last words.
+    const std::size_t words = shown.find("terralume-render: stopped: found ");
+    ASSERT_NE(words, std::string::npos) << shown;
+    const std::size_t wiped = shown.rfind('\r', words - 2);
+    ASSERT_NE(wiped, std::string::npos);
+    EXPECT_EQ(shown.find_first_not_of(' ', wiped + 1), words - 1) << shown;
+    EXPECT_EQ(shown[words - 1], '\r');
+    EXPECT_LT(shown.rfind(drawn), wiped);
+}
+
+// What the threads of one process are doing: 'R' running, 'S' asleep...
+std::string threadStates(pid_t pid)
+{
+    std::string states;
+    std::error_code gone;
+    for (const auto &task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", gone)) {
+        const std::string stat = readAll(task.path() / "stat");
+        const std::size_t name = stat.rfind(')');
+        if (name != std::string::npos && name + 2 < stat.size())
+            states += stat[name + 2];
+    }
+    return states;
+}
+
+long peakKilobytes(pid_t pid)
+{
+    std::istringstream status(readAll("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// A search whose rows nobody reads waits for the reader once the pipe is
+// full: its threads fall asleep and its memory stays near that of a search
+// that ends at once.
+TEST_F(RendererProcess, SearchIntoAPipeNobodyReadsWaitsWithoutGrowing)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's own memory would swamp what is measured";
+#else
+    const int err = open((scratch / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(err, 0);
+    rusage used{};
+    int wstatus = 0;
+    const Started quick = startRenderer({"--find", "1", "--size", "Small"}, err);
+    ASSERT_GT(quick.pid, 0);
+    readToEnd(quick.out);
+    close(quick.out);
+    ASSERT_EQ(wait4(quick.pid, &wstatus, 0, &used), quick.pid);
+    const long reference = used.ru_maxrss; // kilobytes
+    const long allowance = 16 << 10;
+
+    const Started unread = startRenderer({"--find", "100000000", "--size", "Small"}, err);
+    close(err);
+    ASSERT_GT(unread.pid, 0);
+    // Waits until rows wait in the pipe and every thread sleeps, on a few
+    // looks in a row, or until it has plainly grown past what it may (or is gone).
+    int asleep = 0;
+    long peak = 0;
+    while (asleep < 5 && (peak = peakKilobytes(unread.pid)) >= 0 && peak < reference + allowance) {
+        int queued = 0;
+        ioctl(unread.out, FIONREAD, &queued);
+        const std::string states = threadStates(unread.pid);
+        const bool waiting = queued > 0 && !states.empty() && states.find_first_not_of('S') == std::string::npos;
+        asleep = waiting ? asleep + 1 : 0;
+        poll(nullptr, 0, 20);
+    }
+    ASSERT_EQ(kill(unread.pid, SIGKILL), 0);
+    ASSERT_EQ(wait4(unread.pid, &wstatus, 0, &used), unread.pid);
+    close(unread.out);
+    EXPECT_EQ(asleep, 5) << "its threads ran on, " << peak << " kB against " << reference << " kB";
+    EXPECT_LT(used.ru_maxrss, reference + allowance) << reference << " kB for a search that ends at once";
+#endif
 }
 
 struct CommandLine {
