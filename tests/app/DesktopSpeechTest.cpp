@@ -62,7 +62,9 @@ const Row kRows[] = {
      {"keys:Tab Tab Tab", "hear:Water Level slider\\.", "hear:Normal, 0\\.", "keys:Prior", "hear:Normal, −5\\.",
       "keys:Prior Prior", "hear:Dry, −15\\.", "keys:Up", "hear:Dry, −16\\.", "keys:KP_Enter",
       "hear:Water Level slider\\.", "hear:Dry, −16\\."},
-     "(.*percent.*|-?[0-9]+\\.?)"},
+     // No percent, and no bare number of the slider's range (the seed's
+     // eight digits are heard on the way to it).
+     "(.*percent.*|-?[0-9]{1,2}\\.?)"},
     {"map: heard as a world, as an image",
      {"keys:Return", "hear:Terralume - Untitled: Small world, seed 42861244, water Normal, 0, heat Normal, 0, "
                      "land [0-9]+\\.[0-9]{2} %, [0-9]+ landmass(es)?, largest [0-9]+\\.[0-9]{2} %, "
