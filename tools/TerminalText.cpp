@@ -4,7 +4,15 @@
 
 #include <QByteArrayView>
 
+#ifndef Q_OS_WIN
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+#include <algorithm>
 #include <condition_variable>
+#include <csignal>
 #include <ostream>
 
 namespace terralume {
@@ -14,6 +22,37 @@ namespace {
 std::atomic<bool> interruptAsked{false};
 
 void askInterrupt(int) { interruptAsked = true; }
+
+// The mark is left once: a second Ctrl+C ends the program as usual, the way
+// out of a search held up writing to a reader that does not read. Windows
+// resets a handler as it calls it anyway.
+void (*listenForInterrupt())(int)
+{
+#ifdef Q_OS_WIN
+    return std::signal(SIGINT, &askInterrupt);
+#else
+    struct sigaction wanted {};
+    struct sigaction previous {};
+    wanted.sa_handler = &askInterrupt;
+    sigemptyset(&wanted.sa_mask);
+    wanted.sa_flags = SA_RESTART | SA_RESETHAND;
+    if (sigaction(SIGINT, &wanted, &previous) != 0)
+        return SIG_ERR;
+    return previous.sa_handler;
+#endif
+}
+
+// A line wider than the terminal would wrap, and each redraw would then
+// add a row instead of replacing one.
+std::size_t terminalColumns()
+{
+#ifndef Q_OS_WIN
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    return 80;
+}
 
 // h:mm:ss
 std::string clockText(std::int64_t seconds)
@@ -60,7 +99,7 @@ SearchProgress::SearchProgress(std::ostream &line, bool terminal, std::int64_t s
     : line_(line), terminal_(terminal), seeds_(seeds)
 {
     interruptAsked = false;
-    previous_ = std::signal(SIGINT, &askInterrupt);
+    previous_ = listenForInterrupt();
     // A search started with Ctrl+C ignored (in the background) leaves it so.
     listening_ = previous_ != SIG_IGN && previous_ != SIG_ERR;
     watcher_ = startThread([this](std::stop_token over) { watch(over); });
@@ -125,6 +164,7 @@ void SearchProgress::draw()
                        std::to_string(found_) + " found";
     if (perSecond > 0)
         text += ", " + clockText((seeds_ - looked) / perSecond) + " left to --limit";
+    text.resize(std::min(text.size(), terminalColumns() - 1));
     const std::size_t drawn = text.size();
     if (drawn < shown_)
         text.append(shown_ - drawn, ' ');

@@ -3,8 +3,6 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QLineEdit>
-#include <QStyle>
-#include <QStyleOptionFrame>
 
 namespace terralume::ui {
 
@@ -74,14 +72,15 @@ public:
     QRect characterRect(int offset) const override
     {
         const QString text = edit()->displayText();
+        if (offset < 0 || offset >= text.size())
+            return {};
         const QFontMetrics metrics = edit()->fontMetrics();
-        // The field's contents start where its cursor stands at offset 0
-        // less the part scrolled out of sight.
-        QStyleOptionFrame option;
-        option.initFrom(edit());
-        const QRect contents = edit()->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit());
-        const int x = contents.x() + edit()->textMargins().left() + metrics.horizontalAdvance(text.left(offset));
-        const QRect rect(x, contents.y(), metrics.horizontalAdvance(text.mid(offset, 1)), contents.height());
+        // The text starts where the cursor stands less the text before the
+        // cursor: that also counts the part scrolled out of sight.
+        const QRect cursor = edit()->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        const int start = cursor.x() - metrics.horizontalAdvance(text.left(edit()->cursorPosition()));
+        const QRect rect(start + metrics.horizontalAdvance(text.left(offset)), cursor.y(),
+                         metrics.horizontalAdvance(text.mid(offset, 1)), cursor.height());
         return QRect(edit()->mapToGlobal(rect.topLeft()), rect.size());
     }
     int offsetAtPoint(const QPoint &point) const override
@@ -120,7 +119,9 @@ private:
 
 QAccessibleInterface *lineEditAccessible(const QString &className, QObject *object)
 {
-    if (className != QLatin1String("QLineEdit") || !object->isWidgetType())
+    // A spin box's field is read through the spin box, as Qt has it.
+    if (className != QLatin1String("QLineEdit") || !object->isWidgetType() ||
+        object->objectName() == QLatin1String("qt_spinbox_lineedit"))
         return nullptr;
     return new LineEditAccessible(static_cast<QLineEdit *>(object));
 }

@@ -16,9 +16,10 @@ bool MenuBarKeys::eventFilter(QObject *watched, QEvent *event)
         const bool alt = key->key() == Qt::Key_Alt && key->modifiers() == Qt::AltModifier &&
                          QApplication::style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation);
         // Only the window system's checks count: a late copy of a press is
-        // checked again as it is delivered.
+        // checked again as it is delivered. An open menu answers Alt
+        // itself, by closing.
         if (event->spontaneous())
-            altAlone_ = alt;
+            altAlone_ = alt && !QApplication::activePopupWidget();
         // Kept from Qt's menu bar, which would answer the Alt itself.
         return alt;
     }
@@ -30,9 +31,16 @@ bool MenuBarKeys::eventFilter(QObject *watched, QEvent *event)
             toggleMenus(watched);
         }
         return false;
+    // What else happens while Alt is held makes it no lone Alt: the mouse
+    // used, the focus moved, a shortcut taken.
     case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::FocusIn:
     case QEvent::FocusOut:
     case QEvent::WindowDeactivate:
+    case QEvent::Shortcut:
         altAlone_ = false;
         return false;
     case QEvent::KeyPress: {

@@ -7,8 +7,12 @@
 # why sudo asks before it does, and waits for another program that is
 # installing packages instead of failing on its lock.
 install_packages() {
-  local wanted missing
+  local wanted missing list
+  for list in "$@"; do
+    [[ -r $list ]] || { echo "No list of packages at $list" >&2; return 1; }
+  done
   mapfile -t wanted < <(grep -hv '^\s*#' "$@" | sed '/^\s*$/d')
+  ((${#wanted[@]})) || return 0
   mapfile -t missing < <(comm -23 <(printf '%s\n' "${wanted[@]}" | sort -u) \
     <(dpkg-query -W -f='${db:Status-Status} ${Package}\n' 2>/dev/null | sed -n 's/^installed //p' | sort -u))
   ((${#missing[@]})) || return 0

@@ -148,6 +148,8 @@ private slots:
         QTest::newRow("a copy of an earlier key between Alt's press and release")
             << QStringList{"+Alt", "copy +Escape", "copy -Escape", "-Alt"} << QStringList{"", "", "", "File"} << bar
             << "";
+        QTest::newRow("Alt in an open menu closes it")
+            << QStringList{"F10", "Down", "+Alt", "-Alt"} << QStringList{"File", "File", "", ""} << field << "";
         QTest::newRow("Alt with another key is no lone Alt")
             << QStringList{"+Alt", "Alt+X", "-Alt"} << QStringList{"", "", ""} << field << "";
         QTest::newRow("Shift+F10 is the context menu's") << QStringList{"Shift+F10"} << QStringList{""} << field << "";
