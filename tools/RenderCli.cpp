@@ -118,13 +118,15 @@ void reportMisses(std::ostream &err, const FigureFilter &filter, const SearchTal
     } figures[] = {{tally.land, filter.landLowest > 0 || filter.landHighest < 10000, true},
                    {tally.landmasses,
                     filter.landmassesLowest > 0 || filter.landmassesHighest < std::numeric_limits<int>::max(), false}};
-    for (const auto &[misses, asked, land] : figures) {
+    for (const auto &row : figures) {
+        const FigureMisses &misses = row.misses;
+        const bool land = row.land;
         const std::string figure = land ? "land" : "landmasses";
         const auto seen = [land](const FigureMisses::Nearest &n, const char *between) {
             return (land ? percentText(n.value, 10000) + " %" : std::to_string(n.value)) + between +
                    std::to_string(n.seed);
         };
-        if (!asked)
+        if (!row.asked)
             continue;
         if (misses.within > 0)
             report(err, std::to_string(misses.within) + " worlds had " + figure + " in range");
