@@ -47,6 +47,8 @@ void lookAt(std::int64_t seed, const SearchRequest &request, World &world, Figur
     const WorldFigures figures = figuresOfSeed(seed, request.size, request.water, world, counter);
     if (request.looked)
         request.looked->fetch_add(1, std::memory_order_relaxed);
+    if (request.seen)
+        request.seen(seed, figures);
     const FigureFilter &filter = request.filter;
     tally.land.see(percentHundredths(figures.landCells, figures.cells), seed, filter.landLowest, filter.landHighest);
     tally.landmasses.see(figures.landmasses, seed, filter.landmassesLowest, filter.landmassesHighest);
@@ -197,6 +199,12 @@ std::int64_t searchWorlds(const SearchRequest &request, unsigned threads,
     });
     std::int64_t handed = 0;
     bool ended = false; // all wanted were handed, or `found` took no more
+    std::int64_t decided = 0;
+    const auto decide = [&](std::int64_t throughSeed) {
+        if (request.decided)
+            request.decided->fetch_add(throughSeed - request.start + 1 - decided, std::memory_order_relaxed);
+        decided = throughSeed - request.start + 1;
+    };
     // Tells the finished blocks that follow those told, in order, waiting for
     // each one before `through`; false once nothing more will be told. After
     // a stop it tells, without waiting, those that were finished in time.
@@ -218,11 +226,19 @@ std::int64_t searchWorlds(const SearchRequest &request, unsigned threads,
                 ++scan.told;
             }
             scan.ready.notify_all();
-            for (const FoundWorld &match : matches)
-                if (!found(match) || ++handed == request.wanted) {
+            for (const FoundWorld &match : matches) {
+                if (!found(match)) {
+                    decide(match.seed - 1);
                     ended = true;
-                    break;
+                } else if (++handed == request.wanted) {
+                    decide(match.seed);
+                    ended = true;
                 }
+                if (ended)
+                    break;
+            }
+            if (!ended)
+                decide(std::min(lastSeedOf(request), request.start + scan.told * scan.blockSeeds - 1));
         }
         return false;
     };

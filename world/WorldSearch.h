@@ -58,6 +58,13 @@ struct SearchRequest {
     std::stop_token stop;
     // Counts the seeds looked at, for whoever shows how far a search has got.
     std::atomic<std::int64_t> *looked = nullptr;
+    // Counts the seeds whose figures decided what was handed on: those up to
+    // the last world handed, or every seed told of when more were wanted;
+    // not those the threads looked at ahead of them. Added to, so that the
+    // searches of one job can share it.
+    std::atomic<std::int64_t> *decided = nullptr;
+    // Sees the figures of every world looked at, on the thread that made it.
+    std::function<void(std::int64_t seed, const WorldFigures &)> seen;
     // Where the figures of every world looked at are tallied against the
     // filter, for whoever says why a search found fewer than it wanted.
     SearchTally *tally = nullptr;

@@ -42,11 +42,12 @@ void PrintTo(const Row &r, std::ostream *os)
 // The search done plainly: one seed after another on this thread, each world
 // made from its decimal text, kept when its printed land share and its
 // landmasses lie in the ranges.
-std::vector<Row> plainScan(const SearchRequest &r)
+// `decided` is how many seeds it took.
+std::vector<Row> plainScan(const SearchRequest &r, std::int64_t *decided = nullptr)
 {
     std::vector<Row> rows;
-    for (std::int64_t seed = r.start;
-         seed < r.start + r.limit && seed <= 99999999 && static_cast<std::int64_t>(rows.size()) < r.wanted; ++seed) {
+    std::int64_t seed = r.start;
+    for (; seed < r.start + r.limit && seed <= 99999999 && static_cast<std::int64_t>(rows.size()) < r.wanted; ++seed) {
         SeededRandom random;
         random.LoadSeed(std::to_string(seed));
         const World world = GenerateHeights(r.size, r.water, random);
@@ -56,14 +57,18 @@ std::vector<Row> plainScan(const SearchRequest &r)
             f.landmasses <= r.filter.landmassesHighest)
             rows.push_back({seed, f, gridHash(world)});
     }
+    if (decided)
+        *decided = seed - r.start;
     return rows;
 }
 
 // What the search keeps of each match must come from that match's own world,
 // not from a grid its thread has since reused.
-std::vector<Row> searched(SearchRequest request, unsigned threads, std::int64_t *handed = nullptr)
+std::vector<Row> searched(SearchRequest request, unsigned threads, std::int64_t *handed = nullptr,
+                          std::atomic<std::int64_t> *decided = nullptr)
 {
     request.keep = [](const World &world) { return std::any(gridHash(world)); };
+    request.decided = decided;
     std::vector<Row> rows;
     const std::int64_t count = searchWorlds(request, threads, [&](const FoundWorld &found) {
         rows.push_back({found.seed, found.figures, std::any_cast<std::uint64_t>(found.kept)});
@@ -86,16 +91,20 @@ class WorldSearchFinds : public testing::TestWithParam<Search> {};
 
 // Whatever the number of threads, and however few of them the system
 // grants, the rows are those of the plain scan, in its order, and no more
-// than were asked for.
+// than were asked for; the seeds that decided them are the plain scan's,
+// however far the threads ran ahead.
 TEST_P(WorldSearchFinds, WhatThePlainScanFindsInSeedOrder)
 {
     const SearchRequest &request = GetParam().request;
-    const std::vector<Row> plain = plainScan(request);
+    std::int64_t plainDecided = 0;
+    const std::vector<Row> plain = plainScan(request, &plainDecided);
     ASSERT_EQ(plain.size(), GetParam().expectedRows);
     for (const unsigned threads : {1u, 2u, 3u, 8u}) {
         std::int64_t handed = -1;
-        EXPECT_EQ(searched(request, threads, &handed), plain) << threads << " threads";
+        std::atomic<std::int64_t> decided{0};
+        EXPECT_EQ(searched(request, threads, &handed, &decided), plain) << threads << " threads";
         EXPECT_EQ(handed, static_cast<std::int64_t>(plain.size())) << threads << " threads";
+        EXPECT_EQ(decided.load(), plainDecided) << threads << " threads";
     }
     for (const unsigned granted : {0u, 1u}) {
         const RefusedThreadStarts refused(granted);
