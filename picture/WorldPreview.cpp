@@ -60,16 +60,28 @@ QImage worldThumbnail(const World &world, Tint tint, int side)
     return picture;
 }
 
+namespace {
+
+struct Kept {
+    QImage thumbnail;
+    std::shared_ptr<const World> world;
+};
+
+} // namespace
+
 void keepThumbnails(SearchRequest &request, int heatPosition, int side)
 {
     const Tint tint = tintFromHeatPosition(heatPosition);
-    request.keep = [tint, side](const World &world) { return std::any(worldThumbnail(world, tint, side)); };
+    request.keep = [tint, side](const World &world) {
+        return std::any(Kept{worldThumbnail(world, tint, side), std::make_shared<const World>(world)});
+    };
 }
 
 WorldPreview previewOf(const FoundWorld &found)
 {
-    const QImage *thumbnail = std::any_cast<QImage>(&found.kept);
-    return WorldPreview{found.seed, found.figures, thumbnail ? *thumbnail : QImage()};
+    const Kept *kept = std::any_cast<Kept>(&found.kept);
+    return kept ? WorldPreview{found.seed, found.figures, kept->thumbnail, kept->world}
+                : WorldPreview{found.seed, found.figures, {}, {}};
 }
 
 QString landmassesText(int landmasses)

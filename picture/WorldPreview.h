@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 namespace terralume {
 
@@ -16,6 +17,9 @@ struct WorldPreview {
     std::int64_t seed = 0;
     WorldFigures figures;
     QImage thumbnail;
+    // The world's grid, kept so that its thumbnail can be made again in
+    // other colours or at another size without generating it again.
+    std::shared_ptr<const World> world;
 };
 
 // The map picture seen `side` pixels square (at most the map's own side):
@@ -23,8 +27,8 @@ struct WorldPreview {
 // those of the map window.
 QImage worldThumbnail(const World &world, Tint tint, int side);
 
-// Makes `request` keep a thumbnail of every world it finds, on the thread
-// that made the world; FoundWorld::kept then holds a QImage.
+// Makes `request` keep a thumbnail and a copy of the grid of every world it
+// finds, on the thread that made the world, for previewOf.
 void keepThumbnails(SearchRequest &request, int heatPosition, int side);
 
 WorldPreview previewOf(const FoundWorld &found);

@@ -4,13 +4,16 @@
 #include "WorkerThreads.h"
 
 #include <exception>
+#include <mutex>
 #include <stop_token>
 
 namespace terralume::ui {
 
 struct PreviewSearch::Run {
-    std::atomic<std::int64_t> looked{0};
+    std::atomic<std::int64_t> decided{0};
     std::stop_source stop;
+    std::mutex seenLock;
+    std::vector<WorldFigures> seen;
 };
 
 PreviewSearch::PreviewSearch(QObject *parent) : QObject(parent) {}
@@ -48,7 +51,17 @@ void PreviewSearch::stop()
         run_->stop.request_stop();
 }
 
-std::int64_t PreviewSearch::looked() const { return run_ ? run_->looked.load(std::memory_order_relaxed) : 0; }
+std::int64_t PreviewSearch::looked() const { return run_ ? run_->decided.load(std::memory_order_relaxed) : 0; }
+
+std::vector<WorldFigures> PreviewSearch::takeSeen()
+{
+    std::vector<WorldFigures> seen;
+    if (run_) {
+        const std::lock_guard lock(run_->seenLock);
+        seen.swap(run_->seen);
+    }
+    return seen;
+}
 
 void PreviewSearch::search(const Page &page, const std::shared_ptr<Run> &run, unsigned generation)
 {
@@ -80,7 +93,11 @@ void PreviewSearch::search(const Page &page, const std::shared_ptr<Run> &run, un
             request.limit = range[1] - range[0] + 1;
             request.wanted = page.wanted - handed;
             request.stop = stop;
-            request.looked = &run->looked;
+            request.decided = &run->decided;
+            request.seen = [&run](std::int64_t, const WorldFigures &figures) {
+                const std::lock_guard lock(run->seenLock);
+                run->seen.push_back(figures);
+            };
             keepThumbnails(request, page.heat, page.thumbnailSide);
             handed += searchWorlds(request, usableCores(), [&](const FoundWorld &world) {
                 post([this, preview = previewOf(world)] { emit found(preview); });

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace terralume::ui {
 
@@ -41,8 +42,12 @@ public:
     // Asks the search to end; finished() follows with End::Stopped.
     void stop();
     bool running() const { return running_; }
-    // Seeds looked at so far by the current or last search.
+    // Seeds whose worlds decided the current or last page so far: up to the
+    // last world found once the page is full, not those looked at ahead.
     std::int64_t looked() const;
+    // The figures of the worlds the current search has looked at since the
+    // last call, over-scan and all.
+    std::vector<WorldFigures> takeSeen();
 
 signals:
     void found(const terralume::WorldPreview &preview);

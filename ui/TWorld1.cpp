@@ -6,6 +6,7 @@
 #include "SeededRandom.h"
 #include "SpokenNotice.h"
 #include "LevelSlider.h"
+#include "SizeList.h"
 #include "LineEditAccessible.h"
 #include "TWorldExplorer.h"
 #include "TWorldScr.h"
@@ -187,18 +188,9 @@ void TWorld1::buildControls()
         addLabel(client, scale, kHeatScaleNames[i], kHeatCaptions[i], kHeatScaleLeft, kScaleTops[i]);
     }
 
-    lstSize = new QComboBox(client);
+    lstSize = newSizeList(client);
     lstSize->setObjectName(QStringLiteral("lstSize"));
-    lstSize->setEditable(false);
     lstSize->setGeometry(scaled(scale, kSizeList));
-    // Qt 6.4's bridge gives a screen reader no value for a closed list, nor
-    // its changes: the size is the list's description, and each change is
-    // said.
-    auto *sizeNotice = new SpokenNotice(client);
-    connect(lstSize, &QComboBox::currentTextChanged, this, [this, sizeNotice](const QString &size) {
-        lstSize->setAccessibleDescription(size);
-        sizeNotice->say(size);
-    });
 
     edRandSeed = addEdit(client, scale, "edRandSeed", kSeedField);
     edRandSeed->setMaxLength(kSeedTextLimit);
@@ -255,6 +247,7 @@ void TWorld1::buildControls()
     connect(butNewSeed, &QPushButton::clicked, this, guarded(this, &TWorld1::butNewSeedClick));
     connect(butExit, &QPushButton::clicked, this, guarded(this, &TWorld1::butExitClick));
     connect(ExploreWorlds1, &QAction::triggered, this, guarded(this, &TWorld1::ExploreWorlds1Click));
+    connect(edRandSeed, &QLineEdit::textChanged, this, &TWorld1::seedTextChanged);
     connect(Help2, &QAction::triggered, this, guarded(this, &TWorld1::Help2Click));
     connect(About1, &QAction::triggered, this, guarded(this, &TWorld1::About1Click));
 
@@ -272,9 +265,7 @@ void TWorld1::buildControls()
 
 void TWorld1::FormCreate()
 {
-    for (const WorldSize &size : kWorldSizes)
-        lstSize->addItem(QString::fromLatin1(size.name));
-    lstSize->setCurrentIndex(0);
+    addSizes(lstSize);
     random_.LoadSeed(edRandSeed->text().toStdString());
 }
 
@@ -387,9 +378,28 @@ void TWorld1::ExploreWorlds1Click()
     const auto choice = explorer_->chooseWorld(currentSettings());
     if (!choice)
         return;
+    const WorldSettings before = currentSettings();
     replaceSeed(choice->seedText);
+    lstSize->setCurrentIndex(lstSize->findText(choice->sizeName));
+    trkWater->setValue(choice->waterPosition);
+    trkHeat->setValue(choice->heatPosition);
+    beforeChoice_ = before;
+    chosenSeed_ = choice->seedText;
     if (choice->generate)
         butGenerate->click();
+}
+
+void TWorld1::seedTextChanged(const QString &text)
+{
+    if (!beforeChoice_ || text == chosenSeed_)
+        return;
+    if (text == beforeChoice_->SeedText && edRandSeed->isRedoAvailable()) {
+        lstSize->setCurrentIndex(lstSize->findText(beforeChoice_->SizeName));
+        trkWater->setValue(beforeChoice_->WaterPosition);
+        trkHeat->setValue(beforeChoice_->HeatPosition);
+    }
+    // Anything else typed makes the seed the person's own.
+    beforeChoice_.reset();
 }
 
 void TWorld1::butExitClick() { QCoreApplication::quit(); }

@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QMainWindow>
 
+#include <optional>
+
 class QAction;
 class QComboBox;
 class QLabel;
@@ -66,11 +68,16 @@ private:
     // Types `seed` over the field's text, so that the field's undo brings
     // back the seed it replaced.
     void replaceSeed(const QString &seed);
+    // Undoing the seed of a world taken from the explorer puts back the
+    // size, water and heat it came with.
+    void seedTextChanged(const QString &text);
 
     SeededRandom &random_;
     TWorldScr *mapWindow_ = nullptr;
     TWorldSplash *aboutWindow_ = nullptr;
     TWorldExplorer *explorer_ = nullptr; // made at the first Explore Worlds
+    std::optional<WorldSettings> beforeChoice_; // while the explorer's seed stands
+    QString chosenSeed_;
 
     QComboBox *lstSize = nullptr;
     QLineEdit *edRandSeed = nullptr;

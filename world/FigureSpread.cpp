@@ -64,4 +64,14 @@ int FigureSpread::landmassesLowerQuartile() const
     return *place;
 }
 
+std::int64_t roughlyOneIn(std::int64_t accepted, std::int64_t seen)
+{
+    // Integers only: the rounding must not hang on how a machine rounds a double.
+    std::int64_t oneIn = (seen + accepted / 2) / accepted, unit = 1;
+    while (oneIn / unit >= 100)
+        unit *= 10;
+    oneIn = (oneIn + unit / 2) / unit * unit;
+    return std::max<std::int64_t>(oneIn, 1);
+}
+
 } // namespace terralume

@@ -42,4 +42,9 @@ private:
     Range land_, landmasses_;
 };
 
+// `seen` / `accepted` to two significant figures, as a rarity is told
+// ("about 1 in 48,000"): an estimate from a sample is worth no more. At
+// least 1; `accepted` must be above 0.
+std::int64_t roughlyOneIn(std::int64_t accepted, std::int64_t seen);
+
 } // namespace terralume

@@ -27,6 +27,7 @@ struct FigureFilter {
     int landmassesLowest = 0, landmassesHighest = std::numeric_limits<int>::max();
 
     bool accepts(const WorldFigures &figures) const;
+    friend bool operator==(const FigureFilter &, const FigureFilter &) = default;
 };
 
 // How near the worlds looked at came to one figure's range: how many lay in

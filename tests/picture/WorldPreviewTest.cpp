@@ -95,7 +95,7 @@ class FiguresText : public testing::TestWithParam<Words> {};
 TEST_P(FiguresText, TellsSeedAndFigures)
 {
     const Words &w = GetParam();
-    EXPECT_EQ(figuresText(WorldPreview{4711, w.figures, {}}, w.lineBreaks).toStdString(), w.text);
+    EXPECT_EQ(figuresText(WorldPreview{4711, w.figures, {}, {}}, w.lineBreaks).toStdString(), w.text);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -15,10 +15,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QListWidget>
 #include <QSlider>
 #include <QSpinBox>
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
@@ -91,6 +93,52 @@ QListWidget *worlds(const TWorldExplorer &explorer) { return find<QListWidget>(e
 std::int64_t seedOf(const QListWidgetItem *item) { return item->data(Qt::UserRole).toLongLong(); }
 
 bool searching(const TWorldExplorer &explorer) { return find<QPushButton>(explorer, "butStop")->isEnabled(); }
+
+QList<std::int64_t> seedsShown(const TWorldExplorer &explorer)
+{
+    QList<std::int64_t> seeds;
+    for (int i = 0; i < worlds(explorer)->count(); ++i)
+        seeds.append(seedOf(worlds(explorer)->item(i)));
+    return seeds;
+}
+
+// What a plain scan finds for a page from `start`, past the last seed on
+// from the first, and how many seeds it took.
+QList<std::int64_t> plainPage(const std::string &size, int water, const FigureFilter &filter, std::int64_t start,
+                              std::int64_t *decided = nullptr)
+{
+    QList<std::int64_t> found;
+    std::atomic<std::int64_t> seeds{0};
+    for (const std::int64_t from : {start, std::int64_t{1}}) {
+        SearchRequest request;
+        request.size = size;
+        request.water = water;
+        request.filter = filter;
+        request.start = from;
+        request.limit = from == 1 ? start - 1 : kHighestSearchSeed - start + 1;
+        request.wanted = TWorldExplorer::kPageWorlds - found.size();
+        request.decided = &seeds;
+        if (request.wanted > 0 && request.limit > 0)
+            searchWorlds(request, 1, [&](const FoundWorld &world) {
+                found.append(world.seed);
+                return true;
+            });
+    }
+    if (decided)
+        *decided = seeds;
+    return found;
+}
+
+// The page a filter change or a setting brings, once its search has ended:
+// the one that follows the change, not the page that stood before it.
+void waitForTheNextPage(TWorldExplorer &explorer, const std::function<void()> &change)
+{
+    bool cleared = false;
+    QObject context;
+    QObject::connect(worlds(explorer)->model(), &QAbstractItemModel::modelReset, &context, [&] { cleared = true; });
+    change();
+    QTRY_VERIFY_WITH_TIMEOUT(cleared && !searching(explorer), 60000);
+}
 
 } // namespace
 
@@ -169,8 +217,9 @@ private slots:
         });
     }
 
-    // However a world is chosen, its seed is typed into the settings window
-    // (undo brings the old one back); only a double-click also generates.
+    // However a world is chosen, its seed, size, water and heat are taken
+    // into the settings window (undoing the seed brings them all back); only
+    // a double-click also generates.
     void choosingAWorld_data()
     {
         QTest::addColumn<QString>("how");
@@ -191,6 +240,13 @@ private slots:
         Program program;
         auto *seedField = find<QLineEdit>(program.World1, "edRandSeed");
         const QString before = seedField->text();
+        const auto settings = [&] {
+            return QStringList{find<QComboBox>(program.World1, "lstSize")->currentText(),
+                               QString::number(find<QSlider>(program.World1, "trkWater")->value()),
+                               QString::number(find<QSlider>(program.World1, "trkHeat")->value())};
+        };
+        const QStringList settingsBefore = settings();
+        const QStringList settingsPicked{QStringLiteral("Medium"), QStringLiteral("15"), QStringLiteral("-20")};
         QString picked;
         bool generated = false;
         const auto run = [&] {
@@ -199,6 +255,12 @@ private slots:
                 // Keys go where the focus is: while the page fills, Stop
                 // holds it and Enter would press Stop, as it should.
                 QTRY_VERIFY_WITH_TIMEOUT(!searching(explorer), 60000);
+                waitForTheNextPage(explorer, [&] {
+                    find<QComboBox>(explorer, "lstSize")->setCurrentText(settingsPicked[0]);
+                    find<QSlider>(explorer, "trkWater")->setValue(settingsPicked[1].toInt());
+                    find<QSlider>(explorer, "trkHeat")->setValue(settingsPicked[2].toInt());
+                    list->setFocus();
+                });
                 QCOMPARE(QApplication::focusWidget(), list);
                 QTest::keyClick(list, Qt::Key_Right); // the second world
                 QListWidgetItem *item = list->currentItem();
@@ -235,10 +297,189 @@ private slots:
         run();
         QCOMPARE(generated, generates);
         QCOMPARE(seedField->text(), chosen ? picked : before);
+        QCOMPARE(settings(), chosen ? settingsPicked : settingsBefore);
         if (chosen) {
             seedField->undo();
             QCOMPARE(seedField->text(), before);
+            QCOMPARE(settings(), settingsBefore);
         }
+    }
+
+    // A filter acts as soon as it is changed, without More Worlds: the page
+    // is looked for again from its first seed, each world on it passes the
+    // filters, with none the seeds follow one another; its count is of the
+    // seeds that decided the page, not of those looked at ahead.
+    void filtersActAtOnce_data()
+    {
+        QTest::addColumn<QList<QPoint>>("steps"); // least land, most landmasses; -1: off
+        QTest::newRow("land") << QList<QPoint>{{30, -1}};
+        QTest::newRow("landmasses") << QList<QPoint>{{-1, 4}};
+        QTest::newRow("a number changed") << QList<QPoint>{{25, -1}, {35, -1}};
+        QTest::newRow("both, then neither") << QList<QPoint>{{25, 6}, {-1, -1}};
+    }
+
+    void filtersActAtOnce()
+    {
+        QFETCH(QList<QPoint>, steps);
+        Program program;
+        withExplorerOpen(program.World1, [&](TWorldExplorer &explorer) {
+            QTRY_VERIFY_WITH_TIMEOUT(!searching(explorer), 60000);
+            const std::int64_t start = seedsShown(explorer).value(0);
+            for (const QPoint &step : steps) {
+                waitForTheNextPage(explorer, [&] {
+                    // A number is set once its box is ticked, as a person can.
+                    find<QCheckBox>(explorer, "chkLand")->setChecked(step.x() >= 0);
+                    find<QCheckBox>(explorer, "chkLandmasses")->setChecked(step.y() >= 0);
+                    if (step.x() >= 0)
+                        find<QSpinBox>(explorer, "spnLand")->setValue(step.x());
+                    if (step.y() >= 0)
+                        find<QSpinBox>(explorer, "spnLandmasses")->setValue(step.y());
+                });
+                std::int64_t decided = 0;
+                QCOMPARE(seedsShown(explorer), plainPage("Small", 0, explorer.filter(), start, &decided));
+                QCOMPARE(find<QLabel>(explorer, "lblProgress")->text(),
+                         QStringLiteral("Looked at %1 worlds, found 12 of 12").arg(QLocale().toString(decided)));
+            }
+        });
+    }
+
+    // Beside the filters: the range of each figure among the worlds seen at
+    // this size and water, the page's among them; once a filter has turned a
+    // few hundred away, how rare the worlds it takes are.
+    void spreadAndRarityAreShown_data()
+    {
+        QTest::addColumn<int>("leastLand"); // -1: no filter
+        QTest::addColumn<QString>("rarity"); // a pattern; empty: none shown
+        QTest::newRow("no filter") << -1 << QString();
+        // Sea lines every world's edges: no world is all land.
+        QTest::newRow("none pass") << 100 << "^None of the [0-9,]+ worlds seen here passes the filters$";
+        QTest::newRow("some pass") << 35 << "^About 1 in [1-9][0-9,]* of the worlds seen here passes the filters$";
+    }
+
+    void spreadAndRarityAreShown()
+    {
+        QFETCH(int, leastLand);
+        QFETCH(QString, rarity);
+        Program program;
+        withExplorerOpen(program.World1, [&](TWorldExplorer &explorer) {
+            QTRY_VERIFY_WITH_TIMEOUT(!searching(explorer), 60000);
+            auto *shown = find<QLabel>(explorer, "lblRarity");
+            if (leastLand >= 0) {
+                find<QCheckBox>(explorer, "chkLand")->setChecked(true);
+                find<QSpinBox>(explorer, "spnLand")->setValue(leastLand);
+                // Pages on, until enough worlds were turned away.
+                auto *more = find<QPushButton>(explorer, "butMore");
+                QTRY_VERIFY_WITH_TIMEOUT(shown->isVisible() || (!searching(explorer) && (more->click(), false)), 120000);
+                if (searching(explorer))
+                    QTest::mouseClick(find<QPushButton>(explorer, "butStop"), Qt::LeftButton);
+                QTRY_VERIFY_WITH_TIMEOUT(!searching(explorer), 60000);
+            }
+            QCOMPARE(shown->isVisible(), !rarity.isEmpty());
+            if (!rarity.isEmpty())
+                QVERIFY2(QRegularExpression(rarity).match(shown->text()).hasMatch(), qPrintable(shown->text()));
+            const QString spread = find<QLabel>(explorer, "lblSpread")->text();
+            const auto ranges = QRegularExpression(QStringLiteral(
+                                                       "^([0-9,]+) worlds seen at this size and water: land ([0-9]+)"
+                                                       "\u2013([0-9]+) %, landmasses ([0-9]+)\u2013([0-9]+)$"))
+                                    .match(spread);
+            QVERIFY2(ranges.hasMatch(), qPrintable(spread));
+            for (int i = 0; i < worlds(explorer)->count(); ++i) {
+                const std::int64_t seed = seedOf(worlds(explorer)->item(i));
+                SeededRandom random;
+                random.LoadSeed(std::to_string(seed));
+                const WorldFigures f = worldFigures(GenerateHeights("Small", 0, random));
+                const std::int64_t land = percentHundredths(f.landCells, f.cells) / 100;
+                QVERIFY2(land >= ranges.captured(2).toInt() && land <= ranges.captured(3).toInt(), qPrintable(spread));
+                QVERIFY2(f.landmasses >= ranges.captured(4).toInt() && f.landmasses <= ranges.captured(5).toInt(),
+                         qPrintable(spread));
+            }
+        });
+    }
+
+    // The explorer's own size, water and heat: size and water look for the
+    // page again from its first seed; heat only colours the worlds shown
+    // anew, none of them made again; every thumbnail in the map's colours.
+    void settingsInTheExplorer_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("value");
+        QTest::newRow("heat") << "trkHeat" << 30;
+        QTest::newRow("water") << "trkWater" << -20;
+        QTest::newRow("size") << "lstSize" << 1;
+    }
+
+    void settingsInTheExplorer()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, value);
+        Program program;
+        withExplorerOpen(program.World1, [&](TWorldExplorer &explorer) {
+            QTRY_VERIFY_WITH_TIMEOUT(!searching(explorer), 60000);
+            const QList<std::int64_t> before = seedsShown(explorer);
+            auto *size = find<QComboBox>(explorer, "lstSize");
+            auto *water = find<QSlider>(explorer, "trkWater");
+            auto *heat = find<QSlider>(explorer, "trkHeat");
+            if (control == QLatin1String("trkHeat")) {
+                QSignalSpy cleared(worlds(explorer)->model(), &QAbstractItemModel::modelReset);
+                QSignalSpy added(worlds(explorer)->model(), &QAbstractItemModel::rowsInserted);
+                heat->setValue(value);
+                QVERIFY(!searching(explorer));
+                QCOMPARE(cleared.count() + added.count(), 0);
+                QCOMPARE(seedsShown(explorer), before);
+            } else {
+                waitForTheNextPage(explorer, [&] {
+                    if (control == QLatin1String("lstSize"))
+                        size->setCurrentIndex(value);
+                    else
+                        water->setValue(value);
+                });
+                QCOMPARE(seedsShown(explorer),
+                         plainPage(size->currentText().toStdString(), water->value(), {}, before.value(0)));
+            }
+            QListWidget *list = worlds(explorer);
+            const QSize side = list->iconSize() * explorer.devicePixelRatio();
+            for (int i = 0; i < list->count(); ++i) {
+                SeededRandom random;
+                random.LoadSeed(std::to_string(seedOf(list->item(i))));
+                const World world = GenerateHeights(size->currentText().toStdString(), water->value(), random);
+                const QImage thumbnail = list->item(i)->icon().pixmap(side).toImage().convertToFormat(QImage::Format_RGB32);
+                QCOMPARE(thumbnail, worldThumbnail(world, tintFromHeatPosition(heat->value()), side.width()));
+            }
+        });
+    }
+
+    // The thumbnails grow and shrink with the window, within their bounds;
+    // the chosen one keeps its colours.
+    void thumbnailsFollowTheWindow_data()
+    {
+        QTest::addColumn<QSize>("window");
+        QTest::addColumn<int>("side"); // 0: between the bounds
+        QTest::newRow("small") << QSize(300, 200) << TWorldExplorer::kSmallestThumbnail;
+        QTest::newRow("medium") << QSize(1100, 900) << 0;
+        QTest::newRow("large") << QSize(2400, 1800) << TWorldExplorer::kLargestThumbnail;
+    }
+
+    void thumbnailsFollowTheWindow()
+    {
+        QFETCH(QSize, window);
+        QFETCH(int, side);
+        Program program;
+        withExplorerOpen(program.World1, [&](TWorldExplorer &explorer) {
+            QTRY_VERIFY_WITH_TIMEOUT(!searching(explorer), 60000);
+            QListWidget *list = worlds(explorer);
+            explorer.resize(window);
+            const auto pixels = [&](QIcon::Mode mode) {
+                return list->item(0)->icon().pixmap(list->iconSize() * explorer.devicePixelRatio(), mode).toImage();
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(pixels(QIcon::Normal).size(), list->iconSize() * explorer.devicePixelRatio(), 5000);
+            if (side > 0)
+                QCOMPARE(list->iconSize(), QSize(side, side));
+            else
+                QVERIFY(list->iconSize().width() > TWorldExplorer::kSmallestThumbnail &&
+                        list->iconSize().width() < TWorldExplorer::kLargestThumbnail);
+            QVERIFY(list->item(0)->isSelected());
+            QCOMPARE(pixels(QIcon::Selected), pixels(QIcon::Normal));
+        });
     }
 
     // However few threads the system grants, even none, a search runs to
@@ -318,7 +559,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!searching(explorer), 60000);
             QVERIFY(told->isVisible());
             QVERIFY2(QRegularExpression(outcome).match(told->text()).hasMatch(), qPrintable(told->text()));
-            QCOMPARE(explorer.findChild<SpokenNotice *>()->said(), told->text());
+            QCOMPARE(find<SpokenNotice>(explorer, "outcomeNotice")->said(), told->text());
             QCOMPARE(use->isEnabled(), useAvailable);
             QCOMPARE(worlds(explorer)->count(), useAvailable ? TWorldExplorer::kPageWorlds : 0);
         });

@@ -74,4 +74,23 @@ INSTANTIATE_TEST_SUITE_P(
         Spread{"too many landmasses", {{5000, kMany}, {5000, 1}}, {0, 10000, 300000, kMany}, 0, 5000, 1,
                {5000, 5000}, {1, (1 << 18) - 1}}));
 
+struct Rarity {
+    std::int64_t accepted, seen, oneIn;
+};
+
+void PrintTo(const Rarity &r, std::ostream *os) { *os << r.accepted << " of " << r.seen; }
+
+class RoughlyOneIn : public testing::TestWithParam<Rarity> {};
+
+// Two significant figures, rounded half up, whatever the magnitude.
+TEST_P(RoughlyOneIn, TwoFigures)
+{
+    EXPECT_EQ(roughlyOneIn(GetParam().accepted, GetParam().seen), GetParam().oneIn);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rarities, RoughlyOneIn,
+                         testing::Values(Rarity{6, 287821, 48000}, Rarity{1, 99, 99}, Rarity{1, 995, 1000},
+                                         Rarity{1, 1049, 1000}, Rarity{3, 10, 3}, Rarity{2, 3, 2},
+                                         Rarity{5, 5, 1}, Rarity{7, 1, 1}, Rarity{1, 123456789, 120000000}));
+
 } // namespace
