@@ -25,6 +25,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -367,6 +368,40 @@ void BM_ExplorerPageLarge(benchmark::State &state)
     }
 }
 BENCHMARK(BM_ExplorerPageLarge)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(15);
+
+// One step of a slider in an open explorer, from the move to the page of
+// Large worlds shown again: heat recolours the thumbnails from the grids the
+// page keeps, water looks for the page again. Each at most 100 ms.
+void explorerSliderStep(benchmark::State &state, const char *slider)
+{
+    TWorldExplorer explorer;
+    auto *list = explorer.findChild<QListWidget *>(QStringLiteral("lstWorlds"));
+    auto *stop = explorer.findChild<QPushButton *>(QStringLiteral("butStop"));
+    auto *moved = explorer.findChild<QSlider *>(QString::fromLatin1(slider));
+    WorldSettings settings;
+    settings.SizeName = QStringLiteral("Large");
+    QTimer::singleShot(0, &explorer, [&] {
+        const auto pageShown = [&] {
+            while (stop->isEnabled() || list->count() < TWorldExplorer::kPageWorlds)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        };
+        pageShown();
+        int step = 1;
+        for (auto _ : state) {
+            const Clock::time_point start = Clock::now();
+            moved->setValue(moved->value() + step);
+            pageShown();
+            state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+            step = -step;
+        }
+        explorer.reject();
+    });
+    explorer.chooseWorld(settings);
+}
+void BM_ExplorerHeatStepLarge(benchmark::State &state) { explorerSliderStep(state, "trkHeat"); }
+BENCHMARK(BM_ExplorerHeatStepLarge)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(3);
+void BM_ExplorerWaterStepLarge(benchmark::State &state) { explorerSliderStep(state, "trkWater"); }
+BENCHMARK(BM_ExplorerWaterStepLarge)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(3);
 
 } // namespace
 

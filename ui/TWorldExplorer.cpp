@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStyledItemDelegate>
 
@@ -447,15 +448,35 @@ void TWorldExplorer::addWorld(const WorldPreview &found)
     page_.push_back(std::move(preview));
     lstWorlds->addItem(item);
     if (!lstWorlds->currentItem())
+        selectFirst(item);
+}
+
+void TWorldExplorer::selectFirst(QListWidgetItem *item)
+{
+    if (lstWorlds->hasFocus()) {
         lstWorlds->setCurrentItem(item);
+        return;
+    }
+    // Qt 6.4's list view tells a screen reader that its new current item has
+    // the focus even when the list has not: a page filling while the person
+    // is at a filter would take the screen reader there. The list is told
+    // nothing of this choice; it learns it when it paints or takes the focus.
+    {
+        const QSignalBlocker quiet(lstWorlds->selectionModel());
+        lstWorlds->selectionModel()->setCurrentIndex(lstWorlds->indexFromItem(item),
+                                                     QItemSelectionModel::ClearAndSelect);
+    }
+    lstWorlds->viewport()->update();
+    butUse->setEnabled(true);
 }
 
 void TWorldExplorer::searchEnded(PreviewSearch::End end)
 {
     progressTimer_.stop();
     showProgress();
-    // The page, rather than the next control along, takes the focus Stop gives up.
-    if (butStop->hasFocus())
+    // The page, rather than the next control along, takes the focus Stop
+    // gives up, also before the window is active.
+    if (focusWidget() == butStop)
         lstWorlds->setFocus();
     butStop->setEnabled(false);
     const QString looked = QLocale().toString(search_.looked());

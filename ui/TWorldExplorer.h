@@ -80,6 +80,8 @@ private:
     void sizeOrWaterChanged();
     void heatChanged();
     void addWorld(const WorldPreview &preview);
+    // The first world of a page becomes the chosen one.
+    void selectFirst(QListWidgetItem *item);
     // Tells the outcome, which a screen reader speaks as it shows.
     void searchEnded(PreviewSearch::End end);
     void showProgress();

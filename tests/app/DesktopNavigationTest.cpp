@@ -229,9 +229,10 @@ private slots:
         QVERIFY(seed != QLatin1String("42861244"));
     }
 
-    // The explorer from the keyboard alone: World > Explore Worlds, land at
-    // least 40 %, Enter on the world it selects, then Generate; the map is
-    // the renderer's for the seed it brought.
+    // The explorer from the keyboard alone: World > Explore Worlds, the
+    // water slider a step drier, land at least 40 %, Enter on the world it
+    // selects, then Generate; the map is the renderer's for the seed and
+    // the water it brought.
     void exploreFilterAndUseAWorld()
     {
         const QTemporaryDir &home = *home_;
@@ -240,6 +241,10 @@ private slots:
         keys(settings, {QStringLiteral("F10"), QStringLiteral("Return"), QStringLiteral("Return")});
         QString explorer;
         QTRY_VERIFY_WITH_TIMEOUT(!(explorer = window(QStringLiteral("^Explore Worlds$"))).isEmpty(), 20000);
+        // Back from the list past the heat slider to the water slider, a
+        // step up; Tab then returns to the list.
+        keys(explorer, {QStringLiteral("shift+Tab"), QStringLiteral("shift+Tab"), QStringLiteral("Up"),
+                        QStringLiteral("Tab"), QStringLiteral("Tab")});
         // From the list: Use This World, Cancel, the land filter; its number
         // then, and Enter there searches with it.
         keys(explorer, {QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("space"),
@@ -261,14 +266,18 @@ private slots:
         QVERIFY(!saved.isNull());
         const QString seed = saved.text(QStringLiteral("TerralumeSeed"));
         QVERIFY2(seed != QLatin1String("42861244"), "the explorer's world was not used");
+        QCOMPARE(saved.text(QStringLiteral("TerralumeWater")), QStringLiteral("-1"));
         const QStringList figures =
-            render({QStringLiteral("--figures"), QStringLiteral("--seed"), seed}).split(QLatin1Char('\n'));
+            render({QStringLiteral("--figures"), QStringLiteral("--seed"), seed, QStringLiteral("--water"),
+                    QStringLiteral("-1")})
+                .split(QLatin1Char('\n'));
         QCOMPARE(figures.size() > 1 ? figures[1].section(QLatin1Char(','), 0, 0) : QString(), seed);
         QVERIFY2(figures[1].section(QLatin1Char(','), 1, 1).toDouble() >= 40.0, qPrintable(figures[1]));
 
         const QTemporaryDir out;
         const QString rendered = out.filePath(QStringLiteral("rendered.png"));
-        render({QStringLiteral("--seed"), seed, QStringLiteral("--png"), rendered});
+        render({QStringLiteral("--seed"), seed, QStringLiteral("--water"), QStringLiteral("-1"), QStringLiteral("--png"),
+                rendered});
         QCOMPARE(saved.convertToFormat(QImage::Format_RGB888), QImage(rendered).convertToFormat(QImage::Format_RGB888));
     }
 };
