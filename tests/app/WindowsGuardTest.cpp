@@ -128,7 +128,7 @@ private slots:
         QProcess *a = start(QStringLiteral(TERRALUME_PROGRAM), {}, env);
         QProcess *b = start(QStringLiteral(TERRALUME_PROGRAM), {}, env);
         QVERIFY(a->waitForStarted(10000) && b->waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(a->state() == QProcess::NotRunning || b->state() == QProcess::NotRunning, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(a->state() == QProcess::NotRunning || b->state() == QProcess::NotRunning, 180000);
         QProcess *ended = a->state() == QProcess::NotRunning ? a : b;
         QProcess *running = ended == a ? b : a;
         QCOMPARE(ended->exitStatus(), QProcess::NormalExit);
