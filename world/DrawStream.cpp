@@ -98,10 +98,7 @@ __attribute__((target("avx2"))) void scaleAvx2(const std::uint32_t *states, std:
     scaleLoop(states + i, count - i, range, offset, out + i);
 }
 
-const bool kHasAvx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-}();
+const bool kHasAvx2 = detail::processorHasAvx2();
 #endif
 
 void advanceAll(std::uint32_t *states, std::size_t count, detail::LcgJump jump)
@@ -146,6 +143,19 @@ detail::LcgJump blocksJump(std::size_t blocks)
 }
 
 } // namespace
+
+bool detail::processorHasAvx2()
+{
+#ifdef TERRALUME_AVX2_PATH
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+#else
+    return false;
+#endif
+}
 
 DrawStream::DrawStream(std::uint32_t seedWord) : start_(seedWord)
 {

@@ -35,6 +35,9 @@ constexpr LcgJump lcgJump(std::uint32_t steps)
     return jump;
 }
 
+// Whether the loops built for AVX2 may run here: asked of the processor once.
+bool processorHasAvx2();
+
 } // namespace detail
 
 class DrawStream {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -65,64 +66,6 @@ template <int Step> struct StagePasses {
 };
 
 #if defined(__SSE2__)
-// The last stage writes three cells in four, each pass every other cell of a
-// column: stored one by one, those writes were most of a generation. Here 16
-// bytes of a column are 8 cells the pass writes (the high bytes of 16-bit
-// lanes on this little-endian processor) and 8 it only reads (the low
-// bytes), so a pass computes 8 cells at once and stores them with their
-// neighbours unchanged. The arithmetic is the generic one's in 16 bits, which
-// holds every sum here, cut to a byte as wrapHeight does.
-template <> struct StagePasses<2> {
-    static __m128i load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
-    static void store(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
-
-    static void edgesAcross(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                            const std::uint16_t *r, int count, int step)
-    {
-        const __m128i low = _mm_set1_epi16(0x00FF), two = _mm_set1_epi16(2);
-        int j = 0;
-        // Up to the last whole 16 bytes of a column of 2 * count - 1 cells.
-        for (; j + 8 < count; j += 8) {
-            const __m128i sum =
-                _mm_add_epi16(_mm_and_si128(load(left + 2 * j), low), _mm_and_si128(load(right + 2 * j), low));
-            const __m128i value = _mm_sub_epi16(_mm_add_epi16(load(r + j), _mm_srli_epi16(sum, 1)), two);
-            store(target + 2 * j, _mm_or_si128(_mm_and_si128(value, low), _mm_andnot_si128(low, load(target + 2 * j))));
-        }
-        StagePasses<0>::edgesAcross(target + 2 * j, left + 2 * j, right + 2 * j, r + j, count - j, step);
-    }
-    static void edgesDown(std::uint8_t *column, const std::uint16_t *r, int count, int step)
-    {
-        const __m128i low = _mm_set1_epi16(0x00FF), two = _mm_set1_epi16(2);
-        int j = 0;
-        // The cell below each written one is read from 2 bytes on: the last
-        // load ends at the column's last cell.
-        for (; j + 8 < count; j += 8) {
-            const __m128i here = _mm_and_si128(load(column + 2 * j), low);
-            const __m128i below = _mm_and_si128(load(column + 2 * j + 2), low);
-            const __m128i sum = _mm_add_epi16(here, below);
-            const __m128i value = _mm_sub_epi16(_mm_add_epi16(load(r + j), _mm_srli_epi16(sum, 1)), two);
-            store(column + 2 * j, _mm_or_si128(here, _mm_slli_epi16(value, 8)));
-        }
-        StagePasses<0>::edgesDown(column + 2 * j, r + j, count - j, step);
-    }
-    static void centres(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                        const std::uint16_t *r, int count, int step)
-    {
-        const __m128i low = _mm_set1_epi16(0x00FF), one = _mm_set1_epi16(1);
-        int j = 0;
-        for (; j + 8 < count; j += 8) {
-            const __m128i lefts =
-                _mm_add_epi16(_mm_and_si128(load(left + 2 * j), low), _mm_and_si128(load(left + 2 * j + 2), low));
-            const __m128i rights =
-                _mm_add_epi16(_mm_and_si128(load(right + 2 * j), low), _mm_and_si128(load(right + 2 * j + 2), low));
-            const __m128i mean = _mm_srli_epi16(_mm_add_epi16(lefts, rights), 2);
-            const __m128i value = _mm_sub_epi16(_mm_add_epi16(load(r + j), mean), one);
-            store(target + 2 * j, _mm_or_si128(_mm_and_si128(load(target + 2 * j), low), _mm_slli_epi16(value, 8)));
-        }
-        StagePasses<0>::centres(target + 2 * j, left + 2 * j, right + 2 * j, r + j, count - j, step);
-    }
-};
-
 // The stage before the last, the same way with 32-bit lanes: 16 bytes are 4
 // cells written (byte 0 of each lane for the edges across, byte 2 for the
 // others) among 12 kept. The draws are widened to 32 bits to line up.
@@ -218,8 +161,6 @@ template <int Step> void runStage(World &w, DrawStream &draws, int step)
 void runStage(World &w, DrawStream &draws, int step)
 {
     switch (step) {
-    case 2:
-        return runStage<2>(w, draws, step);
     case 4:
         return runStage<4>(w, draws, step);
     default:
@@ -227,18 +168,151 @@ void runStage(World &w, DrawStream &draws, int step)
     }
 }
 
-// Afterwards every height plus the water offset lies in 0..255. Raising to
-// -offset only bites when the offset is negative, lowering to 255 - offset
-// only when it is positive, so one clamp to the pair of bounds does both.
-void clampToWater(World &w)
+// Every wipe's band cells one column at a time, in the order of the draws:
+// right, top, bottom, left. `store(x, y0, draws, count)` takes a column's run
+// of draws for cells (x, y0...); columns for which `wanted(x)` is false take
+// their draws without storing them.
+template <class Wanted, class Store> void wipeBands(const World &w, DrawStream &draws, Wanted wanted, Store store)
 {
+    const int e = w.GridExtent;
+    const int width = w.EdgeWidth;
+    // 40..159 whatever the water offset: never wraps.
+    const auto base = static_cast<std::uint16_t>(80 - w.WaterOffset);
+    DrawRun r;
+    const auto setBand = [&](int x0, int x1, int y0, int y1) {
+        const auto run = static_cast<std::size_t>(y1 - y0 + 1);
+        for (int x = x0; x <= x1; ++x) {
+            if (!wanted(x)) {
+                draws.skip(run);
+                continue;
+            }
+            draws.next(r.data(), run, 40, base);
+            store(x, y0, r.data(), run);
+        }
+    };
+    setBand(e - width, e, 0, e); // right
+    setBand(0, e, 0, width);     // top
+    setBand(0, e, e - width, e); // bottom
+    setBand(0, width, 0, e);     // left
+}
+
+// The last stage (step 2) sets three cells in four, and each of its passes
+// every other cell of a column: on the grid, a pass would load a whole column
+// to use half of it, one byte of two in every vector. Instead the stage works
+// on four planes, one for each parity of x and y, where every pass runs along
+// whole rows of bytes; at the end the planes are woven back into the grid
+// with the clamp to the water, the one pass over every cell.
+//
+// Row i of a plane is grid column 2i (even planes) or 2i + 1 (odd ones), and
+// its cell j is row 2j or 2j + 1 of that column, so each pass keeps the
+// grid's order of draws.
+struct LastStagePlanes {
+    explicit LastStagePlanes(int extent, std::vector<std::uint8_t> &memory)
+        : n(extent / 2), side(static_cast<std::size_t>(n + 1))
+    {
+        memory.resize(4 * side * side);
+        evenEven = memory.data();
+        oddEven = evenEven + side * side;
+        evenOdd = oddEven + side * side;
+        oddOdd = evenOdd + side * side;
+    }
+    std::uint8_t *row(std::uint8_t *plane, int i) const { return plane + static_cast<std::size_t>(i) * side; }
+
+    int n;            // odd cells along an axis; n + 1 even ones
+    std::size_t side; // the stride of every plane's rows
+    std::uint8_t *evenEven, *oddEven, *evenOdd, *oddOdd;
+};
+
+// The loops are written plainly for the compiler to vectorise, and built once
+// for AVX2 and once for the baseline, like the draws' (DrawStream.cpp).
+inline __attribute__((always_inline)) void lastStageLoops(World &w, DrawStream &draws, const LastStagePlanes &p)
+{
+    HeightGrid &g = w.Heights;
+    const int n = p.n;
+    const auto count = [](int cells) { return static_cast<std::size_t>(cells); };
+    DrawRun r;
+
+    for (int i = 0; i <= n; ++i) {
+        const std::uint8_t *column = &g.at(2 * i, 0);
+        std::uint8_t *even = p.row(p.evenEven, i);
+        for (int j = 0; j <= n; ++j)
+            even[j] = column[2 * j];
+    }
+    for (int i = 0; i < n; ++i) {
+        draws.next(r.data(), count(n + 1), 5);
+        const std::uint8_t *left = p.row(p.evenEven, i), *right = p.row(p.evenEven, i + 1);
+        std::uint8_t *target = p.row(p.oddEven, i);
+        for (int j = 0; j <= n; ++j)
+            target[j] = wrapHeight(r[static_cast<std::size_t>(j)] + (left[j] + right[j]) / 2 - 2);
+    }
+    for (int i = 0; i <= n; ++i) {
+        draws.next(r.data(), count(n), 5);
+        const std::uint8_t *column = p.row(p.evenEven, i);
+        std::uint8_t *target = p.row(p.evenOdd, i);
+        for (int j = 0; j < n; ++j)
+            target[j] = wrapHeight(r[static_cast<std::size_t>(j)] + (column[j] + column[j + 1]) / 2 - 2);
+    }
+    // Bands start on even rows. The centres overwrite every odd-odd cell, so
+    // of odd columns only the even rows are kept.
+    wipeBands(
+        w, draws, [](int) { return true; },
+        [&](int x, int y0, const std::uint16_t *values, std::size_t run) {
+            const int i = x / 2, j0 = y0 / 2;
+            std::uint8_t *even = p.row(x % 2 == 0 ? p.evenEven : p.oddEven, i) + j0;
+            for (std::size_t k = 0; 2 * k < run; ++k)
+                even[k] = wrapHeight(values[2 * k]);
+            if (x % 2 != 0)
+                return;
+            std::uint8_t *odd = p.row(p.evenOdd, i) + j0;
+            for (std::size_t k = 0; 2 * k + 1 < run; ++k)
+                odd[k] = wrapHeight(values[2 * k + 1]);
+        });
+    for (int i = 0; i < n; ++i) {
+        draws.next(r.data(), count(n), 3);
+        const std::uint8_t *left = p.row(p.evenEven, i), *right = p.row(p.evenEven, i + 1);
+        std::uint8_t *target = p.row(p.oddOdd, i);
+        for (int j = 0; j < n; ++j)
+            target[j] = wrapHeight(r[static_cast<std::size_t>(j)] + (left[j] + left[j + 1] + right[j] + right[j + 1]) / 4 - 1);
+    }
+
+    // Afterwards every height plus the water offset lies in 0..255. Raising to
+    // -offset only bites when the offset is negative, lowering to 255 - offset
+    // only when it is positive, so one clamp to the pair of bounds does both.
     const int o = w.WaterOffset;
     const auto low = static_cast<std::uint8_t>(std::max(0, -o));
     const auto high = static_cast<std::uint8_t>(std::min(255, 255 - o));
-    std::uint8_t *cell = w.Heights.data();
-    const std::size_t count = static_cast<std::size_t>(w.Heights.side()) * static_cast<std::size_t>(w.Heights.side());
-    for (std::size_t k = 0; k < count; ++k)
-        cell[k] = std::min(std::max(cell[k], low), high);
+    for (int x = 0; x <= 2 * n; ++x) {
+        const int i = x / 2;
+        const std::uint8_t *even = p.row(x % 2 == 0 ? p.evenEven : p.oddEven, i);
+        const std::uint8_t *odd = p.row(x % 2 == 0 ? p.evenOdd : p.oddOdd, i);
+        std::uint8_t *column = &g.at(x, 0);
+        for (int j = 0; j < n; ++j) {
+            column[2 * j] = std::min(std::max(even[j], low), high);
+            column[2 * j + 1] = std::min(std::max(odd[j], low), high);
+        }
+        column[2 * n] = std::min(std::max(even[n], low), high);
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) void lastStageAvx2(World &w, DrawStream &draws, const LastStagePlanes &p)
+{
+    lastStageLoops(w, draws, p);
+}
+#endif
+
+void lastStageBaseline(World &w, DrawStream &draws, const LastStagePlanes &p) { lastStageLoops(w, draws, p); }
+
+void runLastStage(World &w, DrawStream &draws)
+{
+    // Kept from one generation to the next on each thread, as the grid is.
+    thread_local std::vector<std::uint8_t> memory;
+    const LastStagePlanes planes(w.GridExtent, memory);
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (detail::processorHasAvx2())
+        return lastStageAvx2(w, draws, planes);
+#endif
+    lastStageBaseline(w, draws, planes);
 }
 
 std::uint64_t squared(int v) { return static_cast<std::uint64_t>(v) * static_cast<std::uint64_t>(v); }
@@ -249,30 +323,14 @@ int blockSizeFor(std::string_view sizeName) { return knownBlockSize(sizeName).va
 
 void WipeEdges(World &w, DrawStream &draws, int readStep)
 {
-    HeightGrid &g = w.Heights;
-    const int e = w.GridExtent;
-    const int width = w.EdgeWidth;
-    // 40..159 whatever the water offset: never wraps.
-    const auto base = static_cast<std::uint16_t>(80 - w.WaterOffset);
-    DrawRun r;
-    const auto setBand = [&](int x0, int x1, int y0, int y1) {
-        const auto run = static_cast<std::size_t>(y1 - y0 + 1);
-        for (int x = x0; x <= x1; ++x) {
-            if (x % readStep != 0) {
-                draws.skip(run);
-                continue;
-            }
-            draws.next(r.data(), run, 40, base);
+    wipeBands(
+        w, draws, [readStep](int x) { return x % readStep == 0; },
+        [&](int x, int y0, const std::uint16_t *values, std::size_t run) {
             // Down one column from a pointer, so the loop is a plain narrowing copy.
-            std::uint8_t *cell = &g.at(x, y0);
+            std::uint8_t *cell = &w.Heights.at(x, y0);
             for (std::size_t k = 0; k < run; ++k)
-                cell[k] = wrapHeight(r[k]);
-        }
-    };
-    setBand(e - width, e, 0, e); // right
-    setBand(0, e, 0, width);     // top
-    setBand(0, e, e - width, e); // bottom
-    setBand(0, width, 0, e);     // left
+                cell[k] = wrapHeight(values[k]);
+        });
 }
 
 void GenerateHeights(World &w, std::string_view sizeName, int waterPosition, SeededRandom &random)
@@ -289,9 +347,9 @@ void GenerateHeights(World &w, std::string_view sizeName, int waterPosition, See
     seedLattice(w, draws);
     // The first stage reads only multiples of its step.
     WipeEdges(w, draws, firstStep(w.BlockSize));
-    for (int step = firstStep(w.BlockSize); step != 1; step /= 2)
+    for (int step = firstStep(w.BlockSize); step != 2; step /= 2)
         runStage(w, draws, step);
-    clampToWater(w);
+    runLastStage(w, draws);
     // The source goes on after the last draw, as if each had been its own RandomBelow.
     random.setSeedWord(draws.seedWord());
 }
