@@ -6,10 +6,6 @@
 #include <array>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace terralume {
 
 namespace {
@@ -19,6 +15,8 @@ namespace {
 inline std::uint8_t wrapHeight(int value) { return static_cast<std::uint8_t>(value); }
 
 int firstStep(int blockSize) { return blockSize % 16 == 0 ? 4 * blockSize : 128; }
+
+std::uint64_t squared(int v) { return static_cast<std::uint64_t>(v) * static_cast<std::uint64_t>(v); }
 
 // The longest run of draws one outer loop step needs: a column of the grid.
 constexpr std::size_t kMaxRun = 1025;
@@ -35,101 +33,11 @@ void seedLattice(World &w, DrawStream &draws)
     }
 }
 
-// The three passes of a stage over columns of the grid. Step is a template
-// argument for the finest stages, which hold most of the cells, so that the
-// compiler sees the stride and can vectorise the column loops.
-template <int Step> struct StagePasses {
-    static void edgesAcross(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                            const std::uint16_t *r, int count, int step)
-    {
-        const int s = Step ? Step : step;
-        for (int j = 0; j < count; ++j)
-            target[j * s] = wrapHeight(r[j] + (left[j * s] + right[j * s]) / 2 - s);
-    }
-    static void edgesDown(std::uint8_t *column, const std::uint16_t *r, int count, int step)
-    {
-        const int s = Step ? Step : step;
-        const int h = s / 2;
-        for (int j = 0; j < count; ++j)
-            column[j * s + h] = wrapHeight(r[j] + (column[j * s] + column[j * s + s]) / 2 - s);
-    }
-    static void centres(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                        const std::uint16_t *r, int count, int step)
-    {
-        const int s = Step ? Step : step;
-        const int h = s / 2;
-        for (int j = 0; j < count; ++j) {
-            const int m = (left[j * s] + left[j * s + s] + right[j * s] + right[j * s + s]) / 4;
-            target[j * s + h] = wrapHeight(r[j] + m - h);
-        }
-    }
-};
-
-#if defined(__SSE2__)
-// The stage before the last, the same way with 32-bit lanes: 16 bytes are 4
-// cells written (byte 0 of each lane for the edges across, byte 2 for the
-// others) among 12 kept. The draws are widened to 32 bits to line up.
-template <> struct StagePasses<4> {
-    static __m128i load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
-    static void store(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
-    static __m128i draws(const std::uint16_t *r)
-    {
-        return _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(r)), _mm_setzero_si128());
-    }
-
-    static void edgesAcross(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                            const std::uint16_t *r, int count, int step)
-    {
-        const __m128i byte0 = _mm_set1_epi32(0xFF), four = _mm_set1_epi32(4);
-        int j = 0;
-        for (; j + 4 < count; j += 4) {
-            const __m128i sum =
-                _mm_add_epi32(_mm_and_si128(load(left + 4 * j), byte0), _mm_and_si128(load(right + 4 * j), byte0));
-            const __m128i value = _mm_sub_epi32(_mm_add_epi32(draws(r + j), _mm_srli_epi32(sum, 1)), four);
-            store(target + 4 * j,
-                  _mm_or_si128(_mm_and_si128(value, byte0), _mm_andnot_si128(byte0, load(target + 4 * j))));
-        }
-        StagePasses<0>::edgesAcross(target + 4 * j, left + 4 * j, right + 4 * j, r + j, count - j, step);
-    }
-    static void edgesDown(std::uint8_t *column, const std::uint16_t *r, int count, int step)
-    {
-        const __m128i byte0 = _mm_set1_epi32(0xFF), byte2 = _mm_set1_epi32(0xFF0000), four = _mm_set1_epi32(4);
-        int j = 0;
-        for (; j + 4 < count; j += 4) {
-            const __m128i cells = load(column + 4 * j);
-            const __m128i sum =
-                _mm_add_epi32(_mm_and_si128(cells, byte0), _mm_and_si128(load(column + 4 * j + 4), byte0));
-            const __m128i value = _mm_sub_epi32(_mm_add_epi32(draws(r + j), _mm_srli_epi32(sum, 1)), four);
-            store(column + 4 * j,
-                  _mm_or_si128(_mm_andnot_si128(byte2, cells), _mm_and_si128(_mm_slli_epi32(value, 16), byte2)));
-        }
-        StagePasses<0>::edgesDown(column + 4 * j, r + j, count - j, step);
-    }
-    static void centres(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                        const std::uint16_t *r, int count, int step)
-    {
-        const __m128i byte0 = _mm_set1_epi32(0xFF), byte2 = _mm_set1_epi32(0xFF0000), two = _mm_set1_epi32(2);
-        int j = 0;
-        for (; j + 4 < count; j += 4) {
-            const __m128i lefts =
-                _mm_add_epi32(_mm_and_si128(load(left + 4 * j), byte0), _mm_and_si128(load(left + 4 * j + 4), byte0));
-            const __m128i rights =
-                _mm_add_epi32(_mm_and_si128(load(right + 4 * j), byte0), _mm_and_si128(load(right + 4 * j + 4), byte0));
-            const __m128i mean = _mm_srli_epi32(_mm_add_epi32(lefts, rights), 2);
-            const __m128i value = _mm_sub_epi32(_mm_add_epi32(draws(r + j), mean), two);
-            store(target + 4 * j, _mm_or_si128(_mm_andnot_si128(byte2, load(target + 4 * j)),
-                                               _mm_and_si128(_mm_slli_epi32(value, 16), byte2)));
-        }
-        StagePasses<0>::centres(target + 4 * j, left + 4 * j, right + 4 * j, r + j, count - j, step);
-    }
-};
-#endif
-
-template <int Step> void runStage(World &w, DrawStream &draws, int step)
+// A stage on the grid itself, for the coarse stages of a size whose extent
+// their step does not divide (Medium's first); the later ones run on planes.
+void runStageOnGrid(World &w, DrawStream &draws, int s)
 {
-    using Passes = StagePasses<Step>;
     HeightGrid &g = w.Heights;
-    const int s = step;
     const int h = s / 2;
     const int n = w.GridExtent / s;
     const auto edgeRange = static_cast<std::uint32_t>(2 * s + 1);
@@ -137,34 +45,27 @@ template <int Step> void runStage(World &w, DrawStream &draws, int step)
     const auto runOf = [](int count) { return static_cast<std::size_t>(count); };
     DrawRun r;
 
-    // Within one pass no cell written is read again, so each outer step can
-    // take its whole run of draws at once.
     for (int i = 0; i < n; ++i) {
         const int x = i * s;
         draws.next(r.data(), runOf(n + 1), edgeRange);
-        Passes::edgesAcross(&g.at(x + h, 0), &g.at(x, 0), &g.at(x + s, 0), r.data(), n + 1, s);
+        for (int j = 0; j <= n; ++j)
+            g.at(x + h, j * s) = wrapHeight(r[runOf(j)] + (g.at(x, j * s) + g.at(x + s, j * s)) / 2 - s);
     }
     for (int i = 0; i <= n; ++i) {
+        const int x = i * s;
         draws.next(r.data(), runOf(n), edgeRange);
-        Passes::edgesDown(&g.at(i * s, 0), r.data(), n, s);
+        for (int j = 0; j < n; ++j)
+            g.at(x, j * s + h) = wrapHeight(r[runOf(j)] + (g.at(x, j * s) + g.at(x, j * s + s)) / 2 - s);
     }
-    // The centre pass reads multiples of s, the next stage multiples of h; on
-    // the last stage (h = 1) every band cell is kept.
+    // The centre pass reads multiples of s, the next stage multiples of h.
     WipeEdges(w, draws, h);
     for (int i = 0; i < n; ++i) {
         const int x = i * s;
         draws.next(r.data(), runOf(n), centreRange);
-        Passes::centres(&g.at(x + h, 0), &g.at(x, 0), &g.at(x + s, 0), r.data(), n, s);
-    }
-}
-
-void runStage(World &w, DrawStream &draws, int step)
-{
-    switch (step) {
-    case 4:
-        return runStage<4>(w, draws, step);
-    default:
-        return runStage<0>(w, draws, step);
+        for (int j = 0; j < n; ++j) {
+            const int m = (g.at(x, j * s) + g.at(x, j * s + s) + g.at(x + s, j * s) + g.at(x + s, j * s + s)) / 4;
+            g.at(x + h, j * s + h) = wrapHeight(r[runOf(j)] + m - h);
+        }
     }
 }
 
@@ -196,126 +97,179 @@ template <class Wanted, class Store> void wipeBands(const World &w, DrawStream &
     setBand(0, width, 0, e);     // left
 }
 
-// The last stage (step 2) sets three cells in four, and each of its passes
-// every other cell of a column: on the grid, a pass would load a whole column
-// to use half of it, one byte of two in every vector. Instead the stage works
-// on four planes, one for each parity of x and y, where every pass runs along
-// whole rows of bytes; at the end the planes are woven back into the grid
-// with the clamp to the water, the one pass over every cell.
+// Each stage sets the cells at odd multiples of half its step between those
+// at multiples of the step, and each of its passes every other cell of a
+// column: on the grid, a pass would load whole columns to use one byte in
+// two (in the last stage) or fewer (before it). Instead the stages work on
+// planes: the cells a stage reads and writes, split by the parity of their
+// two indices in units of half the step, each plane's rows packed, so every
+// pass runs along whole rows of bytes. A stage's four planes woven together
+// are the next stage's even-even plane; the last ones are woven into the
+// grid, with the clamp to the water, in the one pass over every cell.
 //
-// Row i of a plane is grid column 2i (even planes) or 2i + 1 (odd ones), and
-// its cell j is row 2j or 2j + 1 of that column, so each pass keeps the
-// grid's order of draws.
-struct LastStagePlanes {
-    explicit LastStagePlanes(int extent, std::vector<std::uint8_t> &memory)
-        : n(extent / 2), side(static_cast<std::size_t>(n + 1))
+// Row i of a plane is grid column i * s (even planes) or i * s + h (odd
+// ones), and its cell j is row j * s or j * s + h of that column, so each
+// pass keeps the grid's order of draws.
+struct StagePlanes {
+    StagePlanes(int cells, std::uint8_t *memory) : n(cells), side(static_cast<std::size_t>(n + 1))
     {
-        memory.resize(4 * side * side);
-        evenEven = memory.data();
+        evenEven = memory;
         oddEven = evenEven + side * side;
         evenOdd = oddEven + side * side;
         oddOdd = evenOdd + side * side;
     }
     std::uint8_t *row(std::uint8_t *plane, int i) const { return plane + static_cast<std::size_t>(i) * side; }
+    // The four planes of a stage with n cells of odd index along an axis.
+    static std::size_t bytes(int cells) { return 4 * squared(cells + 1); }
 
     int n;            // odd cells along an axis; n + 1 even ones
     std::size_t side; // the stride of every plane's rows
     std::uint8_t *evenEven, *oddEven, *evenOdd, *oddOdd;
 };
 
-// The loops are written plainly for the compiler to vectorise, and built once
-// for AVX2 and once for the baseline, like the draws' (DrawStream.cpp).
-inline __attribute__((always_inline)) void lastStageLoops(World &w, DrawStream &draws, const LastStagePlanes &p)
+// The wipe in the middle of a stage, kept only where the planes hold cells:
+// multiples of h, and not the odd-odd ones the centres overwrite.
+inline __attribute__((always_inline)) void wipePlanes(const World &w, DrawStream &draws, const StagePlanes &p, int h)
 {
-    HeightGrid &g = w.Heights;
+    wipeBands(
+        w, draws, [h](int x) { return x % h == 0; },
+        [&](int x, int y0, const std::uint16_t *values, std::size_t run) {
+            const int column = x / h;
+            const int i = column / 2;
+            const bool oddColumn = column % 2 != 0;
+            // The first cell of the run on a multiple of h, and its row there.
+            const auto first = static_cast<std::size_t>((h - y0 % h) % h);
+            const int row = (y0 + static_cast<int>(first)) / h;
+            std::uint8_t *even = p.row(oddColumn ? p.oddEven : p.evenEven, i);
+            std::uint8_t *odd = oddColumn ? nullptr : p.row(p.evenOdd, i);
+            const auto step = static_cast<std::size_t>(h);
+            if (h == 1) {
+                // Written apart so that the last wipe's loops are plain strided copies.
+                std::uint8_t *evenCells = even + row / 2;
+                for (std::size_t k = 0; 2 * k < run; ++k)
+                    evenCells[k] = wrapHeight(values[2 * k]);
+                if (odd)
+                    for (std::size_t k = 0; 2 * k + 1 < run; ++k)
+                        odd[row / 2 + k] = wrapHeight(values[2 * k + 1]);
+                return;
+            }
+            int j = row;
+            for (std::size_t k = first; k < run; k += step, ++j) {
+                if (j % 2 == 0)
+                    even[j / 2] = wrapHeight(values[k]);
+                else if (odd)
+                    odd[j / 2] = wrapHeight(values[k]);
+            }
+        });
+}
+
+// One stage of step s on its planes, the even-even one filled; its cells
+// woven into `fine` (columns `fineStride` apart, rows packed), each through
+// `finish`.
+template <class Finish>
+inline __attribute__((always_inline)) void planarStage(World &w, DrawStream &draws, const StagePlanes &p, int s,
+                                                       std::uint8_t *fine, std::size_t fineStride, Finish finish)
+{
     const int n = p.n;
+    const int h = s / 2;
     const auto count = [](int cells) { return static_cast<std::size_t>(cells); };
+    const auto edgeRange = static_cast<std::uint32_t>(2 * s + 1);
+    const auto centreRange = static_cast<std::uint32_t>(2 * h + 1);
     DrawRun r;
 
-    for (int i = 0; i <= n; ++i) {
-        const std::uint8_t *column = &g.at(2 * i, 0);
-        std::uint8_t *even = p.row(p.evenEven, i);
-        for (int j = 0; j <= n; ++j)
-            even[j] = column[2 * j];
-    }
     for (int i = 0; i < n; ++i) {
-        draws.next(r.data(), count(n + 1), 5);
+        draws.next(r.data(), count(n + 1), edgeRange);
         const std::uint8_t *left = p.row(p.evenEven, i), *right = p.row(p.evenEven, i + 1);
         std::uint8_t *target = p.row(p.oddEven, i);
         for (int j = 0; j <= n; ++j)
-            target[j] = wrapHeight(r[static_cast<std::size_t>(j)] + (left[j] + right[j]) / 2 - 2);
+            target[j] = wrapHeight(r[count(j)] + (left[j] + right[j]) / 2 - s);
     }
     for (int i = 0; i <= n; ++i) {
-        draws.next(r.data(), count(n), 5);
+        draws.next(r.data(), count(n), edgeRange);
         const std::uint8_t *column = p.row(p.evenEven, i);
         std::uint8_t *target = p.row(p.evenOdd, i);
         for (int j = 0; j < n; ++j)
-            target[j] = wrapHeight(r[static_cast<std::size_t>(j)] + (column[j] + column[j + 1]) / 2 - 2);
+            target[j] = wrapHeight(r[count(j)] + (column[j] + column[j + 1]) / 2 - s);
     }
-    // Bands start on even rows. The centres overwrite every odd-odd cell, so
-    // of odd columns only the even rows are kept.
-    wipeBands(
-        w, draws, [](int) { return true; },
-        [&](int x, int y0, const std::uint16_t *values, std::size_t run) {
-            const int i = x / 2, j0 = y0 / 2;
-            std::uint8_t *even = p.row(x % 2 == 0 ? p.evenEven : p.oddEven, i) + j0;
-            for (std::size_t k = 0; 2 * k < run; ++k)
-                even[k] = wrapHeight(values[2 * k]);
-            if (x % 2 != 0)
-                return;
-            std::uint8_t *odd = p.row(p.evenOdd, i) + j0;
-            for (std::size_t k = 0; 2 * k + 1 < run; ++k)
-                odd[k] = wrapHeight(values[2 * k + 1]);
-        });
+    wipePlanes(w, draws, p, h);
     for (int i = 0; i < n; ++i) {
-        draws.next(r.data(), count(n), 3);
+        draws.next(r.data(), count(n), centreRange);
         const std::uint8_t *left = p.row(p.evenEven, i), *right = p.row(p.evenEven, i + 1);
         std::uint8_t *target = p.row(p.oddOdd, i);
         for (int j = 0; j < n; ++j)
-            target[j] = wrapHeight(r[static_cast<std::size_t>(j)] + (left[j] + left[j + 1] + right[j] + right[j + 1]) / 4 - 1);
+            target[j] = wrapHeight(r[count(j)] + (left[j] + left[j + 1] + right[j] + right[j + 1]) / 4 - h);
     }
 
+    for (int x = 0; x <= 2 * n; ++x) {
+        const int i = x / 2;
+        const std::uint8_t *even = p.row(x % 2 == 0 ? p.evenEven : p.oddEven, i);
+        const std::uint8_t *odd = p.row(x % 2 == 0 ? p.evenOdd : p.oddOdd, i);
+        std::uint8_t *column = fine + static_cast<std::size_t>(x) * fineStride;
+        for (int j = 0; j < n; ++j) {
+            column[2 * j] = finish(even[j]);
+            column[2 * j + 1] = finish(odd[j]);
+        }
+        column[2 * n] = finish(even[n]);
+    }
+}
+
+// The stages from step `first` down on planes, in `memory` (two sets of the
+// last stage's planes: each stage's are woven into the other set).
+inline __attribute__((always_inline)) void planarStagesLoops(World &w, DrawStream &draws, int first,
+                                                             std::uint8_t *memory)
+{
+    HeightGrid &g = w.Heights;
+    const int e = w.GridExtent;
+    std::uint8_t *sets[2] = {memory, memory + StagePlanes::bytes(e / 2)};
+    int set = 0;
+    {
+        const StagePlanes p(e / first, sets[0]);
+        for (int i = 0; i <= p.n; ++i) {
+            std::uint8_t *even = p.row(p.evenEven, i);
+            for (int j = 0; j <= p.n; ++j)
+                even[j] = g.at(i * first, j * first);
+        }
+    }
+    const auto keep = [](std::uint8_t cell) { return cell; };
+    for (int s = first; s != 2; s /= 2, set ^= 1) {
+        const StagePlanes p(e / s, sets[set]);
+        planarStage(w, draws, p, s, sets[set ^ 1], static_cast<std::size_t>(2 * p.n + 1), keep);
+    }
     // Afterwards every height plus the water offset lies in 0..255. Raising to
     // -offset only bites when the offset is negative, lowering to 255 - offset
     // only when it is positive, so one clamp to the pair of bounds does both.
     const int o = w.WaterOffset;
     const auto low = static_cast<std::uint8_t>(std::max(0, -o));
     const auto high = static_cast<std::uint8_t>(std::min(255, 255 - o));
-    for (int x = 0; x <= 2 * n; ++x) {
-        const int i = x / 2;
-        const std::uint8_t *even = p.row(x % 2 == 0 ? p.evenEven : p.oddEven, i);
-        const std::uint8_t *odd = p.row(x % 2 == 0 ? p.evenOdd : p.oddOdd, i);
-        std::uint8_t *column = &g.at(x, 0);
-        for (int j = 0; j < n; ++j) {
-            column[2 * j] = std::min(std::max(even[j], low), high);
-            column[2 * j + 1] = std::min(std::max(odd[j], low), high);
-        }
-        column[2 * n] = std::min(std::max(even[n], low), high);
-    }
+    const auto clamp = [low, high](std::uint8_t cell) { return std::min(std::max(cell, low), high); };
+    planarStage(w, draws, StagePlanes(e / 2, sets[set]), 2, g.data(), static_cast<std::size_t>(g.side()), clamp);
 }
 
+// The loops are written plainly for the compiler to vectorise, and built once
+// for AVX2 and once for the baseline, like the draws' (DrawStream.cpp).
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void lastStageAvx2(World &w, DrawStream &draws, const LastStagePlanes &p)
+__attribute__((target("avx2"))) void planarStagesAvx2(World &w, DrawStream &draws, int first, std::uint8_t *memory)
 {
-    lastStageLoops(w, draws, p);
+    planarStagesLoops(w, draws, first, memory);
 }
 #endif
 
-void lastStageBaseline(World &w, DrawStream &draws, const LastStagePlanes &p) { lastStageLoops(w, draws, p); }
+void planarStagesBaseline(World &w, DrawStream &draws, int first, std::uint8_t *memory)
+{
+    planarStagesLoops(w, draws, first, memory);
+}
 
-void runLastStage(World &w, DrawStream &draws)
+void runPlanarStages(World &w, DrawStream &draws, int first)
 {
     // Kept from one generation to the next on each thread, as the grid is.
     thread_local std::vector<std::uint8_t> memory;
-    const LastStagePlanes planes(w.GridExtent, memory);
+    memory.resize(2 * StagePlanes::bytes(w.GridExtent / 2));
 #if defined(__x86_64__) && defined(__GNUC__)
     if (detail::processorHasAvx2())
-        return lastStageAvx2(w, draws, planes);
+        return planarStagesAvx2(w, draws, first, memory.data());
 #endif
-    lastStageBaseline(w, draws, planes);
+    planarStagesBaseline(w, draws, first, memory.data());
 }
-
-std::uint64_t squared(int v) { return static_cast<std::uint64_t>(v) * static_cast<std::uint64_t>(v); }
 
 } // namespace
 
@@ -347,9 +301,10 @@ void GenerateHeights(World &w, std::string_view sizeName, int waterPosition, See
     seedLattice(w, draws);
     // The first stage reads only multiples of its step.
     WipeEdges(w, draws, firstStep(w.BlockSize));
-    for (int step = firstStep(w.BlockSize); step != 2; step /= 2)
-        runStage(w, draws, step);
-    runLastStage(w, draws);
+    int step = firstStep(w.BlockSize);
+    for (; w.GridExtent % step != 0; step /= 2)
+        runStageOnGrid(w, draws, step);
+    runPlanarStages(w, draws, step);
     // The source goes on after the last draw, as if each had been its own RandomBelow.
     random.setSeedWord(draws.seedWord());
 }
