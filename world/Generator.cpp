@@ -82,13 +82,22 @@ template <class Wanted, class Store> void wipeBands(const World &w, DrawStream &
     DrawRun r;
     const auto setBand = [&](int x0, int x1, int y0, int y1) {
         const auto run = static_cast<std::size_t>(y1 - y0 + 1);
-        for (int x = x0; x <= x1; ++x) {
+        // The short columns of the top and bottom bands are drawn several
+        // at a time: a call for each would cost more than its draws.
+        const int together = static_cast<int>(r.size() / run);
+        for (int x = x0; x <= x1;) {
             if (!wanted(x)) {
                 draws.skip(run);
+                ++x;
                 continue;
             }
-            draws.next(r.data(), run, 40, base);
-            store(x, y0, r.data(), run);
+            int columns = 1;
+            while (columns < together && x + columns <= x1 && wanted(x + columns))
+                ++columns;
+            draws.next(r.data(), run * static_cast<std::size_t>(columns), 40, base);
+            for (int k = 0; k < columns; ++k)
+                store(x + k, y0, r.data() + run * static_cast<std::size_t>(k), run);
+            x += columns;
         }
     };
     setBand(e - width, e, 0, e); // right
@@ -177,19 +186,40 @@ inline __attribute__((always_inline)) void planarStage(World &w, DrawStream &dra
     const auto centreRange = static_cast<std::uint32_t>(2 * h + 1);
     DrawRun r;
 
+    // The wipe overwrites every cell of the bands, so the edges there are
+    // never read: their draws are passed over. `live(c)` for a coordinate
+    // off the bands; the cells from `firstLive(a)` to before `endLive(a)` of
+    // a row whose cell j lies at j * s + a.
+    const int e = w.GridExtent, band = w.EdgeWidth;
+    const auto live = [e, band](int c) { return c > band && c < e - band; };
+    const auto firstLive = [band, s](int a) { return a > band ? 0 : (band - a) / s + 1; };
+    const auto endLive = [e, band, s](int a) { return (e - band - a + s - 1) / s; };
+    const auto edges = [&](std::uint8_t *target, const std::uint8_t *one, const std::uint8_t *other, int cells,
+                           int from, int end) {
+        end = std::min(end, cells);
+        if (from >= end) {
+            draws.skip(count(cells));
+            return;
+        }
+        draws.skip(count(from));
+        draws.next(r.data(), count(end - from), edgeRange);
+        draws.skip(count(cells - end));
+        for (int j = from; j < end; ++j)
+            target[j] = wrapHeight(r[count(j - from)] + (one[j] + other[j]) / 2 - s);
+    };
     for (int i = 0; i < n; ++i) {
-        draws.next(r.data(), count(n + 1), edgeRange);
         const std::uint8_t *left = p.row(p.evenEven, i), *right = p.row(p.evenEven, i + 1);
-        std::uint8_t *target = p.row(p.oddEven, i);
-        for (int j = 0; j <= n; ++j)
-            target[j] = wrapHeight(r[count(j)] + (left[j] + right[j]) / 2 - s);
+        if (live(i * s + h))
+            edges(p.row(p.oddEven, i), left, right, n + 1, firstLive(0), endLive(0));
+        else
+            draws.skip(count(n + 1));
     }
     for (int i = 0; i <= n; ++i) {
-        draws.next(r.data(), count(n), edgeRange);
         const std::uint8_t *column = p.row(p.evenEven, i);
-        std::uint8_t *target = p.row(p.evenOdd, i);
-        for (int j = 0; j < n; ++j)
-            target[j] = wrapHeight(r[count(j)] + (column[j] + column[j + 1]) / 2 - s);
+        if (live(i * s))
+            edges(p.row(p.evenOdd, i), column, column + 1, n, firstLive(h), endLive(h));
+        else
+            draws.skip(count(n));
     }
     wipePlanes(w, draws, p, h);
     for (int i = 0; i < n; ++i) {
