@@ -148,15 +148,119 @@ std::string percentText(std::int64_t part, std::int64_t whole)
     return text;
 }
 
-std::uint32_t FigureCounter::find(std::uint32_t label)
-{
-    // Path halving: every other link on the way up skips to its grandparent.
-    while (parent_[label] != label) {
-        parent_[label] = parent_[parent_[label]];
-        label = parent_[label];
+namespace {
+
+// The working memory of a count.
+struct Labels {
+    std::vector<std::uint32_t> &parent;
+    std::vector<std::int64_t> &size;
+
+    std::uint32_t find(std::uint32_t label)
+    {
+        // Path halving: every other link on the way up skips to its grandparent.
+        while (parent[label] != label) {
+            parent[label] = parent[parent[label]];
+            label = parent[label];
+        }
+        return label;
     }
-    return label;
+};
+
+// The runs of land down each column become labels, numbered in order down
+// the column and column after column, each sized by its cells; every region
+// is joined into its oldest label. Two runs of neighbouring columns touch
+// exactly where both columns are land, and each stretch of rows where both
+// are is where one pair of runs meets: so one join is made for each such
+// stretch, with the runs found by counting the run starts above it, and no
+// walk through the runs of two columns side by side, whose every step is a
+// guess about which run ends first. `scratch` holds four words a word of a
+// column.
+inline __attribute__((always_inline)) void labelRunsLoop(const std::uint64_t *mask, int side, std::uint64_t *scratch,
+                                                         Labels labels)
+{
+    const auto words = static_cast<std::size_t>(wordsPerColumn(side));
+    // Each column's run starts, and the runs started in the words above.
+    std::uint64_t *startsHere = scratch, *startsBefore = scratch + words;
+    std::uint64_t *ranksHere = scratch + 2 * words, *ranksBefore = scratch + 3 * words;
+    std::vector<std::uint32_t> &parent = labels.parent;
+    std::vector<std::int64_t> &size = labels.size;
+    std::uint32_t firstBefore = 0;
+
+    for (int x = 0; x < side; ++x) {
+        const std::uint64_t *bits = mask + static_cast<std::size_t>(x) * words;
+        const auto firstHere = static_cast<std::uint32_t>(parent.size());
+        // A run starts at a land cell below sea or the top, and ends (one
+        // past) at a sea cell below land or at the bottom. Its cells are its
+        // end less its start; the k-th end is the k-th run's.
+        std::uint64_t runs = 0, ended = 0;
+        std::uint64_t above = 0; // the last cell of the word before, as bit 0
+        for (std::size_t w = 0; w < words; ++w) {
+            const std::uint64_t shifted = bits[w] << 1 | above;
+            above = bits[w] >> (kWordBits - 1);
+            std::uint64_t begin = bits[w] & ~shifted, end = ~bits[w] & shifted;
+            startsHere[w] = begin;
+            ranksHere[w] = runs;
+            runs += static_cast<std::uint64_t>(std::popcount(begin));
+            const auto base = static_cast<std::int64_t>(w) * kWordBits;
+            for (; begin != 0; begin &= begin - 1) {
+                parent.push_back(static_cast<std::uint32_t>(parent.size()));
+                size.push_back(-(base + std::countr_zero(begin)));
+            }
+            for (; end != 0; end &= end - 1)
+                size[firstHere + ended++] += base + std::countr_zero(end);
+        }
+        if (ended < runs)
+            size.back() += side;
+
+        if (x > 0) {
+            const std::uint64_t *bitsBefore = bits - words;
+            std::uint64_t aboveBoth = 0;
+            for (std::size_t w = 0; w < words; ++w) {
+                const std::uint64_t both = bits[w] & bitsBefore[w];
+                std::uint64_t meet = both & ~(both << 1 | aboveBoth);
+                aboveBoth = both >> (kWordBits - 1);
+                for (; meet != 0; meet &= meet - 1) {
+                    // The starts at or above the first row where they meet, in this word.
+                    const std::uint64_t upTo = ~std::uint64_t{0} >> (kWordBits - 1 - std::countr_zero(meet));
+                    const auto here = static_cast<std::uint32_t>(firstHere + ranksHere[w] +
+                                                                  std::popcount(startsHere[w] & upTo) - 1);
+                    const auto before = static_cast<std::uint32_t>(firstBefore + ranksBefore[w] +
+                                                                   std::popcount(startsBefore[w] & upTo) - 1);
+                    const std::uint32_t a = labels.find(before), b = labels.find(here);
+                    // The older label stays the root, so a region keeps one
+                    // root however many columns it spans.
+                    const std::uint32_t root = std::min(a, b), joined = std::max(a, b);
+                    size[root] += a != b ? size[joined] : 0;
+                    parent[joined] = root;
+                }
+            }
+        }
+        std::swap(startsHere, startsBefore);
+        std::swap(ranksHere, ranksBefore);
+        firstBefore = firstHere;
+    }
 }
+
+// Built for AVX2 machines with their bit instructions (a population count
+// and a trailing-zero count an instruction each), and plainly.
+#ifdef TERRALUME_AVX2_PATH
+__attribute__((target("avx2,popcnt,bmi"))) void labelRunsAvx2(const std::uint64_t *mask, int side,
+                                                              std::uint64_t *scratch, Labels labels)
+{
+    labelRunsLoop(mask, side, scratch, labels);
+}
+#endif
+
+void labelRuns(const std::uint64_t *mask, int side, std::uint64_t *scratch, Labels labels)
+{
+#ifdef TERRALUME_AVX2_PATH
+    if (detail::processorHasAvx2())
+        return labelRunsAvx2(mask, side, scratch, labels);
+#endif
+    labelRunsLoop(mask, side, scratch, labels);
+}
+
+} // namespace
 
 WorldFigures FigureCounter::count(const World &world)
 {
@@ -166,76 +270,21 @@ WorldFigures FigureCounter::count(const World &world)
     const int threshold = kLowestLandHeight - world.WaterOffset;
     const bool noLand = threshold > 255;
     const auto rawThreshold = static_cast<std::uint8_t>(std::clamp(threshold, 0, 255));
-    const int perColumn = wordsPerColumn(side);
-    mask_.resize(static_cast<std::size_t>(side) * static_cast<std::size_t>(perColumn));
+    const auto words = static_cast<std::size_t>(wordsPerColumn(side));
+    mask_.resize(static_cast<std::size_t>(side) * words);
     figures.highest = landBits(world.Heights.data(), side, rawThreshold, mask_.data()) + world.WaterOffset;
     if (noLand)
         return figures;
-    // Room for a column's every run; the runs in use are counted apart, so
-    // the rest is never filled in.
-    previous_.resize(static_cast<std::size_t>(side));
-    current_.resize(previous_.size());
-    std::size_t previousRuns = 0;
+    starts_.resize(4 * words);
     parent_.clear();
     size_.clear();
-
-    // Land runs down each column, labelled as they are found; a run joins
-    // every run of the column before that lies beside it (shares a row).
-    for (int x = 0; x < side; ++x) {
-        const std::uint64_t *words = mask_.data() + static_cast<std::size_t>(x) * static_cast<std::size_t>(perColumn);
-        // A run starts at a land cell below sea or the top, and ends (one
-        // past) at a sea cell below land or at the bottom; the k-th end is
-        // the k-th run's. Most words are all land or all sea.
-        std::size_t starts = 0, ends = 0;
-        std::uint64_t above = 0; // the last cell of the word before, as bit 0
-        for (int w = 0; w < perColumn; ++w) {
-            const std::uint64_t bits = words[w];
-            const std::uint64_t shifted = bits << 1 | above;
-            above = bits >> (kWordBits - 1);
-            std::uint64_t begin = bits & ~shifted, end = ~bits & shifted;
-            if ((begin | end) == 0)
-                continue;
-            const int base = w * kWordBits;
-            for (; begin != 0; begin &= begin - 1)
-                current_[starts++].begin = base + std::countr_zero(begin);
-            for (; end != 0; end &= end - 1)
-                current_[ends++].end = base + std::countr_zero(end);
-        }
-        if (ends < starts)
-            current_[starts - 1].end = side;
-        for (std::size_t k = 0; k < starts; ++k) {
-            Run &run = current_[k];
-            run.label = static_cast<std::uint32_t>(parent_.size());
-            parent_.push_back(run.label);
-            size_.push_back(run.end - run.begin);
-            figures.landCells += run.end - run.begin;
-        }
-        // Runs of both columns in order of their ends: the one that ends
-        // first cannot reach a later run of the other column. Whether two
-        // runs touch is as good as a coin toss, so the join is made either
-        // way, with a run joined to itself when they do not.
-        std::size_t p = 0, c = 0;
-        while (p < previousRuns && c < starts) {
-            const Run &before = previous_[p], &here = current_[c];
-            const bool touch = before.end > here.begin && here.end > before.begin;
-            const std::uint32_t b = find(here.label);
-            const std::uint32_t found = find(before.label);
-            const std::uint32_t a = touch ? found : b;
-            // The older label stays the root, so a region keeps one root
-            // however many columns it spans.
-            const std::uint32_t root = std::min(a, b), joined = std::max(a, b);
-            size_[root] += a != b ? size_[joined] : 0;
-            parent_[joined] = root;
-            const bool beforeEndsFirst = before.end < here.end;
-            p += beforeEndsFirst;
-            c += !beforeEndsFirst;
-        }
-        previous_.swap(current_);
-        previousRuns = starts;
-    }
+    labelRuns(mask_.data(), side, starts_.data(), Labels{parent_, size_});
 
     for (std::uint32_t label = 0; label < parent_.size(); ++label) {
-        if (parent_[label] != label || size_[label] < kLandmassCells)
+        if (parent_[label] != label)
+            continue;
+        figures.landCells += size_[label];
+        if (size_[label] < kLandmassCells)
             continue;
         ++figures.landmasses;
         figures.largestCells = std::max(figures.largestCells, size_[label]);
