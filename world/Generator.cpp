@@ -321,17 +321,24 @@ void GenerateHeights(World &w, std::string_view sizeName, int waterPosition, See
 {
     w.BlockSize = blockSizeFor(sizeName);
     w.GridExtent = w.BlockSize * w.BlockSize;
-    // Every map starts from an all-zero grid, so cells that no step sets
-    // (a few on Medium maps) never carry heights over from an earlier map.
-    w.Heights.resetZeroed(w.GridExtent);
+    const int first = firstStep(w.BlockSize);
+    // A map whose stages all run on planes sets every cell it reads: the
+    // lattice and the bands hold the first stage's, and the last weave
+    // writes them all. Otherwise it starts from an all-zero grid, so cells
+    // that no step sets (a few on Medium maps) never carry heights over
+    // from an earlier map.
+    if (w.GridExtent % first == 0)
+        w.Heights.resize(w.GridExtent);
+    else
+        w.Heights.resetZeroed(w.GridExtent);
     w.WaterOffset = -waterPosition;
     w.EdgeWidth = w.BlockSize;
 
     DrawStream draws(random.seedWord());
     seedLattice(w, draws);
     // The first stage reads only multiples of its step.
-    WipeEdges(w, draws, firstStep(w.BlockSize));
-    int step = firstStep(w.BlockSize);
+    WipeEdges(w, draws, first);
+    int step = first;
     for (; w.GridExtent % step != 0; step /= 2)
         runStageOnGrid(w, draws, step);
     runPlanarStages(w, draws, step);
