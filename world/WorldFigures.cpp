@@ -173,7 +173,7 @@ struct Labels {
 // are is where one pair of runs meets: so one join is made for each such
 // stretch, with the runs found by counting the run starts above it, and no
 // walk through the runs of two columns side by side, whose every step is a
-// guess about which run ends first. `scratch` holds four words a word of a
+// guess about which run ends first. `scratch` holds five words a word of a
 // column.
 inline __attribute__((always_inline)) void labelRunsLoop(const std::uint64_t *mask, int side, std::uint64_t *scratch,
                                                          Labels labels)
@@ -182,6 +182,9 @@ inline __attribute__((always_inline)) void labelRunsLoop(const std::uint64_t *ma
     // Each column's run starts, and the runs started in the words above.
     std::uint64_t *startsHere = scratch, *startsBefore = scratch + words;
     std::uint64_t *ranksHere = scratch + 2 * words, *ranksBefore = scratch + 3 * words;
+    // The column before the first.
+    std::uint64_t *noLand = scratch + 4 * words;
+    std::fill(noLand, noLand + words, 0);
     std::vector<std::uint32_t> &parent = labels.parent;
     std::vector<std::int64_t> &size = labels.size;
     std::uint32_t firstBefore = 0;
@@ -191,9 +194,13 @@ inline __attribute__((always_inline)) void labelRunsLoop(const std::uint64_t *ma
         const auto firstHere = static_cast<std::uint32_t>(parent.size());
         // A run starts at a land cell below sea or the top, and ends (one
         // past) at a sea cell below land or at the bottom. Its cells are its
-        // end less its start; the k-th end is the k-th run's.
+        // end less its start; the k-th end is the k-th run's. The joins of
+        // a word are made as soon as its runs are known.
         std::uint64_t runs = 0, ended = 0;
-        std::uint64_t above = 0; // the last cell of the word before, as bit 0
+        // The last cell of the word before, as bit 0: land here, and land
+        // here and in the column before.
+        std::uint64_t above = 0, aboveBoth = 0;
+        const std::uint64_t *bitsBefore = x > 0 ? bits - words : noLand;
         for (std::size_t w = 0; w < words; ++w) {
             const std::uint64_t shifted = bits[w] << 1 | above;
             above = bits[w] >> (kWordBits - 1);
@@ -206,35 +213,31 @@ inline __attribute__((always_inline)) void labelRunsLoop(const std::uint64_t *ma
                 parent.push_back(static_cast<std::uint32_t>(parent.size()));
                 size.push_back(-(base + std::countr_zero(begin)));
             }
+            // A run may have been joined before its end is seen: its cells
+            // count where its region's are.
             for (; end != 0; end &= end - 1)
-                size[firstHere + ended++] += base + std::countr_zero(end);
-        }
-        if (ended < runs)
-            size.back() += side;
+                size[labels.find(firstHere + static_cast<std::uint32_t>(ended++))] += base + std::countr_zero(end);
 
-        if (x > 0) {
-            const std::uint64_t *bitsBefore = bits - words;
-            std::uint64_t aboveBoth = 0;
-            for (std::size_t w = 0; w < words; ++w) {
-                const std::uint64_t both = bits[w] & bitsBefore[w];
-                std::uint64_t meet = both & ~(both << 1 | aboveBoth);
-                aboveBoth = both >> (kWordBits - 1);
-                for (; meet != 0; meet &= meet - 1) {
-                    // The starts at or above the first row where they meet, in this word.
-                    const std::uint64_t upTo = ~std::uint64_t{0} >> (kWordBits - 1 - std::countr_zero(meet));
-                    const auto here = static_cast<std::uint32_t>(firstHere + ranksHere[w] +
-                                                                  std::popcount(startsHere[w] & upTo) - 1);
-                    const auto before = static_cast<std::uint32_t>(firstBefore + ranksBefore[w] +
-                                                                   std::popcount(startsBefore[w] & upTo) - 1);
-                    const std::uint32_t a = labels.find(before), b = labels.find(here);
-                    // The older label stays the root, so a region keeps one
-                    // root however many columns it spans.
-                    const std::uint32_t root = std::min(a, b), joined = std::max(a, b);
-                    size[root] += a != b ? size[joined] : 0;
-                    parent[joined] = root;
-                }
+            const std::uint64_t both = bits[w] & bitsBefore[w];
+            std::uint64_t meet = both & ~(both << 1 | aboveBoth);
+            aboveBoth = both >> (kWordBits - 1);
+            for (; meet != 0; meet &= meet - 1) {
+                // The starts at or above the first row where they meet, in this word.
+                const std::uint64_t upTo = ~std::uint64_t{0} >> (kWordBits - 1 - std::countr_zero(meet));
+                const auto here =
+                    static_cast<std::uint32_t>(firstHere + ranksHere[w] + std::popcount(startsHere[w] & upTo) - 1);
+                const auto before = static_cast<std::uint32_t>(firstBefore + ranksBefore[w] +
+                                                               std::popcount(startsBefore[w] & upTo) - 1);
+                const std::uint32_t a = labels.find(before), b = labels.find(here);
+                // The older label stays the root, so a region keeps one root
+                // however many columns it spans.
+                const std::uint32_t root = std::min(a, b), joined = std::max(a, b);
+                size[root] += a != b ? size[joined] : 0;
+                parent[joined] = root;
             }
         }
+        if (ended < runs)
+            size[labels.find(firstHere + static_cast<std::uint32_t>(ended))] += side;
         std::swap(startsHere, startsBefore);
         std::swap(ranksHere, ranksBefore);
         firstBefore = firstHere;
@@ -275,7 +278,7 @@ WorldFigures FigureCounter::count(const World &world)
     figures.highest = landBits(world.Heights.data(), side, rawThreshold, mask_.data()) + world.WaterOffset;
     if (noLand)
         return figures;
-    starts_.resize(4 * words);
+    starts_.resize(5 * words);
     parent_.clear();
     size_.clear();
     labelRuns(mask_.data(), side, starts_.data(), Labels{parent_, size_});
