@@ -69,7 +69,7 @@ void runStageOnGrid(World &w, DrawStream &draws, int s)
     }
 }
 
-// Every wipe's band cells one column at a time, in the order of the draws:
+// Every wipe's band cells column by column, in the order of the draws:
 // right, top, bottom, left. `store(x, y0, draws, count)` takes a column's run
 // of draws for cells (x, y0...); columns for which `wanted(x)` is false take
 // their draws without storing them.
