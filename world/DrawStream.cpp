@@ -111,7 +111,8 @@ bool detail::processorHasAvx2()
 #ifdef TERRALUME_AVX2_PATH
     static const bool has = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi") != 0 &&
+               __builtin_cpu_supports("popcnt") != 0;
     }();
     return has;
 #else

@@ -27,7 +27,8 @@ struct LcgJump {
     std::uint32_t increment;
 };
 
-// Whether the loops built for AVX2 may run here: asked of the processor once.
+// Whether the loops built for AVX2 may run here, with the population and
+// trailing-zero counts such processors have: asked of the processor once.
 bool processorHasAvx2();
 
 } // namespace detail
