@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <vector>
 
 namespace terralume {
@@ -140,15 +141,17 @@ struct StagePlanes {
 // multiples of h, and not the odd-odd ones the centres overwrite.
 inline __attribute__((always_inline)) void wipePlanes(const World &w, DrawStream &draws, const StagePlanes &p, int h)
 {
+    // h is a power of two: masks and shifts rather than a division a column.
+    const int below = h - 1, shift = std::countr_zero(static_cast<unsigned>(h));
     wipeBands(
-        w, draws, [h](int x) { return x % h == 0; },
+        w, draws, [below](int x) { return (x & below) == 0; },
         [&](int x, int y0, const std::uint16_t *values, std::size_t run) {
-            const int column = x / h;
+            const int column = x >> shift;
             const int i = column / 2;
             const bool oddColumn = column % 2 != 0;
             // The first cell of the run on a multiple of h, and its row there.
-            const auto first = static_cast<std::size_t>((h - y0 % h) % h);
-            const int row = (y0 + static_cast<int>(first)) / h;
+            const auto first = static_cast<std::size_t>((h - (y0 & below)) & below);
+            const int row = (y0 + static_cast<int>(first)) >> shift;
             std::uint8_t *even = p.row(oddColumn ? p.oddEven : p.evenEven, i);
             std::uint8_t *odd = oddColumn ? nullptr : p.row(p.evenOdd, i);
             const auto step = static_cast<std::size_t>(h);
@@ -194,6 +197,7 @@ inline __attribute__((always_inline)) void planarStage(World &w, DrawStream &dra
     const auto live = [e, band](int c) { return c > band && c < e - band; };
     const auto firstLive = [band, s](int a) { return a > band ? 0 : (band - a) / s + 1; };
     const auto endLive = [e, band, s](int a) { return (e - band - a + s - 1) / s; };
+    const int acrossFrom = firstLive(0), acrossEnd = endLive(0), downFrom = firstLive(h), downEnd = endLive(h);
     const auto edges = [&](std::uint8_t *target, const std::uint8_t *one, const std::uint8_t *other, int cells,
                            int from, int end) {
         end = std::min(end, cells);
@@ -210,14 +214,14 @@ inline __attribute__((always_inline)) void planarStage(World &w, DrawStream &dra
     for (int i = 0; i < n; ++i) {
         const std::uint8_t *left = p.row(p.evenEven, i), *right = p.row(p.evenEven, i + 1);
         if (live(i * s + h))
-            edges(p.row(p.oddEven, i), left, right, n + 1, firstLive(0), endLive(0));
+            edges(p.row(p.oddEven, i), left, right, n + 1, acrossFrom, acrossEnd);
         else
             draws.skip(count(n + 1));
     }
     for (int i = 0; i <= n; ++i) {
         const std::uint8_t *column = p.row(p.evenEven, i);
         if (live(i * s))
-            edges(p.row(p.evenOdd, i), column, column + 1, n, firstLive(h), endLive(h));
+            edges(p.row(p.evenOdd, i), column, column + 1, n, downFrom, downEnd);
         else
             draws.skip(count(n));
     }
@@ -308,7 +312,7 @@ int blockSizeFor(std::string_view sizeName) { return knownBlockSize(sizeName).va
 void WipeEdges(World &w, DrawStream &draws, int readStep)
 {
     wipeBands(
-        w, draws, [readStep](int x) { return x % readStep == 0; },
+        w, draws, [below = readStep - 1](int x) { return (x & below) == 0; },
         [&](int x, int y0, const std::uint16_t *values, std::size_t run) {
             // Down one column from a pointer, so the loop is a plain narrowing copy.
             std::uint8_t *cell = &w.Heights.at(x, y0);
