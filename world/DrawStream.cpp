@@ -94,8 +94,7 @@ const bool kHasAvx2 = detail::processorHasAvx2();
 #endif
 
 // Draws 1..count from `state`, at most kBlock of them.
-void drawsFrom(std::uint32_t state, std::size_t count, std::uint32_t range, std::uint16_t offset,
-               std::uint16_t *out)
+void drawsFrom(std::uint32_t state, std::size_t count, std::uint32_t range, std::uint16_t offset, std::uint16_t *out)
 {
 #ifdef TERRALUME_AVX2_PATH
     if (kHasAvx2)

@@ -28,9 +28,8 @@ int wordsPerColumn(int side) { return (side + kWordBits - 1) / kWordBits; }
 // raw height. The loop is built for AVX2, for SSE2 and plainly, and the
 // widest the processor has is taken, as the generator's are.
 template <class Chunk>
-inline __attribute__((always_inline)) std::uint8_t landBitsLoop(const std::uint8_t *cells, int side,
-                                                                std::uint8_t threshold, std::uint64_t *words,
-                                                                Chunk chunk)
+inline __attribute__((always_inline)) std::uint8_t
+landBitsLoop(const std::uint8_t *cells, int side, std::uint8_t threshold, std::uint64_t *words, Chunk chunk)
 {
     const int perColumn = wordsPerColumn(side);
     std::uint8_t highest = 0;
@@ -54,9 +53,8 @@ inline __attribute__((always_inline)) std::uint8_t landBitsLoop(const std::uint8
 #if !defined(__SSE2__)
 std::uint8_t landBitsPlain(const std::uint8_t *cells, int side, std::uint8_t threshold, std::uint64_t *words)
 {
-    return landBitsLoop(cells, side, threshold, words, [](const std::uint8_t *, int, std::uint8_t, std::uint64_t *) {
-        return 0;
-    });
+    return landBitsLoop(cells, side, threshold, words,
+                        [](const std::uint8_t *, int, std::uint8_t, std::uint64_t *) { return 0; });
 }
 #else
 // Whole words of 64 cells, 16 at a time: v >= threshold exactly where

@@ -43,10 +43,10 @@ public:
     WorldFigures count(const World &world);
 
 private:
-    std::vector<std::uint64_t> mask_;     // land bits, column by column
-    std::vector<std::uint64_t> starts_;   // run starts of two columns' words
-    std::vector<std::uint32_t> parent_;   // of each run's label
-    std::vector<std::int64_t> size_;      // of each root's region
+    std::vector<std::uint64_t> mask_;   // land bits, column by column
+    std::vector<std::uint64_t> starts_; // run starts of two columns' words
+    std::vector<std::uint32_t> parent_; // of each run's label
+    std::vector<std::int64_t> size_;    // of each root's region
 };
 
 // The figures of one world with a counter of its own.

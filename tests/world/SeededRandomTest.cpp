@@ -191,9 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
                     StreamRun{"lattice", 99999999u, 0, 1089, 128, 64},
                     StreamRun{"after a whole wipe", 42861244u, 135300, 1025, 40, 80},
                     StreamRun{"widest 16-bit range", 7u, 11, 100, 65535, 0},
-                    StreamRun{"range of 2^16", 7u, 11, 100, 65536, 0},
-                    StreamRun{"range of one", 5u, 0, 40, 1, 9},
-                    StreamRun{"offset wraps", 12345u, 2, 64, 40, 65530},
-                    StreamRun{"empty", 3u, 4, 0, 40, 0}));
+                    StreamRun{"range of 2^16", 7u, 11, 100, 65536, 0}, StreamRun{"range of one", 5u, 0, 40, 1, 9},
+                    StreamRun{"offset wraps", 12345u, 2, 64, 40, 65530}, StreamRun{"empty", 3u, 4, 0, 40, 0}));
 
 } // namespace

@@ -169,6 +169,11 @@ std::vector<std::string> squareGrid(int side, const std::vector<Stroke> &strokes
     return rows;
 }
 
+const std::vector<Stroke> kToTheBottom = {{5, 40, 64}, {6, 60, 64}};
+const std::vector<Stroke> kTeeth = {{9, 0, 1}, {9, 2, 3}, {9, 4, 5}, {9, 6, 7}, {9, 8, 9}, {9, 10, 11}, {9, 12, 13}};
+const std::vector<Stroke> kComb = {{9, 0, 1}, {9, 2, 3},   {9, 4, 5},   {9, 6, 7},
+                                   {9, 8, 9}, {9, 10, 11}, {9, 12, 13}, {10, 0, 13}};
+
 // A square of 16 and, beside it, 15 cells in two bands that one cell joins.
 const std::vector<std::string> kSixteenAndFifteen = {
     "................", "..####..........", "..####....#####.", "..####........#.",
@@ -203,20 +208,12 @@ INSTANTIATE_TEST_SUITE_P(
                     Drawing{"lowered land", {"##..", "##..", "##..", "##.."}, -73, {16, 0, 0, 0, 127}},
                     Drawing{"across words", tallGrid(3, 50, 70), 0, {4900, 20, 1, 20, 200}},
                     Drawing{"word edge", tallGrid(69, 63, 65), 0, {4900, 2, 0, 0, 200}},
-                    // A column of exactly one word whose land reaches the bottom.
-                    Drawing{"land to the bottom of a word", squareGrid(64, {{5, 40, 64}, {6, 60, 64}}), 0,
-                            {4096, 28, 1, 28, 200}},
-                    // Many runs in one word, each joined by the next column's
-                    // one run: one landmass.
-                    Drawing{"comb", squareGrid(70, {{9, 0, 1}, {9, 2, 3}, {9, 4, 5}, {9, 6, 7}, {9, 8, 9}, {9, 10, 11},
-                                                    {9, 12, 13}, {10, 0, 13}}),
-                            0,
-                            {4900, 20, 1, 20, 200}},
-                    // The same teeth with nothing beside them: seven islets.
-                    Drawing{"teeth", squareGrid(70, {{9, 0, 1}, {9, 2, 3}, {9, 4, 5}, {9, 6, 7}, {9, 8, 9}, {9, 10, 11},
-                                                     {9, 12, 13}}),
-                            0,
-                            {4900, 7, 0, 0, 200}}));
+                    // A column of exactly one word whose land reaches its bottom.
+                    Drawing{"to the bottom", squareGrid(64, kToTheBottom), 0, {4096, 28, 1, 28, 200}},
+                    // Many runs in one word, joined by the next column's one
+                    // run into a landmass; the same teeth alone are islets.
+                    Drawing{"comb", squareGrid(70, kComb), 0, {4900, 20, 1, 20, 200}},
+                    Drawing{"teeth", squareGrid(70, kTeeth), 0, {4900, 7, 0, 0, 200}}));
 
 struct Share {
     std::int64_t part, whole;
