@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <array>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <bit>
+#include <vector>
 
 namespace terralume {
 
@@ -18,6 +16,8 @@ namespace {
 inline std::uint8_t wrapHeight(int value) { return static_cast<std::uint8_t>(value); }
 
 int firstStep(int blockSize) { return blockSize % 16 == 0 ? 4 * blockSize : 128; }
+
+std::uint64_t squared(int v) { return static_cast<std::uint64_t>(v) * static_cast<std::uint64_t>(v); }
 
 // The longest run of draws one outer loop step needs: a column of the grid.
 constexpr std::size_t kMaxRun = 1025;
@@ -34,159 +34,11 @@ void seedLattice(World &w, DrawStream &draws)
     }
 }
 
-// The three passes of a stage over columns of the grid. Step is a template
-// argument for the finest stages, which hold most of the cells, so that the
-// compiler sees the stride and can vectorise the column loops.
-template <int Step> struct StagePasses {
-    static void edgesAcross(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                            const std::uint16_t *r, int count, int step)
-    {
-        const int s = Step ? Step : step;
-        for (int j = 0; j < count; ++j)
-            target[j * s] = wrapHeight(r[j] + (left[j * s] + right[j * s]) / 2 - s);
-    }
-    static void edgesDown(std::uint8_t *column, const std::uint16_t *r, int count, int step)
-    {
-        const int s = Step ? Step : step;
-        const int h = s / 2;
-        for (int j = 0; j < count; ++j)
-            column[j * s + h] = wrapHeight(r[j] + (column[j * s] + column[j * s + s]) / 2 - s);
-    }
-    static void centres(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                        const std::uint16_t *r, int count, int step)
-    {
-        const int s = Step ? Step : step;
-        const int h = s / 2;
-        for (int j = 0; j < count; ++j) {
-            const int m = (left[j * s] + left[j * s + s] + right[j * s] + right[j * s + s]) / 4;
-            target[j * s + h] = wrapHeight(r[j] + m - h);
-        }
-    }
-};
-
-#if defined(__SSE2__)
-// The last stage writes three cells in four, each pass every other cell of a
-// column: stored one by one, those writes were most of a generation. Here 16
-// bytes of a column are 8 cells the pass writes (the high bytes of 16-bit
-// lanes on this little-endian processor) and 8 it only reads (the low
-// bytes), so a pass computes 8 cells at once and stores them with their
-// neighbours unchanged. The arithmetic is the generic one's in 16 bits, which
-// holds every sum here, cut to a byte as wrapHeight does.
-template <> struct StagePasses<2> {
-    static __m128i load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
-    static void store(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
-
-    static void edgesAcross(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                            const std::uint16_t *r, int count, int step)
-    {
-        const __m128i low = _mm_set1_epi16(0x00FF), two = _mm_set1_epi16(2);
-        int j = 0;
-        // Up to the last whole 16 bytes of a column of 2 * count - 1 cells.
-        for (; j + 8 < count; j += 8) {
-            const __m128i sum =
-                _mm_add_epi16(_mm_and_si128(load(left + 2 * j), low), _mm_and_si128(load(right + 2 * j), low));
-            const __m128i value = _mm_sub_epi16(_mm_add_epi16(load(r + j), _mm_srli_epi16(sum, 1)), two);
-            store(target + 2 * j, _mm_or_si128(_mm_and_si128(value, low), _mm_andnot_si128(low, load(target + 2 * j))));
-        }
-        StagePasses<0>::edgesAcross(target + 2 * j, left + 2 * j, right + 2 * j, r + j, count - j, step);
-    }
-    static void edgesDown(std::uint8_t *column, const std::uint16_t *r, int count, int step)
-    {
-        const __m128i low = _mm_set1_epi16(0x00FF), two = _mm_set1_epi16(2);
-        int j = 0;
-        // The cell below each written one is read from 2 bytes on: the last
-        // load ends at the column's last cell.
-        for (; j + 8 < count; j += 8) {
-            const __m128i here = _mm_and_si128(load(column + 2 * j), low);
-            const __m128i below = _mm_and_si128(load(column + 2 * j + 2), low);
-            const __m128i sum = _mm_add_epi16(here, below);
-            const __m128i value = _mm_sub_epi16(_mm_add_epi16(load(r + j), _mm_srli_epi16(sum, 1)), two);
-            store(column + 2 * j, _mm_or_si128(here, _mm_slli_epi16(value, 8)));
-        }
-        StagePasses<0>::edgesDown(column + 2 * j, r + j, count - j, step);
-    }
-    static void centres(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                        const std::uint16_t *r, int count, int step)
-    {
-        const __m128i low = _mm_set1_epi16(0x00FF), one = _mm_set1_epi16(1);
-        int j = 0;
-        for (; j + 8 < count; j += 8) {
-            const __m128i lefts =
-                _mm_add_epi16(_mm_and_si128(load(left + 2 * j), low), _mm_and_si128(load(left + 2 * j + 2), low));
-            const __m128i rights =
-                _mm_add_epi16(_mm_and_si128(load(right + 2 * j), low), _mm_and_si128(load(right + 2 * j + 2), low));
-            const __m128i mean = _mm_srli_epi16(_mm_add_epi16(lefts, rights), 2);
-            const __m128i value = _mm_sub_epi16(_mm_add_epi16(load(r + j), mean), one);
-            store(target + 2 * j, _mm_or_si128(_mm_and_si128(load(target + 2 * j), low), _mm_slli_epi16(value, 8)));
-        }
-        StagePasses<0>::centres(target + 2 * j, left + 2 * j, right + 2 * j, r + j, count - j, step);
-    }
-};
-
-// The stage before the last, the same way with 32-bit lanes: 16 bytes are 4
-// cells written (byte 0 of each lane for the edges across, byte 2 for the
-// others) among 12 kept. The draws are widened to 32 bits to line up.
-template <> struct StagePasses<4> {
-    static __m128i load(const void *p) { return _mm_loadu_si128(static_cast<const __m128i *>(p)); }
-    static void store(void *p, __m128i v) { _mm_storeu_si128(static_cast<__m128i *>(p), v); }
-    static __m128i draws(const std::uint16_t *r)
-    {
-        return _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(r)), _mm_setzero_si128());
-    }
-
-    static void edgesAcross(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                            const std::uint16_t *r, int count, int step)
-    {
-        const __m128i byte0 = _mm_set1_epi32(0xFF), four = _mm_set1_epi32(4);
-        int j = 0;
-        for (; j + 4 < count; j += 4) {
-            const __m128i sum =
-                _mm_add_epi32(_mm_and_si128(load(left + 4 * j), byte0), _mm_and_si128(load(right + 4 * j), byte0));
-            const __m128i value = _mm_sub_epi32(_mm_add_epi32(draws(r + j), _mm_srli_epi32(sum, 1)), four);
-            store(target + 4 * j,
-                  _mm_or_si128(_mm_and_si128(value, byte0), _mm_andnot_si128(byte0, load(target + 4 * j))));
-        }
-        StagePasses<0>::edgesAcross(target + 4 * j, left + 4 * j, right + 4 * j, r + j, count - j, step);
-    }
-    static void edgesDown(std::uint8_t *column, const std::uint16_t *r, int count, int step)
-    {
-        const __m128i byte0 = _mm_set1_epi32(0xFF), byte2 = _mm_set1_epi32(0xFF0000), four = _mm_set1_epi32(4);
-        int j = 0;
-        for (; j + 4 < count; j += 4) {
-            const __m128i cells = load(column + 4 * j);
-            const __m128i sum =
-                _mm_add_epi32(_mm_and_si128(cells, byte0), _mm_and_si128(load(column + 4 * j + 4), byte0));
-            const __m128i value = _mm_sub_epi32(_mm_add_epi32(draws(r + j), _mm_srli_epi32(sum, 1)), four);
-            store(column + 4 * j,
-                  _mm_or_si128(_mm_andnot_si128(byte2, cells), _mm_and_si128(_mm_slli_epi32(value, 16), byte2)));
-        }
-        StagePasses<0>::edgesDown(column + 4 * j, r + j, count - j, step);
-    }
-    static void centres(std::uint8_t *target, const std::uint8_t *left, const std::uint8_t *right,
-                        const std::uint16_t *r, int count, int step)
-    {
-        const __m128i byte0 = _mm_set1_epi32(0xFF), byte2 = _mm_set1_epi32(0xFF0000), two = _mm_set1_epi32(2);
-        int j = 0;
-        for (; j + 4 < count; j += 4) {
-            const __m128i lefts =
-                _mm_add_epi32(_mm_and_si128(load(left + 4 * j), byte0), _mm_and_si128(load(left + 4 * j + 4), byte0));
-            const __m128i rights =
-                _mm_add_epi32(_mm_and_si128(load(right + 4 * j), byte0), _mm_and_si128(load(right + 4 * j + 4), byte0));
-            const __m128i mean = _mm_srli_epi32(_mm_add_epi32(lefts, rights), 2);
-            const __m128i value = _mm_sub_epi32(_mm_add_epi32(draws(r + j), mean), two);
-            store(target + 4 * j, _mm_or_si128(_mm_andnot_si128(byte2, load(target + 4 * j)),
-                                               _mm_and_si128(_mm_slli_epi32(value, 16), byte2)));
-        }
-        StagePasses<0>::centres(target + 4 * j, left + 4 * j, right + 4 * j, r + j, count - j, step);
-    }
-};
-#endif
-
-template <int Step> void runStage(World &w, DrawStream &draws, int step)
+// A stage on the grid itself, for the coarse stages of a size whose extent
+// their step does not divide (Medium's first); the later ones run on planes.
+void runStageOnGrid(World &w, DrawStream &draws, int s)
 {
-    using Passes = StagePasses<Step>;
     HeightGrid &g = w.Heights;
-    const int s = step;
     const int h = s / 2;
     const int n = w.GridExtent / s;
     const auto edgeRange = static_cast<std::uint32_t>(2 * s + 1);
@@ -194,62 +46,36 @@ template <int Step> void runStage(World &w, DrawStream &draws, int step)
     const auto runOf = [](int count) { return static_cast<std::size_t>(count); };
     DrawRun r;
 
-    // Within one pass no cell written is read again, so each outer step can
-    // take its whole run of draws at once.
     for (int i = 0; i < n; ++i) {
         const int x = i * s;
         draws.next(r.data(), runOf(n + 1), edgeRange);
-        Passes::edgesAcross(&g.at(x + h, 0), &g.at(x, 0), &g.at(x + s, 0), r.data(), n + 1, s);
+        for (int j = 0; j <= n; ++j)
+            g.at(x + h, j * s) = wrapHeight(r[runOf(j)] + (g.at(x, j * s) + g.at(x + s, j * s)) / 2 - s);
     }
     for (int i = 0; i <= n; ++i) {
+        const int x = i * s;
         draws.next(r.data(), runOf(n), edgeRange);
-        Passes::edgesDown(&g.at(i * s, 0), r.data(), n, s);
+        for (int j = 0; j < n; ++j)
+            g.at(x, j * s + h) = wrapHeight(r[runOf(j)] + (g.at(x, j * s) + g.at(x, j * s + s)) / 2 - s);
     }
-    // The centre pass reads multiples of s, the next stage multiples of h; on
-    // the last stage (h = 1) every band cell is kept.
+    // The centre pass reads multiples of s, the next stage multiples of h.
     WipeEdges(w, draws, h);
     for (int i = 0; i < n; ++i) {
         const int x = i * s;
         draws.next(r.data(), runOf(n), centreRange);
-        Passes::centres(&g.at(x + h, 0), &g.at(x, 0), &g.at(x + s, 0), r.data(), n, s);
+        for (int j = 0; j < n; ++j) {
+            const int m = (g.at(x, j * s) + g.at(x, j * s + s) + g.at(x + s, j * s) + g.at(x + s, j * s + s)) / 4;
+            g.at(x + h, j * s + h) = wrapHeight(r[runOf(j)] + m - h);
+        }
     }
 }
 
-void runStage(World &w, DrawStream &draws, int step)
+// Every wipe's band cells column by column, in the order of the draws:
+// right, top, bottom, left. `store(x, y0, draws, count)` takes a column's run
+// of draws for cells (x, y0...); columns for which `wanted(x)` is false take
+// their draws without storing them.
+template <class Wanted, class Store> void wipeBands(const World &w, DrawStream &draws, Wanted wanted, Store store)
 {
-    switch (step) {
-    case 2:
-        return runStage<2>(w, draws, step);
-    case 4:
-        return runStage<4>(w, draws, step);
-    default:
-        return runStage<0>(w, draws, step);
-    }
-}
-
-// Afterwards every height plus the water offset lies in 0..255. Raising to
-// -offset only bites when the offset is negative, lowering to 255 - offset
-// only when it is positive, so one clamp to the pair of bounds does both.
-void clampToWater(World &w)
-{
-    const int o = w.WaterOffset;
-    const auto low = static_cast<std::uint8_t>(std::max(0, -o));
-    const auto high = static_cast<std::uint8_t>(std::min(255, 255 - o));
-    std::uint8_t *cell = w.Heights.data();
-    const std::size_t count = static_cast<std::size_t>(w.Heights.side()) * static_cast<std::size_t>(w.Heights.side());
-    for (std::size_t k = 0; k < count; ++k)
-        cell[k] = std::min(std::max(cell[k], low), high);
-}
-
-std::uint64_t squared(int v) { return static_cast<std::uint64_t>(v) * static_cast<std::uint64_t>(v); }
-
-} // namespace
-
-int blockSizeFor(std::string_view sizeName) { return knownBlockSize(sizeName).value_or(kWorldSizes.back().blockSize); }
-
-void WipeEdges(World &w, DrawStream &draws, int readStep)
-{
-    HeightGrid &g = w.Heights;
     const int e = w.GridExtent;
     const int width = w.EdgeWidth;
     // 40..159 whatever the water offset: never wraps.
@@ -257,16 +83,22 @@ void WipeEdges(World &w, DrawStream &draws, int readStep)
     DrawRun r;
     const auto setBand = [&](int x0, int x1, int y0, int y1) {
         const auto run = static_cast<std::size_t>(y1 - y0 + 1);
-        for (int x = x0; x <= x1; ++x) {
-            if (x % readStep != 0) {
+        // The short columns of the top and bottom bands are drawn several
+        // at a time: a call for each would cost more than its draws.
+        const int together = static_cast<int>(r.size() / run);
+        for (int x = x0; x <= x1;) {
+            if (!wanted(x)) {
                 draws.skip(run);
+                ++x;
                 continue;
             }
-            draws.next(r.data(), run, 40, base);
-            // Down one column from a pointer, so the loop is a plain narrowing copy.
-            std::uint8_t *cell = &g.at(x, y0);
-            for (std::size_t k = 0; k < run; ++k)
-                cell[k] = wrapHeight(r[k]);
+            int columns = 1;
+            while (columns < together && x + columns <= x1 && wanted(x + columns))
+                ++columns;
+            draws.next(r.data(), run * static_cast<std::size_t>(columns), 40, base);
+            for (int k = 0; k < columns; ++k)
+                store(x + k, y0, r.data() + run * static_cast<std::size_t>(k), run);
+            x += columns;
         }
     };
     setBand(e - width, e, 0, e); // right
@@ -275,23 +107,245 @@ void WipeEdges(World &w, DrawStream &draws, int readStep)
     setBand(0, width, 0, e);     // left
 }
 
+// Each stage sets the cells at odd multiples of half its step between those
+// at multiples of the step, and each of its passes every other cell of a
+// column: on the grid, a pass would load whole columns to use one byte in
+// two (in the last stage) or fewer (before it). Instead the stages work on
+// planes: the cells a stage reads and writes, split by the parity of their
+// two indices in units of half the step, each plane's rows packed, so every
+// pass runs along whole rows of bytes. A stage's four planes woven together
+// are the next stage's even-even plane; the last ones are woven into the
+// grid, with the clamp to the water, in the one pass over every cell.
+//
+// Row i of a plane is grid column i * s (even planes) or i * s + h (odd
+// ones), and its cell j is row j * s or j * s + h of that column, so each
+// pass keeps the grid's order of draws.
+struct StagePlanes {
+    StagePlanes(int cells, std::uint8_t *memory) : n(cells), side(static_cast<std::size_t>(n + 1))
+    {
+        evenEven = memory;
+        oddEven = evenEven + side * side;
+        evenOdd = oddEven + side * side;
+        oddOdd = evenOdd + side * side;
+    }
+    std::uint8_t *row(std::uint8_t *plane, int i) const { return plane + static_cast<std::size_t>(i) * side; }
+    // The four planes of a stage with n cells of odd index along an axis.
+    static std::size_t bytes(int cells) { return 4 * squared(cells + 1); }
+
+    int n;            // odd cells along an axis; n + 1 even ones
+    std::size_t side; // the stride of every plane's rows
+    std::uint8_t *evenEven, *oddEven, *evenOdd, *oddOdd;
+};
+
+// The wipe in the middle of a stage, kept only where the planes hold cells:
+// multiples of h, and not the odd-odd ones the centres overwrite.
+inline __attribute__((always_inline)) void wipePlanes(const World &w, DrawStream &draws, const StagePlanes &p, int h)
+{
+    // h is a power of two: masks and shifts rather than a division a column.
+    const int below = h - 1, shift = std::countr_zero(static_cast<unsigned>(h));
+    wipeBands(
+        w, draws, [below](int x) { return (x & below) == 0; },
+        [&](int x, int y0, const std::uint16_t *values, std::size_t run) {
+            const int column = x >> shift;
+            const int i = column / 2;
+            const bool oddColumn = column % 2 != 0;
+            // The first cell of the run on a multiple of h, and its row there.
+            const auto first = static_cast<std::size_t>((h - (y0 & below)) & below);
+            const int row = (y0 + static_cast<int>(first)) >> shift;
+            std::uint8_t *even = p.row(oddColumn ? p.oddEven : p.evenEven, i);
+            std::uint8_t *odd = oddColumn ? nullptr : p.row(p.evenOdd, i);
+            const auto step = static_cast<std::size_t>(h);
+            if (h == 1) {
+                // Written apart so that the last wipe's loops are plain strided copies.
+                std::uint8_t *evenCells = even + row / 2;
+                for (std::size_t k = 0; 2 * k < run; ++k)
+                    evenCells[k] = wrapHeight(values[2 * k]);
+                if (odd)
+                    for (std::size_t k = 0; 2 * k + 1 < run; ++k)
+                        odd[row / 2 + k] = wrapHeight(values[2 * k + 1]);
+                return;
+            }
+            int j = row;
+            for (std::size_t k = first; k < run; k += step, ++j) {
+                if (j % 2 == 0)
+                    even[j / 2] = wrapHeight(values[k]);
+                else if (odd)
+                    odd[j / 2] = wrapHeight(values[k]);
+            }
+        });
+}
+
+// One stage of step s on its planes, the even-even one filled; its cells
+// woven into `fine` (columns `fineStride` apart, rows packed), each through
+// `finish`.
+template <class Finish>
+inline __attribute__((always_inline)) void planarStage(World &w, DrawStream &draws, const StagePlanes &p, int s,
+                                                       std::uint8_t *fine, std::size_t fineStride, Finish finish)
+{
+    const int n = p.n;
+    const int h = s / 2;
+    const auto count = [](int cells) { return static_cast<std::size_t>(cells); };
+    const auto edgeRange = static_cast<std::uint32_t>(2 * s + 1);
+    const auto centreRange = static_cast<std::uint32_t>(2 * h + 1);
+    DrawRun r;
+
+    // The wipe overwrites every cell of the bands, so the edges there are
+    // never read: their draws are passed over. `live(c)` for a coordinate
+    // off the bands; the cells from `firstLive(a)` to before `endLive(a)` of
+    // a row whose cell j lies at j * s + a.
+    const int e = w.GridExtent, band = w.EdgeWidth;
+    const auto live = [e, band](int c) { return c > band && c < e - band; };
+    const auto firstLive = [band, s](int a) { return a > band ? 0 : (band - a) / s + 1; };
+    const auto endLive = [e, band, s](int a) { return (e - band - a + s - 1) / s; };
+    const int acrossFrom = firstLive(0), acrossEnd = endLive(0), downFrom = firstLive(h), downEnd = endLive(h);
+    const auto edges = [&](std::uint8_t *target, const std::uint8_t *one, const std::uint8_t *other, int cells,
+                           int from, int end) {
+        end = std::min(end, cells);
+        if (from >= end) {
+            draws.skip(count(cells));
+            return;
+        }
+        draws.skip(count(from));
+        draws.next(r.data(), count(end - from), edgeRange);
+        draws.skip(count(cells - end));
+        for (int j = from; j < end; ++j)
+            target[j] = wrapHeight(r[count(j - from)] + (one[j] + other[j]) / 2 - s);
+    };
+    for (int i = 0; i < n; ++i) {
+        const std::uint8_t *left = p.row(p.evenEven, i), *right = p.row(p.evenEven, i + 1);
+        if (live(i * s + h))
+            edges(p.row(p.oddEven, i), left, right, n + 1, acrossFrom, acrossEnd);
+        else
+            draws.skip(count(n + 1));
+    }
+    for (int i = 0; i <= n; ++i) {
+        const std::uint8_t *column = p.row(p.evenEven, i);
+        if (live(i * s))
+            edges(p.row(p.evenOdd, i), column, column + 1, n, downFrom, downEnd);
+        else
+            draws.skip(count(n));
+    }
+    wipePlanes(w, draws, p, h);
+    for (int i = 0; i < n; ++i) {
+        draws.next(r.data(), count(n), centreRange);
+        const std::uint8_t *left = p.row(p.evenEven, i), *right = p.row(p.evenEven, i + 1);
+        std::uint8_t *target = p.row(p.oddOdd, i);
+        for (int j = 0; j < n; ++j)
+            target[j] = wrapHeight(r[count(j)] + (left[j] + left[j + 1] + right[j] + right[j + 1]) / 4 - h);
+    }
+
+    for (int x = 0; x <= 2 * n; ++x) {
+        const int i = x / 2;
+        const std::uint8_t *even = p.row(x % 2 == 0 ? p.evenEven : p.oddEven, i);
+        const std::uint8_t *odd = p.row(x % 2 == 0 ? p.evenOdd : p.oddOdd, i);
+        std::uint8_t *column = fine + static_cast<std::size_t>(x) * fineStride;
+        for (int j = 0; j < n; ++j) {
+            column[2 * j] = finish(even[j]);
+            column[2 * j + 1] = finish(odd[j]);
+        }
+        column[2 * n] = finish(even[n]);
+    }
+}
+
+// The stages from step `first` down on planes, in `memory` (two sets of the
+// last stage's planes: each stage's are woven into the other set).
+inline __attribute__((always_inline)) void planarStagesLoops(World &w, DrawStream &draws, int first,
+                                                             std::uint8_t *memory)
+{
+    HeightGrid &g = w.Heights;
+    const int e = w.GridExtent;
+    std::uint8_t *sets[2] = {memory, memory + StagePlanes::bytes(e / 2)};
+    int set = 0;
+    {
+        const StagePlanes p(e / first, sets[0]);
+        for (int i = 0; i <= p.n; ++i) {
+            std::uint8_t *even = p.row(p.evenEven, i);
+            for (int j = 0; j <= p.n; ++j)
+                even[j] = g.at(i * first, j * first);
+        }
+    }
+    const auto keep = [](std::uint8_t cell) { return cell; };
+    for (int s = first; s != 2; s /= 2, set ^= 1) {
+        const StagePlanes p(e / s, sets[set]);
+        planarStage(w, draws, p, s, sets[set ^ 1], static_cast<std::size_t>(2 * p.n + 1), keep);
+    }
+    // Afterwards every height plus the water offset lies in 0..255. Raising to
+    // -offset only bites when the offset is negative, lowering to 255 - offset
+    // only when it is positive, so one clamp to the pair of bounds does both.
+    const int o = w.WaterOffset;
+    const auto low = static_cast<std::uint8_t>(std::max(0, -o));
+    const auto high = static_cast<std::uint8_t>(std::min(255, 255 - o));
+    const auto clamp = [low, high](std::uint8_t cell) { return std::min(std::max(cell, low), high); };
+    planarStage(w, draws, StagePlanes(e / 2, sets[set]), 2, g.data(), static_cast<std::size_t>(g.side()), clamp);
+}
+
+// The loops are written plainly for the compiler to vectorise, and built once
+// for AVX2 and once for the baseline, like the draws' (DrawStream.cpp).
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) void planarStagesAvx2(World &w, DrawStream &draws, int first, std::uint8_t *memory)
+{
+    planarStagesLoops(w, draws, first, memory);
+}
+#endif
+
+void planarStagesBaseline(World &w, DrawStream &draws, int first, std::uint8_t *memory)
+{
+    planarStagesLoops(w, draws, first, memory);
+}
+
+void runPlanarStages(World &w, DrawStream &draws, int first)
+{
+    // Kept from one generation to the next on each thread, as the grid is.
+    thread_local std::vector<std::uint8_t> memory;
+    memory.resize(2 * StagePlanes::bytes(w.GridExtent / 2));
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (detail::processorHasAvx2())
+        return planarStagesAvx2(w, draws, first, memory.data());
+#endif
+    planarStagesBaseline(w, draws, first, memory.data());
+}
+
+} // namespace
+
+int blockSizeFor(std::string_view sizeName) { return knownBlockSize(sizeName).value_or(kWorldSizes.back().blockSize); }
+
+void WipeEdges(World &w, DrawStream &draws, int readStep)
+{
+    wipeBands(
+        w, draws, [below = readStep - 1](int x) { return (x & below) == 0; },
+        [&](int x, int y0, const std::uint16_t *values, std::size_t run) {
+            // Down one column from a pointer, so the loop is a plain narrowing copy.
+            std::uint8_t *cell = &w.Heights.at(x, y0);
+            for (std::size_t k = 0; k < run; ++k)
+                cell[k] = wrapHeight(values[k]);
+        });
+}
+
 void GenerateHeights(World &w, std::string_view sizeName, int waterPosition, SeededRandom &random)
 {
     w.BlockSize = blockSizeFor(sizeName);
     w.GridExtent = w.BlockSize * w.BlockSize;
-    // Every map starts from an all-zero grid, so cells that no step sets
-    // (a few on Medium maps) never carry heights over from an earlier map.
-    w.Heights.resetZeroed(w.GridExtent);
+    const int first = firstStep(w.BlockSize);
+    // A map whose stages all run on planes sets every cell it reads: the
+    // lattice and the bands hold the first stage's, and the last weave
+    // writes them all. Otherwise it starts from an all-zero grid, so cells
+    // that no step sets (a few on Medium maps) never carry heights over
+    // from an earlier map.
+    if (w.GridExtent % first == 0)
+        w.Heights.resize(w.GridExtent);
+    else
+        w.Heights.resetZeroed(w.GridExtent);
     w.WaterOffset = -waterPosition;
     w.EdgeWidth = w.BlockSize;
 
     DrawStream draws(random.seedWord());
     seedLattice(w, draws);
     // The first stage reads only multiples of its step.
-    WipeEdges(w, draws, firstStep(w.BlockSize));
-    for (int step = firstStep(w.BlockSize); step != 1; step /= 2)
-        runStage(w, draws, step);
-    clampToWater(w);
+    WipeEdges(w, draws, first);
+    int step = first;
+    for (; w.GridExtent % step != 0; step /= 2)
+        runStageOnGrid(w, draws, step);
+    runPlanarStages(w, draws, step);
     // The source goes on after the last draw, as if each had been its own RandomBelow.
     random.setSeedWord(draws.seedWord());
 }

@@ -41,8 +41,8 @@ World GenerateHeights(std::string_view sizeName, int waterPosition, SeededRandom
 
 // Resets the four edge bands to low random heights (sea), one draw per cell,
 // right, top, bottom, left. Until the next reset only cells whose two indices
-// are multiples of `readStep` are read, so columns off that lattice take their
-// draws without storing them; readStep 1 stores every cell.
+// are multiples of `readStep` (a power of two) are read, so columns off that
+// lattice take their draws without storing them; readStep 1 stores every cell.
 void WipeEdges(World &world, DrawStream &draws, int readStep = 1);
 
 // How many draws a generation of this size makes; the same for every seed and

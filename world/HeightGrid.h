@@ -19,6 +19,15 @@ public:
         cells_.assign(static_cast<std::size_t>(side_) * static_cast<std::size_t>(side_), 0);
     }
 
+    // The cells keep whatever they held (0 where the grid grows), for a
+    // caller that sets every cell before it reads it.
+    void resize(int extent)
+    {
+        extent_ = extent;
+        side_ = extent + 1;
+        cells_.resize(static_cast<std::size_t>(side_) * static_cast<std::size_t>(side_));
+    }
+
     int extent() const { return extent_; }
     int side() const { return side_; }
 

@@ -43,17 +43,10 @@ public:
     WorldFigures count(const World &world);
 
 private:
-    struct Run {
-        int begin;
-        int end; // one past the last land cell
-        std::uint32_t label;
-    };
-    std::uint32_t find(std::uint32_t label);
-
-    std::vector<std::uint64_t> mask_;
-    std::vector<Run> previous_, current_;
-    std::vector<std::uint32_t> parent_;
-    std::vector<std::int64_t> size_;
+    std::vector<std::uint64_t> mask_;   // land bits, column by column
+    std::vector<std::uint64_t> starts_; // run starts of two columns' words
+    std::vector<std::uint32_t> parent_; // of each run's label
+    std::vector<std::int64_t> size_;    // of each root's region
 };
 
 // The figures of one world with a counter of its own.

@@ -140,8 +140,11 @@ TEST_P(GeneratorSize, MakesTheSameNumberOfDrawsForEverySeedAndWater)
 
 TEST_P(GeneratorSize, EqualsThePlainGenerationCellForCell)
 {
+    // Seeds of the far end of the search's range among them, and the water
+    // at both limits, which moves the wipe's base and the clamp.
     for (const auto &[seed, water] :
-         {std::pair{42861244u, 0}, std::pair{0u, -40}, std::pair{0xFFFFFFFFu, 40}, std::pair{987654321u, 13}}) {
+         {std::pair{42861244u, 0}, std::pair{0u, -40}, std::pair{0xFFFFFFFFu, 40}, std::pair{987654321u, 13},
+          std::pair{99999999u, -29}, std::pair{99999998u, 40}, std::pair{0x80000000u, -1}}) {
         const World fast = generate(GetParam().name, water, seed);
         const auto plain = plainGeneration(GetParam().name, water, seed);
         ASSERT_EQ(fast.Heights.side(), static_cast<int>(plain.size()));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -149,5 +150,48 @@ TEST(DrawStream, SkipsAsManyStepsAsItPassesOver)
         EXPECT_EQ(stream.next(257), serial.RandomBelow(257)) << count;
     }
 }
+
+// A run of draws after a pass over others: what RandomBelow gives after as
+// many steps, for every range the generator uses and those at the edge of
+// the 16-bit scaling, in runs shorter and longer than a block.
+struct StreamRun {
+    const char *name;
+    std::uint32_t seed;
+    std::size_t passed; // draws passed over first
+    std::size_t length;
+    std::uint32_t range;
+    std::uint16_t offset;
+};
+
+void PrintTo(const StreamRun &r, std::ostream *os) { *os << r.name; }
+
+class DrawStreamRun : public testing::TestWithParam<StreamRun> {};
+
+TEST_P(DrawStreamRun, MatchesRandomBelow)
+{
+    const StreamRun &r = GetParam();
+    SeededRandom serial;
+    serial.setSeedWord(r.seed);
+    DrawStream stream(r.seed);
+    stream.skip(r.passed);
+    for (std::size_t k = 0; k < r.passed; ++k)
+        serial.RandomBelow(1);
+    std::vector<std::uint16_t> run(r.length);
+    stream.next(run.data(), r.length, r.range, r.offset);
+    for (std::size_t k = 0; k < r.length; ++k)
+        ASSERT_EQ(run[k], static_cast<std::uint16_t>(serial.RandomBelow(r.range) + r.offset)) << "draw " << k;
+    EXPECT_EQ(stream.seedWord(), serial.seedWord());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, DrawStreamRun,
+    testing::Values(StreamRun{"centres", 42861244u, 0, 512, 3, 0}, StreamRun{"last edges", 1u, 7, 513, 5, 0},
+                    StreamRun{"first edges", 0xFFFFFFFFu, 1, 33, 257, 0},
+                    StreamRun{"band", 0x80000000u, 3, DrawStream::kBlock + 1, 40, 159},
+                    StreamRun{"lattice", 99999999u, 0, 1089, 128, 64},
+                    StreamRun{"after a whole wipe", 42861244u, 135300, 1025, 40, 80},
+                    StreamRun{"widest 16-bit range", 7u, 11, 100, 65535, 0},
+                    StreamRun{"range of 2^16", 7u, 11, 100, 65536, 0}, StreamRun{"range of one", 5u, 0, 40, 1, 9},
+                    StreamRun{"offset wraps", 12345u, 2, 64, 40, 65530}, StreamRun{"empty", 3u, 4, 0, 40, 0}));
 
 } // namespace

@@ -93,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(Seeds, FiguresOfGeneratedWorld,
                                          Generated{"Small", "$BEEF", 21}, Generated{"Small", "-5", 7},
                                          Generated{"Small", "99999999", -28}, Generated{"Medium", "3", 0},
                                          Generated{"Medium", "314159", -40}, Generated{"Medium", "8080", 35},
-                                         Generated{"Large", "7", -10}, Generated{"Large", "12345", 30}));
+                                         Generated{"Large", "7", -10}, Generated{"Large", "12345", 30},
+                                         Generated{"Large", "99999999", 40}, Generated{"Large", "99999998", -40}));
 
 // One counter counts world after world; nothing of one world may stay in the
 // next one's figures.
@@ -154,6 +155,25 @@ std::vector<std::string> tallGrid(int column, int from, int to)
     return rows;
 }
 
+// A square grid of sea with land down columns: each {x, from, to} sets
+// rows from..to-1 of column x.
+struct Stroke {
+    int column, from, to;
+};
+std::vector<std::string> squareGrid(int side, const std::vector<Stroke> &strokes)
+{
+    std::vector<std::string> rows(static_cast<std::size_t>(side), std::string(static_cast<std::size_t>(side), '.'));
+    for (const Stroke &s : strokes)
+        for (int y = s.from; y < s.to; ++y)
+            rows[static_cast<std::size_t>(y)][static_cast<std::size_t>(s.column)] = '#';
+    return rows;
+}
+
+const std::vector<Stroke> kToTheBottom = {{5, 40, 64}, {6, 60, 64}};
+const std::vector<Stroke> kTeeth = {{9, 0, 1}, {9, 2, 3}, {9, 4, 5}, {9, 6, 7}, {9, 8, 9}, {9, 10, 11}, {9, 12, 13}};
+const std::vector<Stroke> kComb = {{9, 0, 1}, {9, 2, 3},   {9, 4, 5},   {9, 6, 7},
+                                   {9, 8, 9}, {9, 10, 11}, {9, 12, 13}, {10, 0, 13}};
+
 // A square of 16 and, beside it, 15 cells in two bands that one cell joins.
 const std::vector<std::string> kSixteenAndFifteen = {
     "................", "..####..........", "..####....#####.", "..####........#.",
@@ -187,7 +207,13 @@ INSTANTIATE_TEST_SUITE_P(
                     Drawing{"raised coast", {"3344", "3344", "3344", "3344"}, 2, {16, 16, 1, 16, 130}},
                     Drawing{"lowered land", {"##..", "##..", "##..", "##.."}, -73, {16, 0, 0, 0, 127}},
                     Drawing{"across words", tallGrid(3, 50, 70), 0, {4900, 20, 1, 20, 200}},
-                    Drawing{"word edge", tallGrid(69, 63, 65), 0, {4900, 2, 0, 0, 200}}));
+                    Drawing{"word edge", tallGrid(69, 63, 65), 0, {4900, 2, 0, 0, 200}},
+                    // A column of exactly one word whose land reaches its bottom.
+                    Drawing{"to the bottom", squareGrid(64, kToTheBottom), 0, {4096, 28, 1, 28, 200}},
+                    // Many runs in one word, joined by the next column's one
+                    // run into a landmass; the same teeth alone are islets.
+                    Drawing{"comb", squareGrid(70, kComb), 0, {4900, 20, 1, 20, 200}},
+                    Drawing{"teeth", squareGrid(70, kTeeth), 0, {4900, 7, 0, 0, 200}}));
 
 struct Share {
     std::int64_t part, whole;

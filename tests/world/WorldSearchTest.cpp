@@ -139,7 +139,10 @@ INSTANTIATE_TEST_SUITE_P(Requests, WorldSearchFinds,
                              Search{"none", request("Small", 0, {0, 10000, 500, 600}, 1, 50, 3), 0},
                              // The last decimal seed the settings window takes ends every search.
                              Search{"last seeds", request("Small", 0, kAny, 99999990, 1000000, 1000), 10},
-                             Search{"large", request("Large", 0, kAny, 40, 6, 6), 6}));
+                             Search{"large", request("Large", 0, kAny, 40, 6, 6), 6},
+                             // A block shorter than the others at the top of the seeds.
+                             Search{"large, last seeds", request("Large", 35, kAny, 99999995, 100, 100), 5},
+                             Search{"large, both", request("Large", -20, {5000, 5400, 35, 55}, 1, 24, 6), 6}));
 
 // Whoever takes the rows may have to stop (a closed output): the search ends
 // there, with the rows taken so far counted.
