@@ -67,7 +67,7 @@ QWidget *levelColumn(QWidget *parent, const QString &caption, LevelSlider *slide
     grid->setContentsMargins(0, 0, 0, 0);
     auto *label = new QLabel(caption, column);
     label->setBuddy(slider);
-    slider->setAccessibleName(caption);
+    slider->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
     slider->setMinimumHeight(label->sizeHint().height() * 8);
     grid->addWidget(label, 0, 0, 1, 2);
     grid->addWidget(slider, 1, 0, static_cast<int>(captions.size()), 1);
@@ -281,15 +281,17 @@ QLayout *TWorldExplorer::buildSettings()
     lstSize = newSizeList(this);
     lstSize->setObjectName(QStringLiteral("lstSize"));
     addSizes(lstSize);
-    auto *sizeLabel = new QLabel(QStringLiteral("Size"), this);
+    // Access keys reach the settings from anywhere in the explorer, the
+    // page still filling or not.
+    auto *sizeLabel = new QLabel(QStringLiteral("&Size"), this);
     sizeLabel->setBuddy(lstSize);
     trkWater = new LevelSlider(kWaterCaptions, this);
     trkWater->setObjectName(QStringLiteral("trkWater"));
     trkHeat = new LevelSlider(kHeatCaptions, this);
     trkHeat->setObjectName(QStringLiteral("trkHeat"));
     auto *levels = new QHBoxLayout;
-    levels->addWidget(levelColumn(this, QStringLiteral("Water Level"), trkWater, kWaterCaptions));
-    levels->addWidget(levelColumn(this, QStringLiteral("Heat"), trkHeat, kHeatCaptions));
+    levels->addWidget(levelColumn(this, QStringLiteral("&Water Level"), trkWater, kWaterCaptions));
+    levels->addWidget(levelColumn(this, QStringLiteral("&Heat"), trkHeat, kHeatCaptions));
     auto *settings = new QVBoxLayout;
     settings->addWidget(sizeLabel);
     settings->addWidget(lstSize);

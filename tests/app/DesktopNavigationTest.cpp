@@ -241,10 +241,9 @@ private slots:
         keys(settings, {QStringLiteral("F10"), QStringLiteral("Return"), QStringLiteral("Return")});
         QString explorer;
         QTRY_VERIFY_WITH_TIMEOUT(!(explorer = window(QStringLiteral("^Explore Worlds$"))).isEmpty(), 20000);
-        // Back from the list past the heat slider to the water slider, a
-        // step up; Tab then returns to the list.
-        keys(explorer, {QStringLiteral("shift+Tab"), QStringLiteral("shift+Tab"), QStringLiteral("Up"),
-                        QStringLiteral("Tab"), QStringLiteral("Tab")});
+        // The water slider by its access key, a step up, whether the page
+        // has filled yet or not; past the heat slider, Tab returns to the list.
+        keys(explorer, {QStringLiteral("alt+w"), QStringLiteral("Up"), QStringLiteral("Tab"), QStringLiteral("Tab")});
         // From the list: Use This World, Cancel, the land filter; its number
         // then, and Enter there searches with it.
         keys(explorer, {QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("space"),
